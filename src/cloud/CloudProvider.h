@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CloudUploadResult.h"
+#include "FileHasher.h"
+#include "FileRevision.h"
+#include "common/AccountInfo.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <optional>
+
+namespace norvela {
+
+// The one object through which the rest of the system talks to one linked cloud account.
+// Shared by the account model and its engine. Operations run on the main thread and fail by
+// throwing (NorvelaError and subclasses); they never retry: the caller decides.
+class CloudProvider : public QObject {
+    Q_OBJECT
+public:
+    using Progress = std::function<void(qint64 bytesSent)>;
+
+    virtual QString id() const = 0;          // "dropbox" or "gdrive"
+    virtual QString displayName() const = 0; // "Dropbox" or "Google Drive"
+    virtual const FileHasher& hasher() const = 0;
+    virtual QString accountKey() const = 0;
+    virtual std::optional<QString> accountEmail() const = 0;
+
+    virtual QCoro::Task<> link(bool openBrowser, bool forceAccountSelection) = 0;
+    virtual QCoro::Task<> unlink() = 0;
+    virtual QCoro::Task<AccountInfo> fetchAccountInfo() = 0;
+    virtual void adoptIdentity(const AccountInfo& info) = 0;
+    virtual QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+                                                  std::optional<QString> existingRef, Progress progress) = 0;
+    virtual QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) = 0;
+    virtual QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath,
+                                                           std::optional<QString> ref) = 0;
+    virtual QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
+                                                   FileRevision to) = 0;
+    virtual QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref) = 0;
+};
+
+} // namespace norvela

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CloudProvider.h"
+#include "MD5FileHasher.h"
+#include "auth/GoogleAuthService.h"
+
+namespace norvela {
+
+// A Google Drive account: files live in a folder "Norvela" mirroring the local folder tree.
+class GoogleDriveProvider : public CloudProvider {
+    Q_OBJECT
+public:
+    explicit GoogleDriveProvider(std::optional<TokenSlot> slot);
+
+    QString id() const override { return QStringLiteral("gdrive"); }
+    QString displayName() const override { return QStringLiteral("Google Drive"); }
+    const FileHasher& hasher() const override { return m_hasher; }
+    QString accountKey() const override;
+    std::optional<QString> accountEmail() const override;
+
+    QCoro::Task<> link(bool openBrowser, bool forceAccountSelection) override;
+    QCoro::Task<> unlink() override;
+    QCoro::Task<AccountInfo> fetchAccountInfo() override;
+    void adoptIdentity(const AccountInfo& info) override;
+    QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+                                          std::optional<QString> existingRef, Progress progress) override;
+    QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
+    QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
+    QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
+                                           FileRevision to) override;
+    QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref) override;
+
+    GoogleAuthService& auth() { return m_auth; }
+
+private:
+    MD5FileHasher m_hasher;
+    GoogleAuthService m_auth;
+};
+
+} // namespace norvela

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "FileHasher.h"
+
+namespace norvela {
+
+// MD5 of the whole file, 32 lower-case hex digits, read in 4 MiB blocks.
+class MD5FileHasher : public FileHasher {
+public:
+    std::optional<QString> hash(const QString& filePath) const override;
+};
+
+} // namespace norvela

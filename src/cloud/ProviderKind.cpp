@@ -1,0 +1,36 @@
+#include "ProviderKind.h"
+
+#include "DropboxProvider.h"
+#include "GoogleDriveProvider.h"
+
+namespace norvela::ProviderKinds {
+
+QString id(ProviderKind kind) {
+    return kind == ProviderKind::dropbox ? QStringLiteral("dropbox") : QStringLiteral("gdrive");
+}
+
+std::optional<ProviderKind> fromId(const QString& text) {
+    for (ProviderKind kind : all)
+        if (id(kind) == text)
+            return kind;
+    return std::nullopt;
+}
+
+CloudTokenStore tokenStore(ProviderKind kind) {
+    return kind == ProviderKind::dropbox ? CloudTokenStore::dropbox() : CloudTokenStore::googleDrive();
+}
+
+std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot) {
+    if (kind == ProviderKind::dropbox)
+        return std::make_shared<DropboxProvider>(std::move(slot));
+    return std::make_shared<GoogleDriveProvider>(std::move(slot));
+}
+
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind) {
+    QList<std::shared_ptr<CloudProvider>> providers;
+    for (const TokenSlot& slot : tokenStore(kind).load())
+        providers.append(makeProvider(kind, slot));
+    return providers;
+}
+
+} // namespace norvela::ProviderKinds

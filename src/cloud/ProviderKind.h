@@ -1,0 +1,30 @@
+#pragma once
+
+#include "auth/CloudTokenStore.h"
+
+#include <QList>
+
+#include <memory>
+
+namespace norvela {
+
+class CloudProvider;
+
+enum class ProviderKind { dropbox, googleDrive };
+
+namespace ProviderKinds {
+
+inline constexpr ProviderKind all[] = {ProviderKind::dropbox, ProviderKind::googleDrive};
+
+QString id(ProviderKind kind); // "dropbox" or "gdrive"
+std::optional<ProviderKind> fromId(const QString& id);
+CloudTokenStore tokenStore(ProviderKind kind);
+
+// A provider of that kind; with no slot it stands for an account that is not linked yet.
+std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot);
+
+// One provider per stored credential of that kind, in file order.
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind);
+
+} // namespace ProviderKinds
+} // namespace norvela

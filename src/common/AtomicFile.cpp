@@ -1,0 +1,44 @@
+#include "AtomicFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace norvela::AtomicFile {
+
+bool write(const QString& path, const QByteArray& data, int mode) {
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray tmpl = target + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(tmpl.data()); // created 0600
+    if (fd < 0)
+        return false;
+
+    bool ok = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
+    const char* cursor = data.constData();
+    qint64 left = data.size();
+    while (ok && left > 0) {
+        const ssize_t written = ::write(fd, cursor, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        cursor += written;
+        left -= written;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmpl.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(tmpl.constData());
+    return ok;
+}
+
+} // namespace norvela::AtomicFile

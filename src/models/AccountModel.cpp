@@ -1,0 +1,174 @@
+#include "AccountModel.h"
+
+#include "AppModel.h"
+#include "Assign.h"
+#include "Paths.h"
+#include "SettingsKeys.h"
+#include "cloud/CloudProvider.h"
+#include "common/SettingsStore.h"
+#include "platform/FolderBookmark.h"
+
+#include <QFileInfo>
+
+namespace norvela {
+
+AccountModel::AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* app,
+                           const QString& defaultFolder, SettingsStore& settings, QObject* parent)
+    : QObject(parent), m_id(provider->accountKey()), m_provider(std::move(provider)), m_app(app),
+      m_settings(settings) {
+    m_folderPath = m_settings.stringValue(SettingsKeys::accountFolderPath(m_id)).value_or(defaultFolder);
+    m_approvedLargeFolder = m_settings.stringValue(SettingsKeys::approvedLargeFolder(m_id));
+
+    for (auto signal : {&AccountModel::syncStateChanged, &AccountModel::progressChanged,
+                        &AccountModel::filesTotalChanged, &AccountModel::filesDoneChanged,
+                        &AccountModel::currentFileChanged, &AccountModel::transferRateChanged,
+                        &AccountModel::lastSyncedDescriptionChanged, &AccountModel::recentFilesChanged,
+                        &AccountModel::accountChanged, &AccountModel::lastDebugErrorChanged})
+        connect(this, signal, this, &AccountModel::statusChanged);
+    connect(this, &AccountModel::accountChanged, this, &AccountModel::displayNameChanged);
+}
+
+AccountModel::~AccountModel() {
+    endFolderAccess();
+}
+
+void AccountModel::setFolderPath(const QString& value) {
+    if (!assignChanged(this, m_folderPath, value, &AccountModel::folderPathChanged))
+        return;
+    Q_EMIT approvedLargeFolderChanged(); // approval is bound to the exact path
+    m_settings.setString(SettingsKeys::accountFolderPath(m_id), value);
+    if (m_id == QLatin1String("dropbox") && m_app && m_app->folderPath() != value)
+        m_app->setFolderPath(value);
+    // The upload engine arrives with the sync engine; until then nothing runs to restart.
+}
+
+void AccountModel::setSyncState(SyncState v) {
+    assignChanged(this, m_syncState, v, &AccountModel::syncStateChanged);
+}
+void AccountModel::setPausedForLargeFolder(bool v) {
+    assignChanged(this, m_pausedForLargeFolder, v, &AccountModel::pausedForLargeFolderChanged);
+}
+void AccountModel::setProgress(double v) {
+    assignChanged(this, m_progress, v, &AccountModel::progressChanged);
+}
+void AccountModel::setFilesTotal(int v) {
+    assignChanged(this, m_filesTotal, v, &AccountModel::filesTotalChanged);
+}
+void AccountModel::setFilesDone(int v) {
+    assignChanged(this, m_filesDone, v, &AccountModel::filesDoneChanged);
+}
+void AccountModel::setCurrentFile(const QString& v) {
+    assignChanged(this, m_currentFile, v, &AccountModel::currentFileChanged);
+}
+void AccountModel::setTransferRate(const QString& v) {
+    assignChanged(this, m_transferRate, v, &AccountModel::transferRateChanged);
+}
+void AccountModel::setLastSyncedDescription(const QString& v) {
+    assignChanged(this, m_lastSyncedDescription, v, &AccountModel::lastSyncedDescriptionChanged);
+}
+void AccountModel::setRecentFiles(const QList<RecentFile>& v) {
+    assignChanged(this, m_recentFiles, v, &AccountModel::recentFilesChanged);
+}
+void AccountModel::setAccount(const std::optional<AccountInfo>& v) {
+    assignChanged(this, m_account, v, &AccountModel::accountChanged);
+}
+void AccountModel::setLastDebugError(const std::optional<QString>& v) {
+    assignChanged(this, m_lastDebugError, v, &AccountModel::lastDebugErrorChanged);
+}
+
+void AccountModel::start() {
+    beginFolderAccess();
+    fetchAccountInfo();
+}
+
+void AccountModel::stop() {
+    endFolderAccess();
+}
+
+void AccountModel::restart() {
+    stop();
+    start();
+}
+
+QCoro::Task<> AccountModel::fetchAccountInfo() {
+    QPointer<AccountModel> self(this);
+    const std::shared_ptr<CloudProvider> provider = m_provider; // outlives this model if need be
+    std::optional<AccountInfo> info;
+    try {
+        info = co_await provider->fetchAccountInfo();
+    } catch (...) {
+        // Left absent: the footer then reads "Reconnecting to …".
+    }
+    if (!self)
+        co_return;
+    setAccount(info);
+    if (info)
+        provider->adoptIdentity(*info);
+}
+
+void AccountModel::endFolderAccess() {
+    if (m_accessedFolderURL)
+        FolderBookmark::stopAccess(*m_accessedFolderURL);
+    m_accessedFolderURL.reset();
+}
+
+void AccountModel::beginFolderAccess() {
+    endFolderAccess();
+    const QString ownKey = SettingsKeys::folderBookmark(m_id);
+    auto data = m_settings.dataValue(ownKey);
+    if (!data)
+        data = m_settings.dataValue(SettingsKeys::appFolderBookmark);
+    if (!data)
+        return;
+    const auto resolved = FolderBookmark::resolve(*data);
+    if (!resolved)
+        return;
+    // A bookmark of any other folder is never used.
+    const QString wanted = Paths::standardized(Paths::expandTilde(m_folderPath));
+    const QString wantedCanonical = QFileInfo(wanted).canonicalFilePath();
+    if (resolved->path != wanted && resolved->path != wantedCanonical)
+        return;
+    if (FolderBookmark::startAccess(resolved->path))
+        m_accessedFolderURL = resolved->path;
+    if (resolved->stale)
+        saveBookmark(resolved->path, ownKey);
+}
+
+void AccountModel::saveBookmark(const QString& folderPath, const QString& key) {
+    if (const auto data = FolderBookmark::create(folderPath))
+        m_settings.setData(key, *data);
+}
+
+void AccountModel::setFolder(const QString& folderPath) {
+    saveBookmark(folderPath, SettingsKeys::folderBookmark(m_id));
+    const QString path = Paths::abbreviateHome(Paths::standardized(folderPath));
+    if (path != m_folderPath)
+        setFolderPath(path);
+    restart();
+}
+
+void AccountModel::approveLargeFolder() {
+    assignChanged(this, m_approvedLargeFolder, std::optional<QString>(m_folderPath),
+                  &AccountModel::approvedLargeFolderChanged);
+    m_settings.setString(SettingsKeys::approvedLargeFolder(m_id), m_folderPath);
+    restart();
+}
+
+bool AccountModel::isLargeFolderApproved() const {
+    return m_approvedLargeFolder && *m_approvedLargeFolder == m_folderPath;
+}
+
+QString AccountModel::displayName() const {
+    const QString name = m_provider->displayName();
+    const std::optional<QString> email =
+        m_account ? std::optional<QString>(m_account->email) : m_provider->accountEmail();
+    if (!email || email->isEmpty() || !m_app)
+        return name;
+    for (const AccountModel* other : m_app->accounts()) {
+        if (other != this && other->provider()->id() == m_provider->id() && other->id() != m_id)
+            return name + QStringLiteral(" (") + *email + QLatin1Char(')');
+    }
+    return name;
+}
+
+} // namespace norvela

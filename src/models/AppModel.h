@@ -1,0 +1,193 @@
+#pragma once
+
+#include "EngineFactory.h"
+#include "SyncEngine.h"
+#include "common/AccountInfo.h"
+#include "common/Clock.h"
+#include "common/RecentFile.h"
+#include "common/SelectiveSyncFolder.h"
+#include "common/SyncSchedule.h"
+#include "common/SyncState.h"
+
+#include <QList>
+#include <QObject>
+#include <QVariant>
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+#include <optional>
+
+namespace norvela {
+
+class AccountModel;
+class BandwidthLimiter;
+class CloudProvider;
+class SettingsStore;
+
+// Everything the user interface shows: the linked accounts, the settings, the aggregated
+// status, the one-line action status and the linking state. One per process, on the main
+// thread. While no account is linked an application-wide engine writes the status fields.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(norvela::SyncState syncState READ syncState NOTIFY syncStateChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(int filesTotal READ filesTotal NOTIFY filesTotalChanged)
+    Q_PROPERTY(int filesDone READ filesDone NOTIFY filesDoneChanged)
+    Q_PROPERTY(QString currentFile READ currentFile NOTIFY currentFileChanged)
+    Q_PROPERTY(QString transferRate READ transferRate NOTIFY transferRateChanged)
+    Q_PROPERTY(QString lastSyncedDescription READ lastSyncedDescription NOTIFY lastSyncedDescriptionChanged)
+    Q_PROPERTY(QList<norvela::AccountModel*> accounts READ accounts NOTIFY accountsChanged)
+    Q_PROPERTY(bool isLinking READ isLinking NOTIFY isLinkingChanged)
+    Q_PROPERTY(QString folderPath READ folderPath WRITE setFolderPath NOTIFY folderPathChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
+    Q_PROPERTY(
+        bool notifyOnChanges READ notifyOnChanges WRITE setNotifyOnChanges NOTIFY notifyOnChangesChanged)
+    Q_PROPERTY(
+        double uploadLimitMBps READ uploadLimitMBps WRITE setUploadLimitMBps NOTIFY uploadLimitMBpsChanged)
+    Q_PROPERTY(QVariant actionStatus READ actionStatusVariant NOTIFY actionStatusChanged)
+    Q_PROPERTY(norvela::SyncState displaySyncState READ displaySyncState NOTIFY displayChanged)
+    Q_PROPERTY(double displayProgress READ displayProgress NOTIFY displayChanged)
+    Q_PROPERTY(QString displayCurrentFile READ displayCurrentFile NOTIFY displayChanged)
+    Q_PROPERTY(QString displayTransferRate READ displayTransferRate NOTIFY displayChanged)
+    Q_PROPERTY(QString displayLastSynced READ displayLastSynced NOTIFY displayChanged)
+    Q_PROPERTY(QString displayFooterLine READ displayFooterLine NOTIFY displayChanged)
+
+public:
+    // Runs the whole start-up sequence: settings, bandwidth limit, accounts or the
+    // application-wide engine, auto-link and the state dump as the environment asks.
+    AppModel(SettingsStore& settings, EngineFactory engines, Clock& clock = Clock::system(),
+             BandwidthLimiter* limiter = nullptr, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // Application-level status, written by the application-wide engine.
+    SyncState syncState() const { return m_syncState; }
+    double progress() const { return m_progress; }
+    int filesTotal() const { return m_filesTotal; }
+    int filesDone() const { return m_filesDone; }
+    const QString& currentFile() const { return m_currentFile; }
+    const QString& transferRate() const { return m_transferRate; }
+    const QString& lastSyncedDescription() const { return m_lastSyncedDescription; }
+    const QList<RecentFile>& recentFiles() const { return m_recentFiles; }
+    const std::optional<AccountInfo>& account() const { return m_account; }
+    const std::optional<QString>& lastDebugError() const { return m_lastDebugError; }
+    void setSyncState(SyncState value);
+    void setProgress(double value);
+    void setFilesTotal(int value);
+    void setFilesDone(int value);
+    void setCurrentFile(const QString& value);
+    void setTransferRate(const QString& value);
+    void setLastSyncedDescription(const QString& value);
+    void setRecentFiles(const QList<RecentFile>& value);
+    void setAccount(const std::optional<AccountInfo>& value);
+    void setLastDebugError(const std::optional<QString>& value);
+
+    const QList<AccountModel*>& accounts() const { return m_accounts; }
+    SyncEngine* engine() const { return m_engine.get(); }
+    bool isLinking() const { return m_isLinking; }
+    const std::optional<QString>& linkError() const { return m_linkError; }
+    const QList<SelectiveSyncFolder>& selectiveSyncFolders() const { return m_selectiveSyncFolders; }
+
+    // Persisted settings: every assignment is stored at once.
+    const QString& folderPath() const { return m_folderPath; }
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    bool notifyOnChanges() const { return m_notifyOnChanges; }
+    const SyncSchedule& schedule() const { return m_schedule; }
+    double uploadLimitMBps() const { return m_uploadLimitMBps; }
+    void setFolderPath(const QString& value);
+    void setLaunchAtLogin(bool value); // also registers or removes the login item
+    void setNotifyOnChanges(bool value);
+    void setSchedule(const SyncSchedule& value);
+    void setUploadLimitMBps(double value); // also re-applies the limit
+
+    // Rebuilds the accounts (or the application-wide engine) from the stored credentials.
+    void activateSync();
+    QString defaultFolder(const CloudProvider& provider) const;
+    void applyBandwidthLimit();
+    void applyLaunchAtLogin(bool enabled);
+
+    // Aggregated over the accounts, or the application-level fields when none is linked.
+    SyncState displaySyncState() const;
+    double displayProgress() const;
+    QString displayCurrentFile() const;
+    QString displayTransferRate() const;
+    QString displayLastSynced() const;
+    QList<RecentFile> displayRecentFiles() const;
+    QString displayFooterLine() const;
+
+    // A one-line status for 5 seconds; a newer one is never cut short by an older timer.
+    Q_INVOKABLE void setStatus(const QString& text);
+    const std::optional<QString>& actionStatus() const { return m_actionStatus; }
+
+    // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
+    // Returns whether it asked.
+    bool maybeShowOnboarding();
+
+    // The four lines (and recent files) of "state-dump.txt".
+    QString stateDumpText() const;
+
+    SettingsStore& settings() const { return m_settings; }
+    Clock& clock() const { return m_clock; }
+
+Q_SIGNALS:
+    void syncStateChanged();
+    void progressChanged();
+    void filesTotalChanged();
+    void filesDoneChanged();
+    void currentFileChanged();
+    void transferRateChanged();
+    void lastSyncedDescriptionChanged();
+    void recentFilesChanged();
+    void accountChanged();
+    void lastDebugErrorChanged();
+    void accountsChanged();
+    void engineChanged();
+    void isLinkingChanged();
+    void linkErrorChanged();
+    void folderPathChanged();
+    void launchAtLoginChanged();
+    void notifyOnChangesChanged();
+    void scheduleChanged();
+    void uploadLimitMBpsChanged();
+    void actionStatusChanged();
+    // Any input of the display values changed.
+    void displayChanged();
+    void onboardingRequested();
+
+private:
+    QVariant actionStatusVariant() const { return m_actionStatus ? QVariant(*m_actionStatus) : QVariant(); }
+    void setActionStatus(const std::optional<QString>& value);
+    void setAccounts(const QList<AccountModel*>& value);
+    void setEngine(std::unique_ptr<SyncEngine> engine);
+    QCoro::Task<> clearStatusLater(QString text);
+    QCoro::Task<> writeStateDumpLater();
+
+    SettingsStore& m_settings;
+    EngineFactory m_engines;
+    Clock& m_clock;
+    BandwidthLimiter& m_limiter;
+
+    SyncState m_syncState = SyncState::idle;
+    double m_progress = 0;
+    int m_filesTotal = 0;
+    int m_filesDone = 0;
+    QString m_currentFile;
+    QString m_transferRate;
+    QString m_lastSyncedDescription = QStringLiteral("Last synced just now");
+    QList<RecentFile> m_recentFiles;
+    std::optional<AccountInfo> m_account;
+    QList<AccountModel*> m_accounts;
+    bool m_isLinking = false;
+    std::optional<QString> m_linkError;
+    QString m_folderPath;
+    bool m_launchAtLogin = true;
+    bool m_notifyOnChanges = true;
+    SyncSchedule m_schedule;
+    double m_uploadLimitMBps = 0;
+    QList<SelectiveSyncFolder> m_selectiveSyncFolders = SelectiveSyncFolder::initialRows();
+    std::unique_ptr<SyncEngine> m_engine;
+    std::optional<QString> m_lastDebugError;
+    std::optional<QString> m_actionStatus;
+};
+
+} // namespace norvela

@@ -1,0 +1,38 @@
+#include "BandwidthLimiter.h"
+
+#include <cmath>
+
+namespace norvela {
+
+BandwidthLimiter::BandwidthLimiter(Clock& clock, QObject* parent)
+    : QObject(parent), m_clock(clock), m_lastCheckMs(clock.monotonicMs()) {}
+
+BandwidthLimiter& BandwidthLimiter::shared() {
+    static BandwidthLimiter limiter;
+    return limiter;
+}
+
+void BandwidthLimiter::configure(double bytesPerSecond) {
+    m_bytesPerSecond = bytesPerSecond >= 0 ? bytesPerSecond : 0;
+    m_allowance = m_bytesPerSecond;
+    m_lastCheckMs = m_clock.monotonicMs();
+}
+
+QCoro::Task<> BandwidthLimiter::take(qint64 bytes, QObject* context) {
+    if (m_bytesPerSecond <= 0)
+        co_return;
+    const qint64 nowMs = m_clock.monotonicMs();
+    m_allowance += double(nowMs - m_lastCheckMs) / 1000.0 * m_bytesPerSecond;
+    m_lastCheckMs = nowMs;
+    m_allowance = std::min(m_allowance, m_bytesPerSecond);
+    if (m_allowance >= double(bytes)) {
+        m_allowance -= double(bytes);
+        co_return;
+    }
+    const double waitSeconds = (double(bytes) - m_allowance) / m_bytesPerSecond;
+    // The wait is not booked into lastCheck: the next call credits it again, up to the cap.
+    co_await m_clock.sleep(std::chrono::milliseconds(std::llround(std::ceil(waitSeconds * 1000.0))), context);
+    m_allowance = 0;
+}
+
+} // namespace norvela

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/Clock.h"
+
+#include <QObject>
+
+#include <QCoro/QCoroTask>
+
+namespace norvela {
+
+// One token bucket for the whole process: the configured rate caps the sum of every
+// account's uploads. Lives on the main thread, so calls never interleave; a waiting take()
+// suspends without holding anything, and other calls go on meanwhile.
+class BandwidthLimiter : public QObject {
+    Q_OBJECT
+public:
+    explicit BandwidthLimiter(Clock& clock = Clock::system(), QObject* parent = nullptr);
+    static BandwidthLimiter& shared();
+
+    // Bytes per second, 0 (or negative) for no limit. Refills the bucket to one second's worth.
+    void configure(double bytesPerSecond);
+    double bytesPerSecond() const { return m_bytesPerSecond; }
+    // The configured rate, for choosing upload strategies without waiting on the limiter.
+    double activeBytesPerSecond() const { return m_bytesPerSecond; }
+
+    // Returns when `bytes` may be sent. Never fails: when `context` is destroyed the wait
+    // ends early and the call returns as usual.
+    QCoro::Task<> take(qint64 bytes, QObject* context);
+
+private:
+    Clock& m_clock;
+    double m_bytesPerSecond = 0;
+    double m_allowance = 0;
+    qint64 m_lastCheckMs = 0;
+};
+
+} // namespace norvela

@@ -1,0 +1,23 @@
+// Runs every test binary inside a QApplication-free Qt event loop world with a private,
+// throw-away HOME, so no test reads or writes the real user's settings, credentials or
+// diagnostic files.
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
+    for (const char* name : {"NORVELA_AUTOLINK", "NORVELA_DUMP_STATE", "NORVELA_APP_SUPPORT_DIR",
+                             "NORVELA_STATIC_RENDER", "NORVELA_SANDBOX_URL"})
+        qunsetenv(name);
+
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}

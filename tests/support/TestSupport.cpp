@@ -1,0 +1,64 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <stdexcept>
+
+namespace norvela::test {
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void processEvents() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void await(QCoro::Task<> task, std::chrono::milliseconds timeout) {
+    std::exception_ptr error;
+    bool done = false;
+    auto runner = [&]() -> QCoro::Task<> {
+        try {
+            co_await std::move(task);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+    };
+    auto running = runner();
+    if (!waitFor([&] { return done; }, timeout))
+        throw std::runtime_error("coroutine did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+}
+
+} // namespace norvela::test

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <optional>
+
+namespace norvela::test {
+
+// Spins the event loop until `condition` holds or `timeout` passes; returns the condition.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Lets queued events (deferred deletes, queued wake-ups) run.
+void processEvents();
+
+void writeFile(const QString& path, const QByteArray& data);
+QByteArray readFile(const QString& path);
+
+// Drives a coroutine to completion from a plain test body; rethrows what it threw.
+template <typename T>
+T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    std::optional<T> result;
+    std::exception_ptr error;
+    bool done = false;
+    auto runner = [&]() -> QCoro::Task<> {
+        try {
+            result.emplace(co_await std::move(task));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+    };
+    auto running = runner();
+    if (!waitFor([&] { return done; }, timeout))
+        throw std::runtime_error("coroutine did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*result);
+}
+
+void await(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+} // namespace norvela::test
