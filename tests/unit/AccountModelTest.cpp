@@ -1,1 +1,144 @@
-#include <gtest/gtest.h>
+#include "ModelFixture.h"
+
+#include "models/AccountModel.h"
+#include "platform/FolderBookmark.h"
+
+#include <QDir>
+
+using namespace norvela;
+using namespace norvela::test;
+
+namespace {
+
+const QString appBookmark = QStringLiteral("folderBookmark.app");
+
+} // namespace
+
+class AccountModelTest : public ModelFixture {
+protected:
+    AccountModel& dropbox() { return *model->accounts().at(0); }
+
+    // A linked Dropbox account whose folder is `folder`.
+    AccountModel& linkedDropbox(const QString& folder) {
+        link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+        settings->setString(QStringLiteral("folderPath.dropbox"), folder);
+        makeModel();
+        return dropbox();
+    }
+
+    QString home() const { return QDir::homePath(); }
+};
+
+TEST_F(AccountModelTest, FolderPathComesFromSettingsAndIsStoredOnlyWhenChanged) {
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+    AppModel& m = makeModel();
+    AccountModel& account = dropbox();
+    EXPECT_EQ(account.folderPath(), "~/Norvela");
+    EXPECT_FALSE(settings->contains(QStringLiteral("folderPath.dropbox")));
+
+    // The first Dropbox account also carries the legacy application-wide folder.
+    account.setFolderPath(QStringLiteral("~/Elsewhere"));
+    EXPECT_EQ(settings->stringValue(QStringLiteral("folderPath.dropbox")), "~/Elsewhere");
+    EXPECT_EQ(m.folderPath(), "~/Elsewhere");
+    EXPECT_EQ(settings->stringValue(QStringLiteral("folderPath")), "~/Elsewhere");
+}
+
+TEST_F(AccountModelTest, LargeFolderApprovalIsBoundToTheExactPath) {
+    AccountModel& account = linkedDropbox(QStringLiteral("~/Big"));
+    EXPECT_FALSE(account.isLargeFolderApproved());
+    account.approveLargeFolder();
+    EXPECT_TRUE(account.isLargeFolderApproved());
+    EXPECT_EQ(settings->stringValue(QStringLiteral("approvedLargeFolder.dropbox")), "~/Big");
+
+    account.setFolderPath(QStringLiteral("~/Big/"));
+    EXPECT_FALSE(account.isLargeFolderApproved());
+}
+
+TEST_F(AccountModelTest, SetFolderAbbreviatesHomeAndSavesABookmark) {
+    AccountModel& account = linkedDropbox(QStringLiteral("~/Norvela"));
+    const QString inside = home() + QStringLiteral("/Sync/Work");
+    QDir().mkpath(inside);
+    account.setFolder(inside);
+    EXPECT_EQ(account.folderPath(), "~/Sync/Work");
+    EXPECT_EQ(account.accessedFolderURL(), QFileInfo(inside).canonicalFilePath());
+    EXPECT_TRUE(settings->dataValue(QStringLiteral("folderBookmark.dropbox")).has_value());
+
+    const QString outside = supportPath() + QStringLiteral("/outside");
+    QDir().mkpath(outside);
+    account.setFolder(outside);
+    EXPECT_EQ(account.folderPath(), outside);
+
+    // A home path that merely starts with the same letters is not inside home.
+    const QString lookalike = home() + QStringLiteral("x/Sync");
+    QDir().mkpath(lookalike);
+    account.setFolder(lookalike);
+    EXPECT_EQ(account.folderPath(), lookalike);
+    QDir(home() + QStringLiteral("x")).removeRecursively();
+}
+
+TEST_F(AccountModelTest, StaleAppBookmarkMigratesToTheAccountKey) {
+    const QString folder = home() + QStringLiteral("/Replaced");
+    QDir().mkpath(folder);
+    settings->setData(appBookmark, *FolderBookmark::create(folder));
+    const QByteArray appData = *settings->dataValue(appBookmark);
+    // Same path, different folder: the bookmark resolves but is stale. The old folder is
+    // moved aside, not deleted, so the new one cannot reuse its inode.
+    QDir().rename(folder, folder + QStringLiteral("-old"));
+    QDir().mkpath(folder);
+
+    AccountModel& account = linkedDropbox(QStringLiteral("~/Replaced"));
+    EXPECT_EQ(account.accessedFolderURL(), QFileInfo(folder).canonicalFilePath());
+    const auto own = settings->dataValue(QStringLiteral("folderBookmark.dropbox"));
+    ASSERT_TRUE(own.has_value());
+    EXPECT_FALSE(FolderBookmark::resolve(*own)->stale);
+    EXPECT_EQ(settings->dataValue(appBookmark), appData);
+}
+
+TEST_F(AccountModelTest, BookmarkOfAnotherFolderIsNeverUsed) {
+    const QString other = home() + QStringLiteral("/Other");
+    QDir().mkpath(other);
+    QDir().mkpath(home() + QStringLiteral("/Mine"));
+    settings->setData(QStringLiteral("folderBookmark.dropbox"), *FolderBookmark::create(other));
+    AccountModel& account = linkedDropbox(QStringLiteral("~/Mine"));
+    EXPECT_EQ(account.accessedFolderURL(), std::nullopt);
+
+    // A bookmark whose folder is gone resolves to nothing at all.
+    settings->setData(QStringLiteral("folderBookmark.dropbox"), *FolderBookmark::create(home() + "/Mine"));
+    QDir(home() + QStringLiteral("/Mine")).removeRecursively();
+    account.beginFolderAccess();
+    EXPECT_EQ(account.accessedFolderURL(), std::nullopt);
+}
+
+TEST_F(AccountModelTest, DisplayNameAddsTheEmailOnlyWhenTheKindRepeats) {
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QStringLiteral("g1@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g2@example.com"), QStringLiteral("g2@example.com"));
+    AppModel& m = makeModel();
+    ASSERT_EQ(m.accounts().size(), 3);
+    EXPECT_EQ(m.accounts()[0]->displayName(), "Dropbox");
+    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g1@example.com)");
+    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (g2@example.com)");
+
+    // Fetched account information wins over the stored e-mail.
+    m.accounts()[2]->setAccount(AccountInfo{QString(), QStringLiteral("new@example.com"), {}, 0, 0, {}});
+    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (new@example.com)");
+}
+
+TEST_F(AccountModelTest, NoEmailAnywhereShowsTheProviderName) {
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QString());
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g2@example.com"), QStringLiteral("g2@example.com"));
+    AppModel& m = makeModel();
+    EXPECT_EQ(m.accounts()[0]->displayName(), "Google Drive");
+    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g2@example.com)");
+}
+
+TEST_F(AccountModelTest, EngineWritesNotifyOnlyOnRealChanges) {
+    AccountModel& account = linkedDropbox(QStringLiteral("~/Norvela"));
+    int notified = 0;
+    QObject::connect(&account, &AccountModel::statusChanged, [&] { ++notified; });
+    account.setProgress(0.5);
+    account.setProgress(0.5);
+    account.setCurrentFile(QStringLiteral("x"));
+    account.setCurrentFile(QStringLiteral("x"));
+    EXPECT_EQ(notified, 2);
+}

@@ -1,1 +1,251 @@
-#include <gtest/gtest.h>
+#include "ModelFixture.h"
+
+#include "common/AppSupport.h"
+#include "models/AccountModel.h"
+#include "platform/LoginItem.h"
+
+#include <QFile>
+
+using namespace norvela;
+using namespace norvela::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+AccountInfo info(const QString& email, qint64 used = 1'500'000'000, qint64 quota = 2'000'000'000) {
+    return AccountInfo{QStringLiteral("Someone"), email, QStringLiteral("Plus"), used, quota,
+                       QStringLiteral("u")};
+}
+
+RecentFile recent(const QString& name, const QDateTime& at) {
+    RecentFile f;
+    f.name = name;
+    f.syncedAt = at;
+    return f;
+}
+
+} // namespace
+
+using AppModelSettings = ModelFixture;
+
+TEST_F(AppModelSettings, WrongTypesAndUndecodableScheduleFallBackToDefaults) {
+    settings->setString(QStringLiteral("launchAtLogin"), QStringLiteral("yes"));
+    settings->setString(QStringLiteral("notifyOnChanges"), QStringLiteral("no"));
+    settings->setString(QStringLiteral("uploadLimitMBps"), QStringLiteral("3"));
+    const QByteArray garbage = QByteArrayLiteral("{\"enabled\":true,\"startHour\":9}");
+    settings->setData(QStringLiteral("schedule"), garbage);
+
+    AppModel& m = makeModel();
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_TRUE(m.notifyOnChanges());
+    EXPECT_EQ(m.uploadLimitMBps(), 0);
+    EXPECT_EQ(m.schedule(), SyncSchedule{});
+    EXPECT_EQ(m.folderPath(), "~/Norvela");
+    // Start-up neither rewrites the bad schedule nor touches the login item.
+    EXPECT_EQ(SettingsStore(settings->filePath()).dataValue(QStringLiteral("schedule")), garbage);
+    EXPECT_FALSE(QFile::exists(LoginItem::entryPath()));
+
+    const SyncSchedule evenings{true, 18, 23, true};
+    m.setSchedule(evenings);
+    EXPECT_EQ(
+        SyncSchedule::decode(*SettingsStore(settings->filePath()).dataValue(QStringLiteral("schedule"))),
+        evenings);
+}
+
+TEST_F(AppModelSettings, AssignmentsPersistAndTakeEffect) {
+    AppModel& m = makeModel();
+    m.setUploadLimitMBps(2.5);
+    EXPECT_EQ(limiter.bytesPerSecond(), 2'500'000);
+    m.setUploadLimitMBps(-1);
+    EXPECT_EQ(limiter.bytesPerSecond(), 0);
+    m.setLaunchAtLogin(false);
+    EXPECT_FALSE(QFile::exists(LoginItem::entryPath()));
+    m.setLaunchAtLogin(true);
+    EXPECT_TRUE(QFile::exists(LoginItem::entryPath()));
+    m.setFolderPath(QStringLiteral("/srv/sync"));
+
+    model.reset();
+    settings->reload();
+    AppModel& again = makeModel();
+    EXPECT_EQ(again.uploadLimitMBps(), -1);
+    EXPECT_EQ(limiter.bytesPerSecond(), 0);
+    EXPECT_TRUE(again.launchAtLogin());
+    EXPECT_EQ(again.folderPath(), "/srv/sync");
+}
+
+TEST_F(AppModelSettings, StoredLimitIsAppliedAtStartUp) {
+    settings->setDouble(QStringLiteral("uploadLimitMBps"), 1.25);
+    makeModel();
+    EXPECT_EQ(limiter.bytesPerSecond(), 1'250'000);
+}
+
+using AppModelAccounts = ModelFixture;
+
+TEST_F(AppModelAccounts, NoCredentialsRunsTheApplicationEngine) {
+    AppModel& m = makeModel();
+    EXPECT_TRUE(m.accounts().isEmpty());
+    ASSERT_NE(m.engine(), nullptr);
+    EXPECT_EQ(RecordingEngine::started, 1);
+    EXPECT_EQ(m.displayFooterLine(), "Not linked");
+    EXPECT_TRUE(m.maybeShowOnboarding());
+
+    m.setAccount(info(QStringLiteral("me@example.com")));
+    EXPECT_EQ(m.displayFooterLine(), QString::fromUtf8("me@example.com \u00b7 1.5 GB of 2 GB"));
+}
+
+TEST_F(AppModelAccounts, CredentialsBuildAccountsDropboxFirstAndReplaceTheEngine) {
+    AppModel& m = makeModel();
+    ASSERT_NE(m.engine(), nullptr);
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QStringLiteral("g1@example.com"));
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d1@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g2@example.com"), QStringLiteral("g2@example.com"));
+
+    m.activateSync();
+    EXPECT_EQ(RecordingEngine::paused, 1);
+    EXPECT_EQ(m.engine(), nullptr);
+    QStringList ids;
+    for (const AccountModel* a : m.accounts())
+        ids << a->id();
+    EXPECT_EQ(ids, (QStringList{"dropbox", "gdrive", "gdrive-g2-example-com"}));
+    EXPECT_FALSE(m.maybeShowOnboarding());
+
+    // Default folders: the legacy app folder for "dropbox", the e-mail for later accounts.
+    EXPECT_EQ(m.accounts()[0]->folderPath(), "~/Norvela");
+    EXPECT_EQ(m.accounts()[1]->folderPath(), "~/Norvela (Google Drive)");
+    EXPECT_EQ(m.accounts()[2]->folderPath(), "~/Norvela (g2@example.com)");
+
+    // Rebuilding makes fresh models.
+    const AccountModel* before = m.accounts().first();
+    m.accounts().first()->setRecentFiles({recent(QStringLiteral("a.txt"), clock.now())});
+    m.activateSync();
+    EXPECT_NE(m.accounts().first(), before);
+    EXPECT_TRUE(m.accounts().first()->recentFiles().isEmpty());
+}
+
+TEST_F(AppModelAccounts, DisplayValuesFoldSeveralAccounts) {
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d1@example.com"));
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:2"), QStringLiteral("d2@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g@example.com"), QStringLiteral("g@example.com"));
+    AppModel& m = makeModel();
+    ASSERT_EQ(m.accounts().size(), 3);
+    AccountModel& a = *m.accounts()[0];
+    AccountModel& b = *m.accounts()[1];
+    AccountModel& c = *m.accounts()[2];
+
+    // The app-level fields no longer show through.
+    m.setCurrentFile(QStringLiteral("ignored"));
+    EXPECT_EQ(m.displayCurrentFile(), "");
+    EXPECT_EQ(m.displayProgress(), 0); // 0 of 0 files is not a division by zero
+    EXPECT_EQ(m.displayFooterLine(), "3 accounts linked");
+    EXPECT_EQ(m.displaySyncState(), SyncState::idle);
+    EXPECT_EQ(m.displayLastSynced(), a.lastSyncedDescription());
+
+    b.setSyncState(SyncState::paused);
+    b.setLastSyncedDescription(QStringLiteral("paused b"));
+    EXPECT_EQ(m.displaySyncState(), SyncState::paused);
+    EXPECT_EQ(m.displayLastSynced(), "paused b");
+
+    c.setSyncState(SyncState::syncing);
+    c.setCurrentFile(QStringLiteral("c.bin"));
+    c.setTransferRate(QStringLiteral("3.1 MB/s"));
+    c.setLastSyncedDescription(QStringLiteral("Uploading c.bin"));
+    EXPECT_EQ(m.displaySyncState(), SyncState::syncing);
+    EXPECT_EQ(m.displayCurrentFile(), "c.bin");
+    EXPECT_EQ(m.displayTransferRate(), "3.1 MB/s");
+    EXPECT_EQ(m.displayLastSynced(), "Uploading c.bin");
+
+    a.setFilesTotal(10);
+    a.setFilesDone(5);
+    c.setFilesTotal(30);
+    c.setFilesDone(30);
+    EXPECT_DOUBLE_EQ(m.displayProgress(), 35.0 / 40.0);
+
+    const QDateTime now = clock.now();
+    a.setRecentFiles(
+        {recent(QStringLiteral("a1"), now.addSecs(-10)), recent(QStringLiteral("a2"), now.addSecs(-300))});
+    c.setRecentFiles(
+        {recent(QStringLiteral("c1"), now.addSecs(-60)), recent(QStringLiteral("c2"), now.addSecs(-10))});
+    QStringList names;
+    for (const RecentFile& f : m.displayRecentFiles())
+        names << f.name;
+    EXPECT_EQ(names, (QStringList{"a1", "c2", "c1", "a2"})); // newest first, stable on ties
+}
+
+TEST_F(AppModelAccounts, SingleAccountFooterWaitsForAccountInformation) {
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QString());
+    AppModel& m = makeModel();
+    ASSERT_EQ(m.accounts().size(), 1);
+    // Until account information arrives the footer says it is still connecting.
+    EXPECT_EQ(m.displayFooterLine(), QString::fromUtf8("Reconnecting to Dropbox\u2026"));
+    m.accounts().first()->setAccount(info(QStringLiteral("d@example.com"), 0, 0));
+    EXPECT_EQ(m.displayFooterLine(), QString::fromUtf8("d@example.com \u00b7 0 bytes of 0 bytes"));
+}
+
+using AppModelStatus = ModelFixture;
+
+TEST_F(AppModelStatus, NewerStatusIsNotCutShortByAnOlderTimer) {
+    AppModel& m = makeModel();
+    m.setStatus(QStringLiteral("A"));
+    clock.advance(3s);
+    EXPECT_EQ(m.actionStatus(), "A");
+    m.setStatus(QStringLiteral("B"));
+    clock.advance(2s); // A's timer fires here
+    EXPECT_EQ(m.actionStatus(), "B");
+    clock.advance(2999ms);
+    EXPECT_EQ(m.actionStatus(), "B");
+    clock.advance(1ms);
+    EXPECT_EQ(m.actionStatus(), std::nullopt);
+}
+
+TEST_F(AppModelStatus, DestroyingTheModelEndsPendingStatusTimers) {
+    AppModel& m = makeModel();
+    m.setStatus(QStringLiteral("A"));
+    model.reset();
+    processEvents();
+    clock.advance(10s); // nothing left to touch the dead model
+    EXPECT_EQ(clock.pendingTimers(), 0);
+}
+
+using AppModelStateDump = ModelFixture;
+
+TEST_F(AppModelStateDump, WrittenEightSecondsAfterStartUpOnlyForTheValueOne) {
+    const QString dump = AppSupport::devHookDirectory() + QStringLiteral("/state-dump.txt");
+    QFile::remove(dump);
+    qputenv("NORVELA_DUMP_STATE", "true");
+    makeModel();
+    clock.advance(20s);
+    EXPECT_FALSE(QFile::exists(dump));
+
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d1@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g@example.com"), QStringLiteral("g@example.com"));
+    qputenv("NORVELA_DUMP_STATE", "1");
+    AppModel& m = makeModel();
+    AccountModel& first = *m.accounts().first();
+    first.setLastDebugError(QStringLiteral("HTTP 500: oops"));
+    first.setRecentFiles({recent(QStringLiteral("report.pdf"), clock.now().addSecs(-10))});
+    m.accounts()[1]->setRecentFiles({recent(QStringLiteral("old.txt"), clock.now().addSecs(-7200))});
+    clock.advance(7999ms);
+    EXPECT_FALSE(QFile::exists(dump));
+    clock.advance(1ms);
+    EXPECT_EQ(QString::fromUtf8(readFile(dump)), QStringLiteral("account: 2 accounts linked\n"
+                                                                "state: idle  sub: Connecting\u2026\n"
+                                                                "accounts: dropbox,gdrive\n"
+                                                                "debugError: HTTP 500: oops\n"
+                                                                "recent: report.pdf  (just now)\n"
+                                                                "recent: old.txt  (2 hours ago)"));
+}
+
+TEST_F(AppModelStateDump, NoAccountsDumpUsesTheApplicationFields) {
+    AppModel& m = makeModel();
+    m.setLastDebugError(QStringLiteral("client missing"));
+    EXPECT_EQ(m.stateDumpText(), QStringLiteral("account: Not linked\n"
+                                                "state: idle  sub: Last synced just now\n"
+                                                "accounts: \n"
+                                                "debugError: client missing"));
+}
+
+TEST_F(AppModelStateDump, AutoLinkSuppressesOnboarding) {
+    qputenv("NORVELA_AUTOLINK", "google");
+    AppModel& m = makeModel();
+    EXPECT_FALSE(m.maybeShowOnboarding());
+}

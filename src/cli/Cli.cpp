@@ -1,0 +1,49 @@
+#include "Cli.h"
+
+#include "AccountsCommand.h"
+#include "HashCommand.h"
+
+namespace norvela::cli {
+
+namespace {
+
+void printHelp(QTextStream& out) {
+    out << "usage: norvela COMMAND [ARGS...]\n\n"
+        << "Keeps one local folder per linked cloud account uploaded.\n\nCommands:\n";
+    for (const Command& c : commands())
+        out << "  " << QStringLiteral("%1 %2").arg(c.name, c.synopsis).leftJustified(34) << c.summary << '\n';
+    out << "\n  " << QStringLiteral("--version").leftJustified(34) << "print the version\n"
+        << "  " << QStringLiteral("--help").leftJustified(34) << "show this help\n";
+}
+
+} // namespace
+
+const QList<Command>& commands() {
+    static const QList<Command> table{
+        {QStringLiteral("accounts"), QString(), QStringLiteral("list the linked accounts"), accountsCommand},
+        {QStringLiteral("hash"), QStringLiteral("dropbox|md5 FILE..."),
+         QStringLiteral("print the content hash each service reports for FILE"), hashCommand},
+    };
+    return table;
+}
+
+QCoro::Task<int> run(QStringList args, Io io) {
+    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h") ||
+        args.first() == QLatin1String("help")) {
+        printHelp(args.isEmpty() ? io.err : io.out);
+        co_return args.isEmpty() ? 2 : 0;
+    }
+    if (args.first() == QLatin1String("--version")) {
+        io.out << "norvela " << NORVELA_VERSION << '\n';
+        co_return 0;
+    }
+    const QString name = args.takeFirst();
+    for (const Command& command : commands()) {
+        if (command.name == name)
+            co_return co_await command.run(args, io);
+    }
+    io.err << "norvela: unknown command '" << name << "' (see 'norvela --help')\n";
+    co_return 2;
+}
+
+} // namespace norvela::cli
