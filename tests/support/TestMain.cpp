@@ -1,7 +1,9 @@
-// Runs every test binary inside a QApplication-free Qt event loop world with a private,
-// throw-away HOME, so no test reads or writes the real user's settings, credentials or
-// diagnostic files.
+// Runs every test binary inside a Qt application object with a private, throw-away HOME, so no test reads or
+// writes the real user's settings, credentials or diagnostic files.
 #include <QCoreApplication>
+#ifdef NORVELA_TEST_GUI
+#include <QApplication>
+#endif
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -17,7 +19,12 @@ int main(int argc, char** argv) {
                              "NORVELA_STATIC_RENDER", "NORVELA_SANDBOX_URL"})
         qunsetenv(name);
 
+#ifdef NORVELA_TEST_GUI
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
 }
