@@ -1,1 +1,145 @@
+#include "cloud/DropboxContentHash.h"
+#include "cloud/DropboxFileHasher.h"
+#include "cloud/MD5FileHasher.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fcntl.h>
+#include <latch>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace norvela {
+namespace {
+
+constexpr qsizetype block = 4 * 1024 * 1024;
+const QString emptySha256 =
+    QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+const QString emptyMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
+
+// Worked out here from whole-buffer digests, independently of the block reader.
+QString referenceContentHash(const QByteArray& data) {
+    QCryptographicHash overall(QCryptographicHash::Sha256);
+    for (qsizetype at = 0; at < data.size(); at += block)
+        overall.addData(QCryptographicHash::hash(data.mid(at, block), QCryptographicHash::Sha256));
+    return QString::fromLatin1(overall.result().toHex());
+}
+
+QString referenceMd5(const QByteArray& data) {
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray pseudoRandom(qsizetype size, quint32 seed) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (char& c : data) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return data;
+}
+
+class HashTest : public ::testing::Test {
+protected:
+    // Written in odd-sized pieces so no write ends on a block boundary.
+    QString write(const QString& name, const QByteArray& data) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        for (qsizetype at = 0; at < data.size(); at += 1'000'003)
+            EXPECT_GT(file.write(data.constData() + at, std::min<qsizetype>(1'000'003, data.size() - at)), 0);
+        return file.fileName();
+    }
+
+    QTemporaryDir dir;
+    DropboxFileHasher dropbox;
+    MD5FileHasher md5;
+};
+
+TEST_F(HashTest, MatchesReferenceAroundBlockBoundaries) {
+    for (const qsizetype size : {qsizetype(0), qsizetype(1), block - 1, block, block + 1, 2 * block,
+                                 2 * block + block / 2 + 12'345}) {
+        SCOPED_TRACE(size);
+        const QByteArray data = pseudoRandom(size, quint32(size));
+        const QString path = write(QStringLiteral("data"), data);
+        EXPECT_EQ(DropboxContentHash::hash(path), referenceContentHash(data));
+        EXPECT_EQ(md5.hash(path), referenceMd5(data));
+    }
+}
+
+TEST_F(HashTest, KnownVectors) {
+    const QString empty = write(QStringLiteral("empty"), {});
+    EXPECT_EQ(dropbox.hash(empty), emptySha256);
+    EXPECT_EQ(md5.hash(empty), emptyMd5);
+
+    // Two blocks, the second a single byte.
+    const QString as = write(QStringLiteral("as"), QByteArray(block + 1, 'A'));
+    EXPECT_EQ(dropbox.hash(as),
+              QStringLiteral("8f553da8d00d0bf509d8470e242888be33019c20c0544811f5b2b89e98360b92"));
+}
+
+TEST_F(HashTest, NothingForPathsThatCannotBeOpened) {
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    for (const FileHasher* hasher :
+         {static_cast<const FileHasher*>(&dropbox), static_cast<const FileHasher*>(&md5)}) {
+        EXPECT_EQ(hasher->hash(missing), std::nullopt);
+        EXPECT_EQ(hasher->hash(dir.path()), std::nullopt);
+        EXPECT_EQ(hasher->hash(QString()), std::nullopt);
+    }
+}
+
+TEST_F(HashTest, NothingForUnreadableFile) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads files whatever their permissions";
+    const QString path = write(QStringLiteral("locked"), "secret");
+    ASSERT_TRUE(QFile::setPermissions(path, {}));
+    EXPECT_EQ(dropbox.hash(path), std::nullopt);
+    EXPECT_EQ(md5.hash(path), std::nullopt);
+}
+
+// A read that fails ends the file like end-of-file does: a hash of what came before, here
+// nothing. Reading our own memory at address 0 opens fine and then fails on the first read.
+TEST_F(HashTest, ReadFailureEndsTheInput) {
+    const int fd = ::open("/proc/self/mem", O_RDONLY);
+    if (fd < 0)
+        GTEST_SKIP() << "no /proc/self/mem";
+    ::close(fd);
+    EXPECT_EQ(dropbox.hash(QStringLiteral("/proc/self/mem")), emptySha256);
+    EXPECT_EQ(md5.hash(QStringLiteral("/proc/self/mem")), emptyMd5);
+}
+
+TEST_F(HashTest, SameAnswersFromManyThreadsAtOnce) {
+    struct Case {
+        QString path, contentHash, md5;
+    };
+    std::vector<Case> cases;
+    for (const qsizetype size : {qsizetype(100), block + 1, 2 * block + block / 2}) {
+        const QByteArray data = pseudoRandom(size, quint32(size) * 7);
+        cases.push_back({write(QString::number(size), data), referenceContentHash(data), referenceMd5(data)});
+    }
+    constexpr int threadCount = 4;
+    std::latch start(threadCount);
+    std::atomic<int> mismatches = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t)
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (int round = 0; round < 3; ++round)
+                for (size_t i = 0; i < cases.size(); ++i) {
+                    const Case& c = cases[(i + size_t(t)) % cases.size()];
+                    mismatches += dropbox.hash(c.path) != c.contentHash;
+                    mismatches += md5.hash(c.path) != c.md5;
+                }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, 0);
+}
+
+} // namespace
+} // namespace norvela

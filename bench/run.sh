@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the release preset and runs the hash benchmark.
+#   bench/run.sh                      # makes a 1 GiB temp file, removes it afterwards
+#   bench/run.sh /path/to/big/file    # reuses that file and leaves it alone
+#   bench/run.sh --reps 9             # more repetitions (default 5)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+cmake --preset release >/dev/null
+cmake --build --preset release --target bench_hash
+exec "$root/build/release/bench/hash/bench_hash" "$@"
