@@ -1,12 +1,17 @@
 #include "StandardEngines.h"
 
-#include "models/SyncEngine.h"
+#include "MaestralSyncEngine.h"
+#include "MockSyncEngine.h"
 
 namespace norvela {
 
 EngineFactory standardEngines() {
     EngineFactory factory;
-    factory.makeApplicationEngine = [](Clock&) -> std::unique_ptr<SyncEngine> { return nullptr; };
+    factory.makeApplicationEngine = [](Clock& clock) -> std::unique_ptr<SyncEngine> {
+        if (auto engine = MaestralSyncEngine::create(clock))
+            return engine;
+        return std::make_unique<MockSyncEngine>(clock, 0.22);
+    };
     return factory;
 }
 

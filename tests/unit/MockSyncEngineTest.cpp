@@ -1,1 +1,97 @@
+#include "engines/MockSyncEngine.h"
+#include "auth/CloudTokenStore.h"
+#include "common/SettingsStore.h"
+#include "models/AppModel.h"
+#include "support/ManualClock.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+namespace norvela {
+namespace {
+
+constexpr auto tick = MockSyncEngine::tickInterval;
+
+class MockSyncEngineTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    SettingsStore settings{dir.filePath("settings.json")};
+    test::ManualClock clock;
+    AppModel model{settings, EngineFactory{}, clock};
+};
+
+TEST_F(MockSyncEngineTest, StartsTheDemoBatchAndWalksThroughTheNames) {
+    MockSyncEngine engine(clock, 0.22);
+    engine.start(&model);
+    EXPECT_EQ(model.syncState(), SyncState::syncing);
+    EXPECT_EQ(model.transferRate(), "2.4 MB/s");
+    EXPECT_EQ(model.filesDone(), 19);
+    EXPECT_EQ(model.currentFile(), "Roadmap-v3.sketch");
+    EXPECT_EQ(model.account()->planName, "Dropbox Plus");
+    ASSERT_EQ(model.recentFiles().size(), 3);
+    EXPECT_EQ(model.recentFiles()[2].syncedAt, clock.now().addSecs(-3'600));
+
+    clock.advance(5 * tick);
+    EXPECT_EQ(model.currentFile(), "Roadmap-v3.sketch");
+    clock.advance(tick);
+    EXPECT_EQ(model.filesDone(), 22);
+    EXPECT_EQ(model.currentFile(), "Q3-contract-signed.pdf");
+}
+
+TEST_F(MockSyncEngineTest, ACycleFromZeroTakes200TicksAndThenStaysIdle) {
+    MockSyncEngine engine(clock, 0);
+    engine.start(&model);
+    EXPECT_EQ(model.filesDone(), 1);
+    model.setLastSyncedDescription(QStringLiteral("stale"));
+    clock.advance(199 * tick);
+    EXPECT_EQ(model.syncState(), SyncState::syncing);
+    clock.advance(tick);
+    EXPECT_EQ(model.syncState(), SyncState::idle);
+    EXPECT_EQ(model.progress(), 0);
+    EXPECT_EQ(model.lastSyncedDescription(), "Last synced just now");
+
+    engine.pause();
+    engine.resume();
+    EXPECT_EQ(model.syncState(), SyncState::idle);
+    EXPECT_EQ(clock.pendingTimers(), 0);
+}
+
+TEST_F(MockSyncEngineTest, PauseFreezesAndResumeContinues) {
+    MockSyncEngine engine(clock, 0.5);
+    engine.start(&model);
+    engine.pause();
+    clock.advance(20 * tick);
+    EXPECT_EQ(model.progress(), 0.5);
+    engine.resume();
+    clock.advance(2 * tick);
+    EXPECT_EQ(model.syncState(), SyncState::syncing);
+    EXPECT_DOUBLE_EQ(model.progress(), 0.51);
+    EXPECT_EQ(clock.pendingTimers(), 1); // resuming replaced the timer instead of adding one
+}
+
+TEST(MockSyncEngine, LinkedAccountsKeepTheirAccountInformation) {
+    QTemporaryDir dir;
+    qputenv("NORVELA_APP_SUPPORT_DIR", dir.path().toUtf8());
+    qputenv("NORVELA_SANDBOX_URL", "http://127.0.0.1:9"); // nothing the account does leaves this machine
+    CloudTokenStore::dropbox().save({TokenSlot{"uid", "kim@example.com", "token", "dropbox"}});
+    SettingsStore settings(dir.filePath("settings.json"));
+    test::ManualClock clock;
+    {
+        AppModel model(settings, EngineFactory{}, clock);
+        EXPECT_EQ(model.accounts().size(), 1);
+        const AccountInfo own{"Kim", "kim@example.com", "Dropbox", 1, 2, "uid"};
+        model.setAccount(own);
+        MockSyncEngine engine(clock, 0.22);
+        engine.start(&model);
+        EXPECT_EQ(model.account(), own);
+        EXPECT_EQ(model.recentFiles().size(), 3);
+    }
+    test::processEvents();
+    qunsetenv("NORVELA_APP_SUPPORT_DIR");
+    qunsetenv("NORVELA_SANDBOX_URL");
+}
+
+} // namespace
+} // namespace norvela
