@@ -15,6 +15,17 @@ namespace {
 // Bytes are stored as {"data": "<base64>"}: the only object-valued entries, so the four
 // stored types never blur into each other.
 const QString dataKey = QStringLiteral("data");
+
+// A name beside `path` that is not taken yet. QFile::rename never replaces a file, so a
+// second corrupt file within the same second needs its own name or it would be written over.
+QString unusedAsideName(const QString& path) {
+    const QString base = path + QStringLiteral(".corrupt-") +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name); ++n)
+        name = base + QLatin1Char('-') + QString::number(n);
+    return name;
+}
 } // namespace
 
 SettingsStore::SettingsStore(QString filePath) : m_path(std::move(filePath)) {
@@ -92,9 +103,7 @@ void SettingsStore::store(const QString& key, const std::optional<QJsonValue>& v
     QJsonObject onDisk = readFile(&corrupt);
     if (corrupt) {
         // Keep the unreadable file for the user rather than silently writing over it.
-        const QString aside = m_path + QStringLiteral(".corrupt-") +
-                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-        QFile::rename(m_path, aside);
+        QFile::rename(m_path, unusedAsideName(m_path));
     }
     if (value)
         onDisk.insert(key, *value);

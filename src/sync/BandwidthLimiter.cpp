@@ -31,7 +31,10 @@ QCoro::Task<> BandwidthLimiter::take(qint64 bytes, QObject* context) {
     }
     const double waitSeconds = (double(bytes) - m_allowance) / m_bytesPerSecond;
     // The wait is not booked into lastCheck: the next call credits it again, up to the cap.
-    co_await m_clock.sleep(std::chrono::milliseconds(std::llround(std::ceil(waitSeconds * 1000.0))), context);
+    // Without a context the sleep would return at once and the caller would go unpaced;
+    // the limiter lives for the whole process, so it stands in as the owner.
+    co_await m_clock.sleep(std::chrono::milliseconds(std::llround(std::ceil(waitSeconds * 1000.0))),
+                           context ? context : this);
     m_allowance = 0;
 }
 

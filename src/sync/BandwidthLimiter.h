@@ -24,7 +24,7 @@ public:
     double activeBytesPerSecond() const { return m_bytesPerSecond; }
 
     // Returns when `bytes` may be sent. Never fails: when `context` is destroyed the wait
-    // ends early and the call returns as usual.
+    // ends early and the call returns as usual. A null `context` still waits in full.
     QCoro::Task<> take(qint64 bytes, QObject* context);
 
 private:
