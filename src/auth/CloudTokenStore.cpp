@@ -137,9 +137,16 @@ TokenSlot CloudTokenStore::upsert(const QString& uid, const QString& email,
             }
         }
     }
-    const bool plainKeyTaken = std::any_of(slots.cbegin(), slots.cend(),
-                                           [&](const TokenSlot& s) { return s.storageKey == m_providerID; });
-    const QString key = plainKeyTaken ? m_providerID + QLatin1Char('-') + sanitize(uid) : m_providerID;
+    auto taken = [&](const QString& key) {
+        return std::any_of(slots.cbegin(), slots.cend(),
+                           [&](const TokenSlot& s) { return s.storageKey == key; });
+    };
+    QString key = taken(m_providerID) ? m_providerID + QLatin1Char('-') + sanitize(uid) : m_providerID;
+    // Keys must stay unique (unlinking removes by key): two uids that sanitize alike, or two
+    // accounts without a uid, get a counter.
+    const QString base = key;
+    for (int n = 2; taken(key); ++n)
+        key = base + QLatin1Char('-') + QString::number(n);
     const TokenSlot added{uid, email, refreshToken, key};
     slots.append(added);
     save(slots);

@@ -68,6 +68,11 @@ TEST_F(CloudTokenStoreTest, UpsertChoosesKeysAndUpdatesAKnownUidInPlace) {
     EXPECT_EQ(noUid.storageKey, "dropbox");
     EXPECT_EQ(b.storageKey, "dropbox-dbid-BB");
     EXPECT_EQ(noUidAgain.storageKey, "dropbox-");
+    // Keys stay unique even where the naming rule would repeat one.
+    EXPECT_EQ(store.upsert("", "", "t5").storageKey, "dropbox--2");
+    EXPECT_EQ(store.upsert("dbid.BB", "c@x.com", "t6").storageKey, "dropbox-dbid-BB-2");
+    store.remove("dropbox--2");
+    store.remove("dropbox-dbid-BB-2");
 
     const TokenSlot relinked{"dbid:BB", "new@x.com", "t4", "dropbox-dbid-BB"};
     EXPECT_EQ(store.upsert("dbid:BB", "new@x.com", "t4"), relinked);
