@@ -58,17 +58,6 @@ QList<TokenSlot> loadFile(const QString& path, const QString& providerID, bool* 
     return {};
 }
 
-// A name beside `path` that is not taken yet. QFile::rename never replaces a file, so a
-// second unreadable file within the same second needs its own name or it would be written over.
-QString unusedAsideName(const QString& path) {
-    const QString base = path + QStringLiteral(".unreadable-") +
-                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-    QString name = base;
-    for (int n = 2; QFileInfo::exists(name); ++n)
-        name = base + QLatin1Char('-') + QString::number(n);
-    return name;
-}
-
 } // namespace
 
 CloudTokenStore::CloudTokenStore(QString providerID, QString filename)
@@ -98,11 +87,8 @@ void CloudTokenStore::save(const QList<TokenSlot>& slots) const {
     // owner-only) so a hand-damaged credential file can be repaired instead of being lost.
     bool unreadable = false;
     loadFile(path, m_providerID, &unreadable);
-    if (unreadable) {
-        const QString aside = unusedAsideName(path);
-        if (QFile::rename(path, aside))
-            QFile::setPermissions(aside, QFile::ReadOwner | QFile::WriteOwner);
-    }
+    if (unreadable)
+        AtomicFile::moveAside(path, QStringLiteral("unreadable"));
 
     if (slots.isEmpty()) {
         QFile::remove(path);

@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -39,6 +40,18 @@ bool write(const QString& path, const QByteArray& data, int mode) {
     if (!ok)
         ::unlink(tmpl.constData());
     return ok;
+}
+
+void moveAside(const QString& path, const QString& tag) {
+    const QString base = path + QLatin1Char('.') + tag + QLatin1Char('-') +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString aside = base;
+    // QFile::rename never replaces a file: a second damaged file within the same second
+    // needs its own name.
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    if (QFile::rename(path, aside))
+        QFile::setPermissions(aside, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 } // namespace norvela::AtomicFile

@@ -11,4 +11,8 @@ namespace norvela::AtomicFile {
 // not even for a moment. Returns false (and leaves `path` alone) on any failure.
 bool write(const QString& path, const QByteArray& data, int mode = 0644);
 
+// Renames a damaged file to "<path>.<tag>-<UTC time>[-n]" (never over another file) and
+// makes it owner-only, so it can be repaired later instead of being written over.
+void moveAside(const QString& path, const QString& tag);
+
 } // namespace norvela::AtomicFile

@@ -16,16 +16,6 @@ namespace {
 // stored types never blur into each other.
 const QString dataKey = QStringLiteral("data");
 
-// A name beside `path` that is not taken yet. QFile::rename never replaces a file, so a
-// second corrupt file within the same second needs its own name or it would be written over.
-QString unusedAsideName(const QString& path) {
-    const QString base = path + QStringLiteral(".corrupt-") +
-                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-    QString name = base;
-    for (int n = 2; QFileInfo::exists(name); ++n)
-        name = base + QLatin1Char('-') + QString::number(n);
-    return name;
-}
 } // namespace
 
 SettingsStore::SettingsStore(QString filePath) : m_path(std::move(filePath)) {
@@ -101,10 +91,8 @@ void SettingsStore::remove(const QString& key) {
 void SettingsStore::store(const QString& key, const std::optional<QJsonValue>& value) {
     bool corrupt = false;
     QJsonObject onDisk = readFile(&corrupt);
-    if (corrupt) {
-        // Keep the unreadable file for the user rather than silently writing over it.
-        QFile::rename(m_path, unusedAsideName(m_path));
-    }
+    if (corrupt) // keep the unreadable file for the user rather than writing over it
+        AtomicFile::moveAside(m_path, QStringLiteral("corrupt"));
     if (value)
         onDisk.insert(key, *value);
     else

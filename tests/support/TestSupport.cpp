@@ -44,21 +44,11 @@ QByteArray readFile(const QString& path) {
 }
 
 void await(QCoro::Task<> task, std::chrono::milliseconds timeout) {
-    std::exception_ptr error;
-    bool done = false;
-    auto runner = [&]() -> QCoro::Task<> {
-        try {
-            co_await std::move(task);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        done = true;
+    auto asValue = [](QCoro::Task<> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
     };
-    auto running = runner();
-    if (!waitFor([&] { return done; }, timeout))
-        qFatal("coroutine did not finish in time"); // its frame still points into this one
-    if (error)
-        std::rethrow_exception(error);
+    await(asValue(std::move(task)), timeout);
 }
 
 } // namespace norvela::test
