@@ -2,6 +2,7 @@
 
 #include "AccountsCommand.h"
 #include "HashCommand.h"
+#include "ScanCommands.h"
 
 namespace norvela::cli {
 
@@ -23,6 +24,10 @@ const QList<Command>& commands() {
         {QStringLiteral("accounts"), QString(), QStringLiteral("list the linked accounts"), accountsCommand},
         {QStringLiteral("hash"), QStringLiteral("dropbox|md5 FILE..."),
          QStringLiteral("print the content hash each service reports for FILE"), hashCommand},
+        {QStringLiteral("scan"), QStringLiteral("FOLDER [--count]"),
+         QStringLiteral("list the files that would sync from FOLDER"), scanCommand},
+        {QStringLiteral("check-ignore"), QStringLiteral("FOLDER PATH..."),
+         QStringLiteral("print each PATH that FOLDER's .mignore ignores"), checkIgnoreCommand},
     };
     return table;
 }
