@@ -13,7 +13,7 @@
 
 namespace norvela::AtomicFile {
 
-bool write(const QString& path, const QByteArray& data, int mode) {
+bool write(const QString& path, const QByteArray& data, int mode, Durability durability) {
     const QByteArray target = QFile::encodeName(path);
     QByteArray tmpl = target + ".tmp-XXXXXX";
     const int fd = ::mkstemp(tmpl.data()); // created 0600
@@ -34,7 +34,8 @@ bool write(const QString& path, const QByteArray& data, int mode) {
         cursor += written;
         left -= written;
     }
-    ok = ok && ::fsync(fd) == 0;
+    if (durability == Durability::Synced)
+        ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmpl.constData(), target.constData()) == 0;
     if (!ok)

@@ -5,11 +5,21 @@
 
 namespace norvela::AtomicFile {
 
-// Writes `data` to a temporary file beside `path`, flushes it to disk, gives it `mode`
-// and renames it over `path`, so readers see the old file or the new one, never a mix.
+enum class Durability {
+    // fsync before the rename: after a power loss the file holds the old or the new data.
+    Synced,
+    // No fsync, for data that can be rebuilt and is rewritten often. Readers still never
+    // see a half-written file, but a power loss shortly after may leave it empty or stale.
+    Unsynced,
+};
+
+// Writes `data` to a temporary file beside `path`, flushes it to disk (unless
+// `durability` says otherwise), gives it `mode` and renames it over `path`, so readers see
+// the old file or the new one, never a mix.
 // The temporary file has `mode` from the start: a credential is never readable by others,
 // not even for a moment. Returns false (and leaves `path` alone) on any failure.
-bool write(const QString& path, const QByteArray& data, int mode = 0644);
+bool write(const QString& path, const QByteArray& data, int mode = 0644,
+           Durability durability = Durability::Synced);
 
 // Renames a damaged file to "<path>.<tag>-<UTC time>[-n]" (never over another file) and
 // makes it owner-only, so it can be repaired later instead of being written over.

@@ -45,6 +45,9 @@ private:
 
     QString m_fileURL;
     Entries m_entries;
+    // Each entry's `"path":{...}` member as written to the file, so a set re-encodes one
+    // entry and persisting is a concatenation rather than a walk over every string.
+    QHash<QString, QByteArray> m_members;
 };
 
 } // namespace norvela
