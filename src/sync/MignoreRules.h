@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QBitArray>
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
+#include <memory>
 #include <optional>
 
 namespace norvela {
@@ -18,6 +21,7 @@ public:
         bool negated = false;     // "!pattern": a match un-ignores
         bool dirOnly = false;     // "pattern/": matches directories only
         bool anchored = false;    // matched against paths from the top, not single names
+        QString glob;             // the pattern once its markers are removed
     };
 
     MignoreRules() = default;
@@ -35,8 +39,22 @@ public:
     bool isIgnored(const QString& relativePath, bool isDirectory) const;
     const QList<Rule>& rules() const { return m_rules; }
 
+    // For walks from the top, which test every directory on the way down: the rules that
+    // match the directory `directoryPath` or one above it, given that set for its parent
+    // (empty for the top). Each entry is then tested by its own name (or path) only.
+    QBitArray directoryMatches(const QBitArray& parentMatches, QStringView directoryPath) const;
+    // Whether a directory whose `directoryMatches` are `matches` is ignored.
+    bool ignores(const QBitArray& matched) const;
+    // isIgnored(filePath, false) for a file in the directory whose matches are `parentMatches`.
+    bool isFileIgnored(const QBitArray& parentMatches, QStringView filePath) const;
+
 private:
+    struct Matcher;
+    bool matches(qsizetype rule, QStringView subject, bool plain) const;
+
     QList<Rule> m_rules;
+    // Allocation-free equivalents of the rules' expressions, index for index.
+    std::shared_ptr<const std::vector<Matcher>> m_matchers;
 };
 
 } // namespace norvela
