@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -18,7 +19,17 @@ class FolderWatcher {
 public:
     using OnChange = std::function<void(const QStringList& paths)>;
 
+    struct Options {
+        // Most directory watches this watcher may hold; 0 leaves it to the system. Lets tests
+        // act out a low fs.inotify.max_user_watches without touching the real limit.
+        int watchLimit = 0;
+        // While some directories go unwatched, the root is reported this often so the caller
+        // still reconciles everything.
+        std::chrono::milliseconds limitedReconcileInterval = std::chrono::seconds(30);
+    };
+
     FolderWatcher(QString path, OnChange onChange);
+    FolderWatcher(QString path, OnChange onChange, Options options);
     ~FolderWatcher();
     FolderWatcher(const FolderWatcher&) = delete;
     FolderWatcher& operator=(const FolderWatcher&) = delete;
