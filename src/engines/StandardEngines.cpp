@@ -2,6 +2,8 @@
 
 #include "MaestralSyncEngine.h"
 #include "MockSyncEngine.h"
+#include "UploadSyncEngine.h"
+#include "sync/PowerStatus.h"
 
 namespace norvela {
 
@@ -11,6 +13,9 @@ EngineFactory standardEngines() {
         if (auto engine = MaestralSyncEngine::create(clock))
             return engine;
         return std::make_unique<MockSyncEngine>(clock, 0.22);
+    };
+    factory.makeAccountEngine = [](AccountModel& account, Clock& clock) -> std::unique_ptr<AccountSyncEngine> {
+        return std::make_unique<UploadSyncEngine>(account, clock, [] { return PowerStatus::onACPower(); });
     };
     return factory;
 }

@@ -1,5 +1,6 @@
 #include "AccountModel.h"
 
+#include "AccountSyncEngine.h"
 #include "AppModel.h"
 #include "Assign.h"
 #include "Paths.h"
@@ -7,6 +8,7 @@
 #include "cloud/CloudProvider.h"
 #include "common/SettingsStore.h"
 #include "platform/FolderBookmark.h"
+#include "sync/SyncIndex.h"
 
 #include <QFileInfo>
 
@@ -29,17 +31,23 @@ AccountModel::AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* ap
 }
 
 AccountModel::~AccountModel() {
+    m_engine.reset(); // while this model is still whole for the engine's last writes
     endFolderAccess();
 }
 
 void AccountModel::setFolderPath(const QString& value) {
+    if (storeFolderPath(value) && m_engine)
+        restart();
+}
+
+bool AccountModel::storeFolderPath(const QString& value) {
     if (!assignChanged(this, m_folderPath, value, &AccountModel::folderPathChanged))
-        return;
+        return false;
     Q_EMIT approvedLargeFolderChanged(); // approval is bound to the exact path
     m_settings.setString(SettingsKeys::accountFolderPath(m_id), value);
     if (m_id == QLatin1String("dropbox") && m_app && m_app->folderPath() != value)
         m_app->setFolderPath(value);
-    // The upload engine arrives with the sync engine; until then nothing runs to restart.
+    return true;
 }
 
 void AccountModel::setSyncState(SyncState v) {
@@ -78,10 +86,15 @@ void AccountModel::setLastDebugError(const std::optional<QString>& v) {
 
 void AccountModel::start() {
     beginFolderAccess();
+    if (m_app && m_app->engineFactory().makeAccountEngine) {
+        m_engine = m_app->engineFactory().makeAccountEngine(*this, m_app->clock());
+        m_engine->start();
+    }
     fetchAccountInfo();
 }
 
 void AccountModel::stop() {
+    m_engine.reset();
     endFolderAccess();
 }
 
@@ -142,9 +155,8 @@ void AccountModel::saveBookmark(const QString& folderPath, const QString& key) {
 void AccountModel::setFolder(const QString& folderPath) {
     saveBookmark(folderPath, SettingsKeys::folderBookmark(m_id));
     const QString path = Paths::abbreviateHome(Paths::standardized(folderPath));
-    if (path != m_folderPath)
-        setFolderPath(path);
-    restart();
+    storeFolderPath(path);
+    restart(); // once, whether or not the path changed
 }
 
 void AccountModel::approveLargeFolder() {
@@ -169,6 +181,26 @@ QString AccountModel::displayName() const {
             return name + QStringLiteral(" (") + *email + QLatin1Char(')');
     }
     return name;
+}
+
+QList<RecentFile> AccountModel::syncedFiles() const {
+    const QString root = Paths::expandTilde(m_folderPath);
+    QList<RecentFile> files;
+    const SyncIndex index(m_id);
+    for (auto it = index.entries().cbegin(); it != index.entries().cend(); ++it) {
+        RecentFile file;
+        file.name = it.key().section(QLatin1Char('/'), -1);
+        file.syncedAt = it->syncedAt;
+        file.url = QUrl::fromLocalFile(root + QLatin1Char('/') + it.key());
+        file.providerID = m_id;
+        file.relativePath = it.key();
+        file.ref = it->rev;
+        file.sizeBytes = it->size;
+        files.append(file);
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const RecentFile& l, const RecentFile& r) { return l.syncedAt > r.syncedAt; });
+    return files;
 }
 
 } // namespace norvela

@@ -15,6 +15,7 @@
 
 namespace norvela {
 
+class AccountSyncEngine;
 class AppModel;
 class CloudProvider;
 class SettingsStore;
@@ -63,6 +64,7 @@ public:
     const std::optional<AccountInfo>& account() const { return m_account; }
     const std::optional<QString>& lastDebugError() const { return m_lastDebugError; }
     const std::optional<QString>& accessedFolderURL() const { return m_accessedFolderURL; }
+    AccountSyncEngine* engine() const { return m_engine.get(); }
 
     // Written by the engine (and by pause/resume); each notifies only on a real change.
     void setSyncState(SyncState value);
@@ -77,7 +79,7 @@ public:
     void setAccount(const std::optional<AccountInfo>& value);
     void setLastDebugError(const std::optional<QString>& value);
 
-    // Opens folder access and fetches the account information.
+    // Opens folder access, creates and starts the upload engine, fetches account information.
     void start();
     // Ends folder access (and drops the engine).
     void stop();
@@ -91,6 +93,9 @@ public:
     // The provider's name, with the e-mail in parentheses when another account of the
     // same kind is linked.
     QString displayName() const;
+
+    // Everything the account's index records, newest first.
+    QList<RecentFile> syncedFiles() const;
 
 Q_SIGNALS:
     void folderPathChanged();
@@ -112,6 +117,7 @@ Q_SIGNALS:
 
 private:
     void restart();
+    bool storeFolderPath(const QString& value);
     void endFolderAccess();
     QCoro::Task<> fetchAccountInfo();
 
@@ -133,6 +139,7 @@ private:
     std::optional<AccountInfo> m_account;
     std::optional<QString> m_lastDebugError;
     std::optional<QString> m_accessedFolderURL;
+    std::unique_ptr<AccountSyncEngine> m_engine;
 };
 
 } // namespace norvela

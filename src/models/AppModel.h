@@ -128,6 +128,7 @@ public:
 
     SettingsStore& settings() const { return m_settings; }
     Clock& clock() const { return m_clock; }
+    const EngineFactory& engineFactory() const { return m_engines; }
 
 Q_SIGNALS:
     void syncStateChanged();

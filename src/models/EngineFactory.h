@@ -5,6 +5,8 @@
 
 namespace norvela {
 
+class AccountModel;
+class AccountSyncEngine;
 class Clock;
 class SyncEngine;
 
@@ -14,6 +16,8 @@ class SyncEngine;
 struct EngineFactory {
     // The external-client engine when that client is installed, else the demonstration engine.
     std::function<std::unique_ptr<SyncEngine>(Clock&)> makeApplicationEngine;
+    // The upload engine of one linked account.
+    std::function<std::unique_ptr<AccountSyncEngine>(AccountModel&, Clock&)> makeAccountEngine;
 };
 
 } // namespace norvela

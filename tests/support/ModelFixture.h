@@ -43,8 +43,6 @@ protected:
     }
 
     AppModel& makeModel() {
-        EngineFactory engines;
-        engines.makeApplicationEngine = [](Clock&) { return std::make_unique<RecordingEngine>(); };
         model = std::make_unique<AppModel>(*settings, engines, clock, &limiter);
         return *model;
     }
@@ -55,6 +53,8 @@ protected:
 
     QString supportPath() const { return m_support.path(); }
 
+    // Tests may add an account engine before makeModel().
+    EngineFactory engines{[](Clock&) { return std::make_unique<RecordingEngine>(); }, {}};
     ManualClock clock;
     BandwidthLimiter limiter{clock};
     std::unique_ptr<SettingsStore> settings;

@@ -12,6 +12,13 @@
 #include <functional>
 #include <optional>
 
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace norvela::test {
 
 // Spins the event loop until `condition` holds or `timeout` passes; returns the condition.

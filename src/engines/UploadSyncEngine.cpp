@@ -1,0 +1,432 @@
+#include "UploadSyncEngine.h"
+
+#include "cloud/CloudProvider.h"
+#include "common/AppSupport.h"
+#include "common/Clock.h"
+#include "common/NorvelaError.h"
+#include "models/AccountModel.h"
+#include "models/AppModel.h"
+#include "models/Paths.h"
+#include "platform/SystemLog.h"
+#include "sync/FolderScanner.h"
+#include "sync/FolderWatcher.h"
+#include "sync/MignoreRules.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoro/QCoroFuture>
+
+#include <cmath>
+
+namespace norvela {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto idlePoll = 400ms;
+constexpr auto scheduleHoldWait = 20s;
+constexpr auto failureWait = 3s;
+
+QString lastComponent(const QString& path) {
+    return path.section(QLatin1Char('/'), -1);
+}
+
+} // namespace
+
+UploadSyncEngine::UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower)
+    : m_account(&account), m_provider(account.provider()), m_clock(clock), m_onACPower(std::move(onACPower)),
+      m_index(account.provider()->accountKey()) {}
+
+UploadSyncEngine::~UploadSyncEngine() {
+    // The watcher's thread may be posting to this object: stop it while this is still whole.
+    tearDown();
+}
+
+void UploadSyncEngine::tearDown() {
+    m_watcher.reset();
+    m_worker.reset();
+}
+
+// --- lifecycle ---
+
+void UploadSyncEngine::start() {
+    if (!m_account)
+        return;
+    tearDown();
+    m_suspended = false;
+    ++m_generation;
+    const QString root = QDir::cleanPath(Paths::expandTilde(m_account->folderPath()));
+    m_rootURL = root;
+
+    AccountModel& account = *m_account;
+    account.setSyncState(SyncState::idle);
+    account.setProgress(0);
+    account.setPausedForLargeFolder(false);
+    account.setLastSyncedDescription(QStringLiteral("Connected to ") + m_provider->displayName());
+
+    if (const auto reason = dangerousRootReason(root, QDir::homePath())) {
+        account.setSyncState(SyncState::paused);
+        account.setLastSyncedDescription(QString::fromUtf8("Sync paused \u2014 unsafe folder"));
+        account.setLastDebugError(QStringLiteral("unsafe sync root (") + *reason + QStringLiteral("): ") +
+                                  root);
+        systemLog(QStringLiteral("Refusing to sync unsafe root: ") + root + QString::fromUtf8(" \u2014 ") +
+                  *reason);
+        return;
+    }
+
+    QDir().mkpath(root);
+    watch([this] { reconcile(); });
+    m_worker = std::make_unique<QObject>();
+    runWorker(m_worker.get());
+    QTimer::singleShot(0, this, [this] { reconcile(); });
+}
+
+void UploadSyncEngine::watch(std::function<void()> onMainThread) {
+    // The watcher calls back on its own thread; hop here. Events posted to this object are
+    // dropped if it is gone, and the watcher is always stopped before this object dies.
+    m_watcher = std::make_unique<FolderWatcher>(*m_rootURL, [this, onMainThread](const QStringList&) {
+        QMetaObject::invokeMethod(this, onMainThread, Qt::QueuedConnection);
+    });
+    m_watcher->start();
+}
+
+void UploadSyncEngine::pause() {
+    m_paused = true;
+    if (m_account)
+        m_account->setSyncState(SyncState::paused);
+}
+
+void UploadSyncEngine::resume() {
+    m_paused = false;
+    if (m_suspended) {
+        start(); // scans again: proceeds, or refuses again
+        return;
+    }
+    if (m_account)
+        m_account->setSyncState(m_pending.empty() ? SyncState::idle : SyncState::syncing);
+    QTimer::singleShot(0, this, [this] { reconcile(); });
+}
+
+std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home) {
+    auto reasonFor = [](const QString& r, const QString& h) -> std::optional<QString> {
+        if (r == h)
+            return QStringLiteral("home directory");
+        if (h.startsWith(r + QLatin1Char('/')))
+            return QStringLiteral("ancestor of home");
+        if (r == QLatin1String("/"))
+            return QStringLiteral("filesystem root");
+        return std::nullopt;
+    };
+    const QString standardRoot = Paths::standardized(root);
+    const QString standardHome = Paths::standardized(home);
+    if (auto reason = reasonFor(standardRoot, standardHome))
+        return reason;
+    // A symbolic link to home (or above) is just as dangerous as home itself.
+    const QString realRoot = QFileInfo(standardRoot).canonicalFilePath();
+    const QString realHome = QFileInfo(standardHome).canonicalFilePath();
+    if (realRoot.isEmpty())
+        return std::nullopt;
+    return reasonFor(realRoot, realHome.isEmpty() ? standardHome : realHome);
+}
+
+std::optional<QDateTime> UploadSyncEngine::mignoreMtime(const QString& root) {
+    const QFileInfo info(root + QStringLiteral("/.mignore"));
+    if (!info.exists())
+        return std::nullopt;
+    return info.lastModified().toUTC();
+}
+
+void UploadSyncEngine::suspendAutoSync() {
+    tearDown();
+    m_suspended = true;
+    m_mignoreMtimeAtRefusal = mignoreMtime(*m_rootURL);
+    watch([this] { recheckIfMignoreChanged(); });
+}
+
+void UploadSyncEngine::recheckIfMignoreChanged() {
+    if (!m_suspended || !m_rootURL)
+        return;
+    const auto now = mignoreMtime(*m_rootURL);
+    if (now == m_mignoreMtimeAtRefusal)
+        return;
+    m_mignoreMtimeAtRefusal = now;
+    start();
+}
+
+void UploadSyncEngine::noteRestored(const QString& relativePath, const CloudUploadResult& result,
+                                    const QString& filePath) {
+    const QFileInfo info(filePath);
+    const QDateTime mtime = info.exists() ? info.lastModified().toUTC() : m_clock.now();
+    m_index.set(relativePath, {result.size, mtime, result.contentHash, result.ref, m_clock.now()});
+}
+
+// --- reconcile ---
+
+QCoro::Task<> UploadSyncEngine::reconcile() {
+    if (m_reconciling) {
+        m_reconcileAgain = true;
+        co_return;
+    }
+    QPointer<UploadSyncEngine> self(this);
+    m_reconciling = true;
+    do {
+        m_reconcileAgain = false;
+        co_await reconcileOnce();
+        if (!self)
+            co_return;
+    } while (m_reconcileAgain);
+    m_reconciling = false;
+}
+
+QCoro::Task<> UploadSyncEngine::reconcileOnce() {
+    if (!m_rootURL) {
+        AppSupport::breadcrumb(QStringLiteral("reconcile: no rootURL"));
+        co_return;
+    }
+    QPointer<UploadSyncEngine> self(this);
+    const quint64 generation = m_generation;
+    const QString root = *m_rootURL;
+    AppSupport::breadcrumb(QStringLiteral("reconcile: scanning ") + root);
+
+    // Rules are read afresh every pass, so an edited .mignore applies at once.
+    // The futures are named before awaiting: g++ 12 destroys temporaries of a co_await
+    // expression twice.
+    QFuture<QList<ScannedFile>> scanning = QtConcurrent::run([root] {
+        const MignoreRules rules = MignoreRules::fromRoot(root);
+        return FolderScanner::scan(root, &rules);
+    });
+    const QList<ScannedFile> files = co_await scanning;
+    if (!self || generation != m_generation || m_suspended)
+        co_return;
+    AppSupport::breadcrumb(QStringLiteral("reconcile: scan found %1 files").arg(files.size()));
+
+    if (files.size() > largeFolderLimit && !(m_account && m_account->isLargeFolderApproved())) {
+        if (m_account) {
+            m_account->setSyncState(SyncState::paused);
+            m_account->setPausedForLargeFolder(true);
+            m_account->setLastSyncedDescription(QString::fromUtf8("Sync paused \u2014 folder has ") +
+                                                QLocale(QLocale::English).toString(qlonglong(files.size())) +
+                                                QStringLiteral(" files"));
+            m_account->setLastDebugError(
+                QStringLiteral("sync root has %1 files (> %2); refusing to auto-upload")
+                    .arg(files.size())
+                    .arg(largeFolderLimit));
+        }
+        systemLog(QStringLiteral("Refusing to auto-sync %1 files from %2").arg(files.size()).arg(root));
+        suspendAutoSync();
+        co_return;
+    }
+
+    const SyncIndex::Entries entries = m_index.entries(); // a copy the pool may read
+    const std::shared_ptr<CloudProvider> provider = m_provider;
+    QFuture<QStringList> comparing = QtConcurrent::run(
+        [files, entries, provider] { return changedPaths(files, entries, provider->hasher()); });
+    const QStringList changed = co_await comparing;
+    if (!self || generation != m_generation || m_suspended)
+        co_return;
+
+    AppSupport::breadcrumb(QStringLiteral("reconcile: enqueue %1 \u2014 %2")
+                               .arg(changed.size())
+                               .arg(changed.mid(0, 5).join(QLatin1Char(','))));
+    for (const QString& path : changed)
+        enqueue(path);
+}
+
+QStringList UploadSyncEngine::changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
+                                           const FileHasher& hasher) {
+    QStringList changed;
+    for (const ScannedFile& file : files) {
+        const auto it = entries.constFind(file.relativePath);
+        if (it != entries.cend() && it->size == file.size && std::llabs(it->mtime.msecsTo(file.mtime)) < 1000)
+            continue;
+        if (it != entries.cend()) {
+            const auto hash = hasher.hash(file.path);
+            if (hash && *hash == it->contentHash)
+                continue; // touched, not changed; hashed again next time (the entry is left as is)
+        }
+        changed.append(file.relativePath);
+    }
+    return changed;
+}
+
+void UploadSyncEngine::enqueue(const QString& path) {
+    if (m_pendingSet.contains(path))
+        return;
+    m_pendingSet.insert(path);
+    m_pending.push_back(path);
+    ++m_batchTotal;
+}
+
+// --- worker ---
+
+std::optional<QString> UploadSyncEngine::scheduleBlockReason() const {
+    if (!m_account || !m_account->app())
+        return std::nullopt;
+    const SyncSchedule& schedule = m_account->app()->schedule();
+    if (!schedule.enabled)
+        return std::nullopt;
+    return schedule.blockReason(m_clock.now(), m_onACPower ? m_onACPower() : true);
+}
+
+QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
+    QPointer<UploadSyncEngine> self(this);
+    while (self && context) {
+        if (!m_paused && m_account) {
+            if (const auto reason = scheduleBlockReason()) {
+                m_scheduleHeld = true;
+                m_account->setSyncState(SyncState::paused);
+                m_account->setLastSyncedDescription(*reason);
+                co_await m_clock.sleep(scheduleHoldWait, context);
+                continue;
+            }
+            if (m_scheduleHeld) {
+                m_scheduleHeld = false;
+                m_account->setSyncState(m_pending.empty() ? SyncState::idle : SyncState::syncing);
+                if (m_pending.empty())
+                    m_account->setLastSyncedDescription(QStringLiteral("Up to date"));
+            }
+            if (!m_pending.empty()) {
+                const QString path = m_pending.front();
+                m_pending.pop_front();
+                m_pendingSet.remove(path);
+                co_await uploadOne(path);
+                continue;
+            }
+            if (m_account->syncState() == SyncState::syncing)
+                finishBatch();
+        }
+        co_await m_clock.sleep(idlePoll, context);
+    }
+}
+
+void UploadSyncEngine::reportProgress() {
+    m_account->setFilesDone(m_uploadedThisBatch);
+    m_account->setProgress(m_batchTotal < 1 ? 1.0 : double(m_uploadedThisBatch) / double(m_batchTotal));
+}
+
+QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
+    if (!m_account || !m_rootURL)
+        co_return;
+    QPointer<UploadSyncEngine> self(this);
+    const QString filePath = *m_rootURL + QLatin1Char('/') + path;
+    const QFileInfo info(filePath);
+    if (!info.exists() || !info.isFile())
+        co_return; // gone since the scan: dropped, not counted
+    const qint64 size = info.size();
+    const QDateTime mtime = info.lastModified().isValid() ? info.lastModified().toUTC() : m_clock.now();
+    const auto existing = m_index.entry(path);
+    if (existing && existing->size == size && std::llabs(existing->mtime.msecsTo(mtime)) < 1000) {
+        // Queued again while its previous upload was in flight, and that upload already
+        // carried this content: sending it twice would only waste the user's bandwidth.
+        ++m_uploadedThisBatch;
+        reportProgress();
+        co_return;
+    }
+
+    m_account->setSyncState(SyncState::syncing);
+    m_account->setFilesTotal(m_batchTotal);
+    m_account->setFilesDone(m_uploadedThisBatch);
+    m_account->setCurrentFile(lastComponent(path));
+    m_account->setProgress(m_batchTotal < 1 ? 0.0 : double(m_uploadedThisBatch) / double(m_batchTotal));
+    AppSupport::breadcrumb(
+        QStringLiteral("upload start: %1 (%2 bytes) \u2192 %3").arg(path).arg(size).arg(m_provider->id()));
+
+    const qint64 startMs = m_clock.monotonicMs();
+    m_uploadStartMs = startMs;
+    const std::optional<QString> existingRef = existing ? existing->rev : std::nullopt;
+    const std::shared_ptr<CloudProvider> provider = m_provider;
+    auto progress = [self, startMs](qint64 bytes) {
+        if (self)
+            QMetaObject::invokeMethod(
+                self.data(), [self, bytes, startMs] { self->updateRate(bytes, startMs); },
+                Qt::QueuedConnection);
+    };
+
+    std::optional<CloudUploadResult> result;
+    QString failure;
+    try {
+        result = co_await provider->upload(filePath, path, size, existingRef, progress);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    m_uploadStartMs.reset();
+
+    if (result) {
+        m_index.set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
+        recordRecent(path, filePath, result->ref);
+        ++m_uploadedThisBatch;
+        if (m_account)
+            reportProgress();
+        co_return;
+    }
+
+    if (m_account) {
+        m_account->setLastDebugError(QStringLiteral("upload ") + path + QStringLiteral(": ") + failure);
+        m_account->setLastSyncedDescription(QStringLiteral("Can't reach ") + m_provider->displayName());
+    }
+    systemLog(QStringLiteral("Upload failed for ") + path + QStringLiteral(": ") + failure);
+    enqueue(path);
+    co_await m_clock.sleep(failureWait, this);
+    if (!self)
+        co_return;
+    ++m_uploadedThisBatch;
+    if (m_account)
+        reportProgress();
+}
+
+void UploadSyncEngine::updateRate(qint64 bytes, qint64 startMs) {
+    if (m_uploadStartMs != startMs)
+        return;
+    const double elapsed = double(m_clock.monotonicMs() - startMs) / 1000.0;
+    if (elapsed > 0.2 && m_account)
+        m_account->setTransferRate(QString::asprintf("%.1f MB/s", double(bytes) / elapsed / 1'000'000.0));
+}
+
+void UploadSyncEngine::finishBatch() {
+    m_account->setSyncState(SyncState::idle);
+    m_account->setProgress(0);
+    m_account->setCurrentFile(QString());
+    m_account->setTransferRate(QString());
+    m_account->setLastSyncedDescription(QStringLiteral("Up to date"));
+    m_uploadedThisBatch = 0;
+    m_batchTotal = 0;
+    refreshAccountUsage();
+}
+
+void UploadSyncEngine::recordRecent(const QString& path, const QString& filePath, const QString& ref) {
+    if (!m_account)
+        return;
+    RecentFile file;
+    file.name = lastComponent(path);
+    file.syncedAt = m_clock.now();
+    file.url = QUrl::fromLocalFile(filePath);
+    file.providerID = m_provider->accountKey();
+    file.relativePath = path;
+    file.ref = ref;
+    QList<RecentFile> recent = m_account->recentFiles();
+    recent.prepend(file);
+    m_account->setRecentFiles(recent.mid(0, 3));
+}
+
+QCoro::Task<> UploadSyncEngine::refreshAccountUsage() {
+    if (!m_account)
+        co_return;
+    QPointer<AccountModel> account = m_account;
+    const std::shared_ptr<CloudProvider> provider = m_provider;
+    std::optional<AccountInfo> info;
+    try {
+        info = co_await provider->fetchAccountInfo();
+    } catch (...) {
+    }
+    if (account)
+        account->setAccount(info);
+}
+
+} // namespace norvela

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "models/AccountSyncEngine.h"
+#include "sync/ScannedFile.h"
+#include "sync/SyncIndex.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+
+#include <QCoro/QCoroTask>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace norvela {
+
+class AccountModel;
+class Clock;
+class CloudProvider;
+class FileHasher;
+class FolderWatcher;
+
+// The per-account engine: watches the account's folder, works out what changed and uploads
+// it through the account's provider, one file at a time, reporting to the account model.
+// All of its state lives on the main thread; scans and hashing run on the thread pool.
+class UploadSyncEngine : public AccountSyncEngine {
+    Q_OBJECT
+public:
+    static constexpr int largeFolderLimit = 25'000;
+
+    UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower);
+    ~UploadSyncEngine() override;
+
+    void start() override;
+    void pause() override;
+    void resume() override;
+    void noteRestored(const QString& relativePath, const CloudUploadResult& result,
+                      const QString& filePath) override;
+
+    // Why `root` must never be synced ("home directory", "ancestor of home", "filesystem
+    // root"), or none.
+    static std::optional<QString> dangerousRootReason(const QString& root, const QString& home);
+    static std::optional<QDateTime> mignoreMtime(const QString& root);
+    // The scanned files to upload, in scan order: those whose size or time stamp differ from
+    // the index and whose content hash does too. Runs off the main thread on copies.
+    static QStringList changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
+                                    const FileHasher& hasher);
+
+    // For tests and diagnostics.
+    const std::deque<QString>& pending() const { return m_pending; }
+    int batchTotal() const { return m_batchTotal; }
+    int uploadedThisBatch() const { return m_uploadedThisBatch; }
+    bool isSuspended() const { return m_suspended; }
+    bool isPaused() const { return m_paused; }
+    bool isReconciling() const { return m_reconciling; }
+    bool hasWatcher() const { return m_watcher != nullptr; }
+    const SyncIndex& index() const { return m_index; }
+    // Runs a reconcile now; the returned task ends when it (and any it absorbed) is done.
+    QCoro::Task<> reconcile();
+
+private:
+    void tearDown();
+    void watch(std::function<void()> onMainThread);
+    QCoro::Task<> reconcileOnce();
+    QCoro::Task<> runWorker(QPointer<QObject> context);
+    QCoro::Task<> uploadOne(QString path);
+    void enqueue(const QString& path);
+    void finishBatch();
+    std::optional<QString> scheduleBlockReason() const;
+    void updateRate(qint64 bytes, qint64 startMs);
+    void recordRecent(const QString& path, const QString& filePath, const QString& ref);
+    QCoro::Task<> refreshAccountUsage();
+    void suspendAutoSync();
+    void recheckIfMignoreChanged();
+    void reportProgress();
+
+    QPointer<AccountModel> m_account;
+    std::shared_ptr<CloudProvider> m_provider;
+    Clock& m_clock;
+    std::function<bool()> m_onACPower;
+    SyncIndex m_index;
+    std::optional<QString> m_rootURL;
+    std::unique_ptr<FolderWatcher> m_watcher;
+    // Owns the running worker loop: destroying it cancels the loop at its next wait.
+    std::unique_ptr<QObject> m_worker;
+    bool m_paused = false;
+    std::deque<QString> m_pending;
+    QSet<QString> m_pendingSet;
+    int m_uploadedThisBatch = 0;
+    int m_batchTotal = 0;
+    bool m_scheduleHeld = false;
+    bool m_suspended = false;
+    std::optional<QDateTime> m_mignoreMtimeAtRefusal;
+    // Watcher bursts arrive while a scan runs; they fold into one more pass, not parallel scans.
+    bool m_reconciling = false;
+    bool m_reconcileAgain = false;
+    // Bumped by every start(), so a scan begun before a restart is thrown away.
+    quint64 m_generation = 0;
+    // Start of the upload in flight: late progress reports of a finished upload are dropped.
+    std::optional<qint64> m_uploadStartMs;
+};
+
+} // namespace norvela

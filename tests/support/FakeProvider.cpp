@@ -1,0 +1,71 @@
+#include "FakeProvider.h"
+
+#include "common/NorvelaError.h"
+
+#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTimer>
+
+namespace norvela::test {
+
+using namespace std::chrono_literals;
+
+FakeProvider::FakeProvider(QString accountKey) : m_accountKey(std::move(accountKey)) {}
+
+void FakeProvider::release() {
+    Q_EMIT released();
+}
+
+QCoro::Task<AccountInfo> FakeProvider::fetchAccountInfo() {
+    co_await QCoro::sleepFor(0ms);
+    co_return AccountInfo{
+        QStringLiteral("Fake"),    QStringLiteral("fake@example.com"), QStringLiteral("Plus"), 1000, 2000,
+        QStringLiteral("fake-uid")};
+}
+
+QCoro::Task<CloudUploadResult> FakeProvider::upload(QString filePath, QString relativePath, qint64 size,
+                                                    std::optional<QString> existingRef, Progress progress) {
+    ++m_inFlight;
+    m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
+    struct Leave {
+        int& count;
+        ~Leave() { --count; }
+    } leave{m_inFlight};
+    if (hold)
+        co_await qCoro(this, &FakeProvider::released);
+    else
+        co_await QCoro::sleepFor(0ms);
+    if (failNext > 0) {
+        --failNext;
+        throw NorvelaError(QStringLiteral("HTTP 503: unavailable"));
+    }
+    const auto hash = DropboxContentHash::hash(filePath);
+    if (!hash)
+        throw NorvelaError(QStringLiteral("cannot read ") + filePath);
+    if (progress)
+        progress(size);
+    co_await QCoro::sleepFor(0ms); // like a real reply, which arrives after the last bytes went out
+    uploads.append({relativePath, size, existingRef});
+    co_return CloudUploadResult{QStringLiteral("rev-%1").arg(uploads.size()), *hash, size};
+}
+
+QCoro::Task<QUrl> FakeProvider::createSharedLink(QString relativePath, std::optional<QString>) {
+    co_await QCoro::sleepFor(0ms);
+    co_return QUrl(QStringLiteral("https://share.example/") + relativePath);
+}
+
+QCoro::Task<QList<FileRevision>> FakeProvider::listRevisions(QString, std::optional<QString>) {
+    co_await QCoro::sleepFor(0ms);
+    co_return QList<FileRevision>{};
+}
+
+QCoro::Task<CloudUploadResult> FakeProvider::restore(QString, std::optional<QString>, FileRevision to) {
+    co_await QCoro::sleepFor(0ms);
+    co_return CloudUploadResult{to.id, QString(), to.size};
+}
+
+QCoro::Task<QByteArray> FakeProvider::downloadCurrent(QString, std::optional<QString>) {
+    co_await QCoro::sleepFor(0ms);
+    co_return QByteArray();
+}
+
+} // namespace norvela::test

@@ -1,0 +1,320 @@
+#include "FakeProvider.h"
+#include "ModelFixture.h"
+
+#include "cloud/DropboxContentHash.h"
+#include "engines/UploadSyncEngine.h"
+#include "models/AccountModel.h"
+#include "sync/FolderScanner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace norvela;
+using namespace norvela::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Counts hashing, to prove when the comparison avoids it.
+class CountingHasher : public FileHasher {
+public:
+    std::optional<QString> hash(const QString& path) const override {
+        ++calls;
+        return DropboxContentHash::hash(path);
+    }
+    mutable int calls = 0;
+};
+
+void setMtime(const QString& path, const QDateTime& when) {
+    const qint64 ms = when.toMSecsSinceEpoch();
+    struct timespec times[2] = {{ms / 1000, (ms % 1000) * 1'000'000}, {ms / 1000, (ms % 1000) * 1'000'000}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+}
+
+} // namespace
+
+class UploadSyncEngineTest : public ModelFixture {
+protected:
+    void SetUp() override {
+        ModelFixture::SetUp();
+        engines.makeAccountEngine = [this](AccountModel& owner,
+                                           Clock& c) -> std::unique_ptr<AccountSyncEngine> {
+            return std::make_unique<UploadSyncEngine>(owner, c, [this] { return onACPower; });
+        };
+        makeModel();
+        root = m_dir.path() + QStringLiteral("/Sync");
+    }
+    void TearDown() override {
+        account.reset();
+        ModelFixture::TearDown();
+    }
+
+    // An account on `root` whose engine is running.
+    AccountModel& startAccount() {
+        account = std::make_unique<AccountModel>(provider, model.get(), root, *settings);
+        account->start();
+        return *account;
+    }
+    UploadSyncEngine& engine() { return *static_cast<UploadSyncEngine*>(account->engine()); }
+
+    void write(const QString& relative, const QByteArray& data) { writeFile(root + '/' + relative, data); }
+
+    // Lets scans finish and the worker take turns until `condition` holds.
+    bool drive(const std::function<bool()>& condition, int steps = 100) {
+        for (int i = 0; i < steps; ++i) {
+            if (waitFor(condition, 30ms))
+                return true;
+            clock.advance(400ms);
+        }
+        return condition();
+    }
+    bool settled() {
+        return !engine().isReconciling() && engine().pending().empty() &&
+               account->syncState() == SyncState::idle && provider->inFlight() == 0;
+    }
+    void reconcileNow() { await(engine().reconcile()); }
+
+    std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
+    std::unique_ptr<AccountModel> account;
+    bool onACPower = true;
+    QString root;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+TEST_F(UploadSyncEngineTest, NewFilesUploadOnceAndAreRecorded) {
+    write(QStringLiteral("a.txt"), "alpha");
+    write(QStringLiteral("docs/b.txt"), "beta");
+    write(QStringLiteral(".hidden"), "never");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
+    EXPECT_EQ(account->progress(), 0);
+
+    const auto entry = engine().index().entry(QStringLiteral("docs/b.txt"));
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->contentHash, DropboxContentHash::hash(root + "/docs/b.txt"));
+    EXPECT_EQ(entry->size, 4);
+    EXPECT_EQ(account->recentFiles().size(), 2);
+    EXPECT_EQ(account->recentFiles().first().relativePath, provider->uploads.last().relativePath);
+    EXPECT_EQ(account->account()->email, "fake@example.com"); // refreshed after the batch
+    EXPECT_EQ(account->syncedFiles().size(), 2);
+
+    // A second pass over an unchanged folder uploads nothing; a change passes the old ref back.
+    reconcileNow();
+    EXPECT_TRUE(engine().pending().empty());
+    const auto before = engine().index().entry(QStringLiteral("a.txt"));
+    write(QStringLiteral("a.txt"), "alpha, longer");
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 3 && settled(); }));
+    EXPECT_EQ(provider->uploads.last().existingRef, before->rev);
+}
+
+TEST_F(UploadSyncEngineTest, ComparisonHashesOnlyWhenSizeOrTimeDiffer) {
+    write(QStringLiteral("same.txt"), "content");
+    write(QStringLiteral("touched.txt"), "content");
+    write(QStringLiteral("edited.txt"), "content");
+    write(QStringLiteral("grown.txt"), "content!");
+    write(QStringLiteral("new.txt"), "content");
+    const QDateTime base = QDateTime::currentDateTimeUtc().addSecs(-100);
+    const QString hash = *DropboxContentHash::hash(root + "/same.txt");
+    SyncIndex::Entries entries;
+    for (const QString name : {"same.txt", "touched.txt", "edited.txt", "grown.txt"})
+        entries[name] = SyncIndexEntry{7, base, hash, QStringLiteral("r"), base};
+    entries["edited.txt"].contentHash = QStringLiteral("other");
+    setMtime(root + "/same.txt", base.addMSecs(500));
+    setMtime(root + "/touched.txt", base.addSecs(5));
+    setMtime(root + "/edited.txt", base.addSecs(5));
+    setMtime(root + "/grown.txt", base);
+
+    const MignoreRules none;
+    const CountingHasher hasher;
+    const QStringList changed =
+        UploadSyncEngine::changedPaths(FolderScanner::scan(root, &none), entries, hasher);
+    EXPECT_EQ(QSet<QString>(changed.begin(), changed.end()),
+              (QSet<QString>{"edited.txt", "grown.txt", "new.txt"}));
+    EXPECT_EQ(hasher.calls, 3); // touched, edited, grown: never the unchanged or the new file
+}
+
+TEST_F(UploadSyncEngineTest, UnsafeRootsAreRefused) {
+    const QString home = QStringLiteral("/Users/x");
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason(home, home), "home directory");
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/../x/", home), "home directory");
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users", home), "ancestor of home");
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/", home), "filesystem root");
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/Documents", home), std::nullopt);
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Volumes/Data/Sync", home), std::nullopt);
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/xy", home), std::nullopt);
+
+    // A link to home is home; a tilde path is expanded before the check.
+    const QString link = QDir::homePath() + "/../home-link";
+    QFile::link(QDir::homePath(), link);
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason(link, QDir::homePath()), "home directory");
+    QFile::remove(link);
+
+    root = QStringLiteral("~");
+    startAccount();
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 unsafe folder"));
+    EXPECT_EQ(account->lastDebugError(), "unsafe sync root (home directory): " + QDir::homePath());
+    EXPECT_FALSE(engine().hasWatcher());
+}
+
+TEST_F(UploadSyncEngineTest, LargeFolderIsHeldUntilTheIgnoreFileChanges) {
+    QDir().mkpath(root + "/bulk");
+    for (int i = 0; i <= UploadSyncEngine::largeFolderLimit; ++i)
+        QFile(root + QStringLiteral("/bulk/%1.dat").arg(i)).open(QIODevice::WriteOnly);
+    startAccount();
+    ASSERT_TRUE(drive([&] { return engine().isSuspended(); }));
+    EXPECT_TRUE(account->pausedForLargeFolder());
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->lastSyncedDescription(),
+              QString::fromUtf8("Sync paused \u2014 folder has 25,001 files"));
+    EXPECT_EQ(account->lastDebugError(), "sync root has 25001 files (> 25000); refusing to auto-upload");
+    EXPECT_TRUE(engine().pending().empty());
+
+    // Other edits change nothing; resume scans again and refuses again.
+    write(QStringLiteral("note.txt"), "x");
+    clock.advance(2s);
+    EXPECT_TRUE(engine().isSuspended());
+    engine().resume();
+    ASSERT_TRUE(drive([&] { return engine().isSuspended() && !engine().isReconciling(); }));
+    EXPECT_TRUE(provider->uploads.isEmpty());
+
+    // Ignoring the bulk folder lifts the hold through the watcher.
+    write(QStringLiteral(".mignore"), "bulk/\n");
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }, 300));
+    EXPECT_FALSE(account->pausedForLargeFolder());
+    EXPECT_EQ(provider->uploads.first().relativePath, "note.txt");
+}
+
+TEST_F(UploadSyncEngineTest, FailedUploadsRetryAtTheEndAndCountEachAttempt) {
+    write(QStringLiteral("a.txt"), "a");
+    provider->failNext = 2;
+    startAccount();
+    ASSERT_TRUE(
+        drive([&] { return !engine().isReconciling() && account->syncState() == SyncState::syncing; }));
+    ASSERT_TRUE(drive([&] { return account->lastDebugError().has_value(); }));
+    EXPECT_EQ(account->lastDebugError(), "upload a.txt: HTTP 503: unavailable");
+    EXPECT_EQ(account->lastSyncedDescription(), "Can't reach Dropbox");
+
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1; }));
+    EXPECT_EQ(account->filesTotal(), 3); // one file, two retries: each attempt counts
+    EXPECT_EQ(account->filesDone(), 3);
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
+    EXPECT_EQ(engine().batchTotal(), 0);
+}
+
+TEST_F(UploadSyncEngineTest, QueueHoldsEachPathOnceAndOneUploadAtATime) {
+    write(QStringLiteral("a.txt"), "a");
+    write(QStringLiteral("b.txt"), "b");
+    write(QStringLiteral("c.txt"), "c");
+    provider->hold = true;
+    startAccount();
+    engine().start(); // starting twice keeps one watcher and one worker
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1 && !engine().isReconciling(); }));
+    reconcileNow();
+    reconcileNow();
+    // The file in flight left the queue, so the next pass queues it once more; the rest once.
+    EXPECT_EQ(engine().pending().size(), 3u);
+    EXPECT_EQ(engine().batchTotal(), 4);
+
+    // A file vanishing from the queue is dropped; the one queued twice goes up once.
+    const QString inFlight = engine().pending().back();
+    const QString doomed = engine().pending().front();
+    QFile::remove(root + "/" + doomed);
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    QStringList uploaded;
+    for (const auto& u : provider->uploads)
+        uploaded << u.relativePath;
+    EXPECT_EQ(uploaded.size(), 2);
+    EXPECT_EQ(uploaded.count(inFlight), 1);
+    EXPECT_FALSE(uploaded.contains(doomed));
+    EXPECT_EQ(provider->maxInFlight(), 1);
+}
+
+TEST_F(UploadSyncEngineTest, PauseQueuesWithoutUploadingAndResumeCarriesOn) {
+    startAccount();
+    ASSERT_TRUE(drive([&] { return !engine().isReconciling(); }));
+    engine().pause();
+    write(QStringLiteral("a.txt"), "a");
+    reconcileNow();
+    clock.advance(5s);
+    EXPECT_EQ(engine().pending().size(), 1u);
+    EXPECT_TRUE(provider->uploads.isEmpty());
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+
+    engine().resume();
+    EXPECT_EQ(account->syncState(), SyncState::syncing);
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+}
+
+TEST_F(UploadSyncEngineTest, ScheduleAndBatteryHoldUploads) {
+    write(QStringLiteral("a.txt"), "a");
+    const int hour = clock.now().toLocalTime().time().hour();
+    model->setSchedule(SyncSchedule{true, (hour + 2) % 24, (hour + 4) % 24, false});
+    startAccount();
+    ASSERT_TRUE(drive([&] { return engine().pending().size() == 1; }));
+    clock.advance(1s);
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_TRUE(
+        account->lastSyncedDescription().startsWith(QString::fromUtf8("Sync paused \u2014 outside ")));
+
+    // Inside the hours but on battery: the battery reason; mains power again: it uploads.
+    model->setSchedule(SyncSchedule{true, hour, (hour + 1) % 24, true});
+    onACPower = false;
+    clock.advance(20s);
+    EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 on battery"));
+    EXPECT_TRUE(provider->uploads.isEmpty());
+    onACPower = true;
+    clock.advance(20s);
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
+}
+
+TEST_F(UploadSyncEngineTest, RateAndRecentFiles) {
+    write(QStringLiteral("big.bin"), QByteArray(5'000'000, 'x'));
+    provider->hold = true;
+    startAccount();
+    QStringList rates;
+    QObject::connect(account.get(), &AccountModel::transferRateChanged,
+                     [&] { rates << account->transferRate(); });
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
+    clock.advance(2s);
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    EXPECT_EQ(rates, (QStringList{"2.5 MB/s", ""})); // shown during the upload, cleared with the batch
+
+    for (const QString name : {"1.txt", "2.txt", "3.txt"}) {
+        write(name, name.toUtf8());
+        reconcileNow();
+        ASSERT_TRUE(drive([&] { return engine().pending().empty() && provider->inFlight() == 0; }));
+    }
+    QStringList names;
+    for (const RecentFile& f : account->recentFiles())
+        names << f.name;
+    EXPECT_EQ(names, (QStringList{"3.txt", "2.txt", "1.txt"}));
+}
+
+TEST_F(UploadSyncEngineTest, RestoredContentIsRecordedNotUploaded) {
+    write(QStringLiteral("r.txt"), "restored");
+    startAccount();
+    engine().pause();
+    engine().noteRestored(
+        QStringLiteral("r.txt"),
+        CloudUploadResult{QStringLiteral("rev-9"), *DropboxContentHash::hash(root + "/r.txt"), 8},
+        root + "/r.txt");
+    engine().resume();
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    EXPECT_TRUE(provider->uploads.isEmpty());
+    EXPECT_EQ(engine().index().entry(QStringLiteral("r.txt"))->rev, "rev-9");
+}
