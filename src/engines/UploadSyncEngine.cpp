@@ -40,7 +40,7 @@ QString lastComponent(const QString& path) {
 
 UploadSyncEngine::UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower)
     : m_account(&account), m_provider(account.provider()), m_clock(clock), m_onACPower(std::move(onACPower)),
-      m_index(account.provider()->accountKey()) {}
+      m_accountKey(account.provider()->accountKey()) {}
 
 UploadSyncEngine::~UploadSyncEngine() {
     // The watcher's thread may be posting to this object: stop it while this is still whole.
@@ -160,9 +160,11 @@ void UploadSyncEngine::recheckIfMignoreChanged() {
 
 void UploadSyncEngine::noteRestored(const QString& relativePath, const CloudUploadResult& result,
                                     const QString& filePath) {
+    if (!m_index)
+        m_index.emplace(m_accountKey); // rare: a restore before the first load finished
     const QFileInfo info(filePath);
     const QDateTime mtime = info.exists() ? info.lastModified().toUTC() : m_clock.now();
-    m_index.set(relativePath, {result.size, mtime, result.contentHash, result.ref, m_clock.now()});
+    m_index->set(relativePath, {result.size, mtime, result.contentHash, result.ref, m_clock.now()});
 }
 
 // --- reconcile ---
@@ -183,12 +185,27 @@ QCoro::Task<> UploadSyncEngine::reconcile() {
     m_reconciling = false;
 }
 
+QCoro::Task<> UploadSyncEngine::loadIndex() {
+    // A 25,000-entry index takes tens of milliseconds to parse: too long for the main thread.
+    QPointer<UploadSyncEngine> self(this);
+    const QString key = m_accountKey;
+    QFuture<SyncIndex> loading = QtConcurrent::run([key] { return SyncIndex(key); });
+    SyncIndex loaded = co_await loading;
+    if (self && !m_index)
+        m_index.emplace(std::move(loaded));
+}
+
 QCoro::Task<> UploadSyncEngine::reconcileOnce() {
     if (!m_rootURL) {
         AppSupport::breadcrumb(QStringLiteral("reconcile: no rootURL"));
         co_return;
     }
     QPointer<UploadSyncEngine> self(this);
+    if (!m_index) {
+        co_await loadIndex();
+        if (!self)
+            co_return;
+    }
     const quint64 generation = m_generation;
     const QString root = *m_rootURL;
     AppSupport::breadcrumb(QStringLiteral("reconcile: scanning ") + root);
@@ -222,7 +239,7 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
         co_return;
     }
 
-    const SyncIndex::Entries entries = m_index.entries(); // a copy the pool may read
+    const SyncIndex::Entries entries = m_index->entries(); // a copy the pool may read
     const std::shared_ptr<CloudProvider> provider = m_provider;
     QFuture<QStringList> comparing = QtConcurrent::run(
         [files, entries, provider] { return changedPaths(files, entries, provider->hasher()); });
@@ -310,7 +327,7 @@ void UploadSyncEngine::reportProgress() {
 }
 
 QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
-    if (!m_account || !m_rootURL)
+    if (!m_account || !m_rootURL || !m_index)
         co_return;
     QPointer<UploadSyncEngine> self(this);
     const QString filePath = *m_rootURL + QLatin1Char('/') + path;
@@ -319,7 +336,7 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         co_return; // gone since the scan: dropped, not counted
     const qint64 size = info.size();
     const QDateTime mtime = info.lastModified().isValid() ? info.lastModified().toUTC() : m_clock.now();
-    const auto existing = m_index.entry(path);
+    const auto existing = m_index->entry(path);
     if (existing && existing->size == size && std::llabs(existing->mtime.msecsTo(mtime)) < 1000) {
         // Queued again while its previous upload was in flight, and that upload already
         // carried this content: sending it twice would only waste the user's bandwidth.
@@ -359,7 +376,7 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     m_uploadStartMs.reset();
 
     if (result) {
-        m_index.set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
+        m_index->set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
         recordRecent(path, filePath, result->ref);
         ++m_uploadedThisBatch;
         if (m_account)

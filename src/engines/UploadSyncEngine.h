@@ -58,12 +58,14 @@ public:
     bool isPaused() const { return m_paused; }
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
-    const SyncIndex& index() const { return m_index; }
+    // The index once loaded (loading runs on the pool when the engine starts).
+    const SyncIndex& index() const { return *m_index; }
     // Runs a reconcile now; the returned task ends when it (and any it absorbed) is done.
     QCoro::Task<> reconcile();
 
 private:
     void tearDown();
+    QCoro::Task<> loadIndex();
     void watch(std::function<void()> onMainThread);
     QCoro::Task<> reconcileOnce();
     QCoro::Task<> runWorker(QPointer<QObject> context);
@@ -82,7 +84,8 @@ private:
     std::shared_ptr<CloudProvider> m_provider;
     Clock& m_clock;
     std::function<bool()> m_onACPower;
-    SyncIndex m_index;
+    QString m_accountKey;
+    std::optional<SyncIndex> m_index; // loaded by the first reconcile
     std::optional<QString> m_rootURL;
     std::unique_ptr<FolderWatcher> m_watcher;
     // Owns the running worker loop: destroying it cancels the loop at its next wait.
