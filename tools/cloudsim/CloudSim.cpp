@@ -1,0 +1,397 @@
+#include "CloudSim.h"
+
+#include "DropboxService.h"
+#include "GoogleService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+namespace cloudsim {
+
+namespace {
+
+constexpr int logCapacity = 1000;
+
+QJsonObject headersJson(const HeaderList& headers) {
+    QJsonObject o;
+    for (const auto& [name, value] : headers)
+        o.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+    return o;
+}
+
+QString newAccountId(Service service) {
+    if (service == Service::dropbox)
+        return QStringLiteral("dbid:AA") +
+               randomToken(30).left(40).replace(QLatin1Char('-'), QLatin1Char('x'));
+    return QString::number(QRandomGenerator::global()->bounded(1'000'000'000, 2'000'000'000)) +
+           QString::number(QRandomGenerator::global()->bounded(1'000'000, 9'999'999));
+}
+
+} // namespace
+
+CloudSim::CloudSim(Options options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)),
+      m_server([this](const HttpRequest& r) { return handle(r); }),
+      m_blobs(std::make_unique<BlobStore>(
+          m_options.stateDir.isEmpty() ? QString() : m_options.stateDir + QStringLiteral("/blobs"))) {
+    auto now = [this] { return nowMs(); };
+    m_dropboxAuth = std::make_unique<OAuth>(
+        OAuth::Config{Service::dropbox,
+                      {m_options.dropboxAppKey, {}},
+                      m_options.codeLifetimeMs,
+                      m_options.accessTokenLifetimeMs},
+        [this] { return approvingAccount(Service::dropbox); }, now);
+    m_googleAuth = std::make_unique<OAuth>(
+        OAuth::Config{Service::google,
+                      {m_options.googleClientId, m_options.googleClientSecret},
+                      m_options.codeLifetimeMs,
+                      std::min<qint64>(m_options.accessTokenLifetimeMs, 3599 * 1000)},
+        [this] { return approvingAccount(Service::google); }, now);
+    m_dropbox = std::make_unique<DropboxService>(*this);
+    m_google = std::make_unique<GoogleService>(*this);
+    m_server.setHeadHook([this](const HttpRequest& head) { return onHead(head); });
+    load();
+}
+
+CloudSim::CloudSim(QObject* parent) : CloudSim(Options{}, parent) {}
+
+CloudSim::~CloudSim() = default;
+
+bool CloudSim::start() {
+    return m_server.listen(m_options.port);
+}
+
+QString CloudSim::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+}
+
+// --- accounts ---
+
+Account& CloudSim::addAccount(Service service, const QString& email, const QString& name,
+                              const QString& accountType) {
+    Account a;
+    a.id = newAccountId(service);
+    a.service = service;
+    a.email = email;
+    a.name = name.isEmpty() ? email.section(QLatin1Char('@'), 0, 0) : name;
+    a.accountType = accountType;
+    m_accounts.append(a);
+    persist();
+    return m_accounts.last();
+}
+
+Account* CloudSim::account(const QString& id) {
+    for (Account& a : m_accounts)
+        if (a.id == id)
+            return &a;
+    return nullptr;
+}
+
+void CloudSim::setNextApproval(Service service, const QString& accountId) {
+    m_nextApproval[service] = accountId;
+    persist();
+}
+
+Account* CloudSim::approvingAccount(Service service) {
+    if (Account* chosen = account(m_nextApproval.value(service)); chosen && chosen->service == service)
+        return chosen;
+    for (Account& a : m_accounts)
+        if (a.service == service)
+            return &a;
+    // A newcomer needs no set-up: the first approval creates the service's default account.
+    return service == Service::dropbox
+               ? &addAccount(service, QStringLiteral("dropbox.user@example.com"),
+                             QStringLiteral("Dropbox User"))
+               : &addAccount(service, QStringLiteral("drive.user@example.com"), QStringLiteral("Drive User"));
+}
+
+QJsonObject CloudSim::listing(const QString& accountId) const {
+    for (const Account& a : m_accounts)
+        if (a.id == accountId)
+            return a.service == Service::dropbox ? m_dropbox->listing(accountId)
+                                                 : m_google->listing(accountId);
+    return {};
+}
+
+// --- inspection and faults ---
+
+QList<CloudSim::LoggedRequest> CloudSim::lastRequests(int n) const {
+    QList<LoggedRequest> out;
+    for (auto it = m_log.size() > size_t(n) ? m_log.end() - n : m_log.begin(); it != m_log.end(); ++it)
+        out.append(*it);
+    return out;
+}
+
+int CloudSim::addFault(const QJsonObject& rule) {
+    m_faults.append(FaultRule::fromJson(rule, m_nextFaultId));
+    return m_nextFaultId++;
+}
+
+void CloudSim::expireAccessTokens() {
+    m_dropboxAuth->expireAccessTokens();
+    m_googleAuth->expireAccessTokens();
+    persist();
+}
+
+void CloudSim::reset() {
+    m_accounts.clear();
+    m_nextApproval.clear();
+    m_faults.clear();
+    m_log.clear();
+    m_counts.clear();
+    m_dropboxAuth->reset();
+    m_googleAuth->reset();
+    m_dropbox->reset();
+    m_google->reset();
+    m_blobs->clear();
+    persist();
+}
+
+// --- serving ---
+
+qint64 CloudSim::onHead(const HttpRequest& head) {
+    if (head.path.startsWith(QLatin1String("/_admin")))
+        return -1;
+    for (FaultRule& rule : m_faults)
+        if (rule.dropUploadAfterBytes >= 0 && rule.matches(head.path, head.method) && rule.take())
+            return rule.dropUploadAfterBytes;
+    return -1;
+}
+
+HttpResponse CloudSim::handle(const HttpRequest& request) {
+    HttpResponse response = route(request);
+    m_log.push_back({QDateTime::currentDateTimeUtc(), request.method, request.target, request.headers,
+                     request.body.size(), response.status});
+    if (m_log.size() > size_t(logCapacity))
+        m_log.pop_front();
+    if (!request.path.startsWith(QLatin1String("/_admin")))
+        ++m_counts[QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path];
+    return response;
+}
+
+HttpResponse CloudSim::faultReply(const FaultRule& rule, const QString& path) const {
+    const QByteArray reason = HttpResponse::reasonPhrase(rule.status);
+    HttpResponse r;
+    if (path.startsWith(QLatin1String("/dropbox"))) {
+        const QByteArray tag = rule.status == 429   ? "too_many_requests"
+                               : rule.status == 401 ? "invalid_access_token"
+                               : rule.status == 409 ? "conflict"
+                                                    : "internal_error";
+        r = rule.status >= 500
+                ? HttpResponse::text(rule.status, "Error: " + reason)
+                : HttpResponse::json(rule.status, "{\"error_summary\":\"" + tag +
+                                                      "/\",\"error\":{\".tag\":\"" + tag + "\"}}");
+    } else {
+        r = HttpResponse::json(rule.status, "{\"error\":{\"code\":" + QByteArray::number(rule.status) +
+                                                ",\"message\":\"" + reason + "\",\"errors\":[]}}");
+    }
+    if (rule.retryAfter >= 0)
+        r.setHeader("Retry-After", QByteArray::number(rule.retryAfter));
+    return r;
+}
+
+HttpResponse CloudSim::route(const HttpRequest& request) {
+    const QString& path = request.path;
+    if (path.startsWith(QLatin1String("/_admin")))
+        return admin(request);
+
+    const FaultRule* hit = nullptr;
+    for (FaultRule& rule : m_faults) {
+        if (rule.dropUploadAfterBytes < 0 && rule.matches(path, request.method) && rule.take()) {
+            hit = &rule;
+            break;
+        }
+    }
+
+    HttpResponse response;
+    if (hit && hit->status > 0) {
+        response = faultReply(*hit, path); // refused before the service sees it: nothing changes
+    } else {
+        struct Prefix {
+            const char* text;
+            std::function<HttpResponse(const QString&)> serve;
+        };
+        const Prefix prefixes[] = {
+            {"/dropbox/www",
+             [&](const QString& rest) {
+                 return m_dropbox->handle(request, DropboxService::Host::www, rest);
+             }},
+            {"/dropbox/api",
+             [&](const QString& rest) {
+                 return m_dropbox->handle(request, DropboxService::Host::api, rest);
+             }},
+            {"/dropbox/content",
+             [&](const QString& rest) {
+                 return m_dropbox->handle(request, DropboxService::Host::content, rest);
+             }},
+            {"/google/accounts",
+             [&](const QString& rest) {
+                 return m_google->handle(request, GoogleService::Host::accounts, rest);
+             }},
+            {"/google/oauth2",
+             [&](const QString& rest) {
+                 return m_google->handle(request, GoogleService::Host::oauth2, rest);
+             }},
+            {"/google/www",
+             [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::www, rest); }},
+        };
+        response = HttpResponse::text(404, "Not Found");
+        for (const Prefix& prefix : prefixes) {
+            const QLatin1String text(prefix.text);
+            if (path.startsWith(text) &&
+                (path.size() == text.size() || path.at(text.size()) == QLatin1Char('/'))) {
+                response = prefix.serve(path.mid(text.size()));
+                if (request.method != "GET")
+                    persist();
+                break;
+            }
+        }
+    }
+    if (hit) {
+        response.delayMs = hit->delayMs;
+        response.bytesPerSecond = hit->bytesPerSecond;
+        response.closeAfterBytes = hit->dropReplyAfterBytes;
+    }
+    m_faults.removeIf([](const FaultRule& r) { return r.exhausted(); });
+    return response;
+}
+
+HttpResponse CloudSim::admin(const HttpRequest& request) {
+    const QString path = request.path.mid(int(qstrlen("/_admin")));
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    auto ok = [](const QJsonValue& v) {
+        return HttpResponse::json(200,
+                                  v.isArray() ? QJsonDocument(v.toArray()) : QJsonDocument(v.toObject()));
+    };
+    auto serviceOf = [](const QString& text) -> std::optional<Service> {
+        if (text == QLatin1String("dropbox"))
+            return Service::dropbox;
+        if (text == QLatin1String("google"))
+            return Service::google;
+        return std::nullopt;
+    };
+
+    if (path == QLatin1String("/health"))
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    if (path == QLatin1String("/accounts") && request.method == "GET") {
+        QJsonArray list;
+        for (const Account& a : m_accounts)
+            list.append(a.toJson());
+        return ok(list);
+    }
+    if (path == QLatin1String("/accounts") && request.method == "POST") {
+        const auto service = serviceOf(body.value(QStringLiteral("service")).toString());
+        const QString email = body.value(QStringLiteral("email")).toString();
+        if (!service || email.isEmpty())
+            return HttpResponse::text(400, "need \"service\" (dropbox or google) and \"email\"");
+        Account& a = addAccount(*service, email, body.value(QStringLiteral("name")).toString(),
+                                body.value(QStringLiteral("accountType")).toString(QStringLiteral("basic")));
+        a.denyAccess = body.value(QStringLiteral("denyAccess")).toBool();
+        if (body.contains(QStringLiteral("allocation")))
+            a.allocation = qint64(body.value(QStringLiteral("allocation")).toDouble());
+        if (body.value(QStringLiteral("approveNext")).toBool())
+            setNextApproval(*service, a.id);
+        persist();
+        return ok(a.toJson());
+    }
+    if (path.startsWith(QLatin1String("/accounts/")) && path.endsWith(QLatin1String("/files"))) {
+        const QString id = path.mid(10, path.size() - 10 - 6);
+        if (!account(id))
+            return HttpResponse::text(404, "no such account");
+        return ok(listing(id));
+    }
+    if (path == QLatin1String("/approve-next") && request.method == "POST") {
+        const auto service = serviceOf(body.value(QStringLiteral("service")).toString());
+        const QString id = body.value(QStringLiteral("account")).toString();
+        if (!service || (!id.isEmpty() && !account(id)))
+            return HttpResponse::text(400, "need \"service\" and an existing \"account\"");
+        setNextApproval(*service, id);
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    }
+    if (path == QLatin1String("/counts")) {
+        QJsonObject counts;
+        for (auto it = m_counts.cbegin(); it != m_counts.cend(); ++it)
+            counts.insert(it.key(), it.value());
+        return ok(counts);
+    }
+    if (path == QLatin1String("/requests")) {
+        QJsonArray list;
+        const int n = request.query.queryItemValue(QStringLiteral("last")).toInt();
+        for (const LoggedRequest& r : lastRequests(n > 0 ? n : 50))
+            list.append(QJsonObject{{QStringLiteral("at"), r.at.toString(Qt::ISODateWithMs)},
+                                    {QStringLiteral("method"), QString::fromLatin1(r.method)},
+                                    {QStringLiteral("path"), QString::fromUtf8(r.target)},
+                                    {QStringLiteral("headers"), headersJson(r.headers)},
+                                    {QStringLiteral("bodySize"), double(r.bodySize)},
+                                    {QStringLiteral("status"), r.status}});
+        return ok(list);
+    }
+    if (path == QLatin1String("/faults") && request.method == "POST")
+        return ok(QJsonObject{{QStringLiteral("id"), addFault(body)}});
+    if (path == QLatin1String("/faults") && request.method == "GET") {
+        QJsonArray list;
+        for (const FaultRule& r : m_faults)
+            list.append(r.toJson());
+        return ok(list);
+    }
+    if (path == QLatin1String("/faults") && request.method == "DELETE") {
+        clearFaults();
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    }
+    if (path == QLatin1String("/expire-tokens") && request.method == "POST") {
+        expireAccessTokens();
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    }
+    if (path == QLatin1String("/reset") && request.method == "POST") {
+        reset();
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    }
+    return HttpResponse::text(404, "unknown admin call");
+}
+
+// --- persistence ---
+
+void CloudSim::persist() {
+    if (m_options.stateDir.isEmpty())
+        return;
+    QJsonArray accounts;
+    for (const Account& a : m_accounts)
+        accounts.append(a.toJson());
+    const QJsonObject state{{QStringLiteral("accounts"), accounts},
+                            {QStringLiteral("approveNext"),
+                             QJsonObject{{QStringLiteral("dropbox"), m_nextApproval.value(Service::dropbox)},
+                                         {QStringLiteral("google"), m_nextApproval.value(Service::google)}}},
+                            {QStringLiteral("dropboxAuth"), m_dropboxAuth->toJson()},
+                            {QStringLiteral("googleAuth"), m_googleAuth->toJson()},
+                            {QStringLiteral("dropbox"), m_dropbox->toJson()},
+                            {QStringLiteral("google"), m_google->toJson()}};
+    QDir().mkpath(m_options.stateDir);
+    QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
+        file.commit();
+    }
+}
+
+void CloudSim::load() {
+    if (m_options.stateDir.isEmpty())
+        return;
+    QFile file(m_options.stateDir + QStringLiteral("/state.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
+    for (const QJsonValue& a : state.value(QStringLiteral("accounts")).toArray())
+        m_accounts.append(Account::fromJson(a.toObject()));
+    const QJsonObject next = state.value(QStringLiteral("approveNext")).toObject();
+    m_nextApproval[Service::dropbox] = next.value(QStringLiteral("dropbox")).toString();
+    m_nextApproval[Service::google] = next.value(QStringLiteral("google")).toString();
+    m_dropboxAuth->fromJson(state.value(QStringLiteral("dropboxAuth")).toObject());
+    m_googleAuth->fromJson(state.value(QStringLiteral("googleAuth")).toObject());
+    m_dropbox->fromJson(state.value(QStringLiteral("dropbox")).toObject());
+    m_google->fromJson(state.value(QStringLiteral("google")).toObject());
+}
+
+} // namespace cloudsim

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "HttpMessage.h"
+
+#include <QJsonObject>
+
+namespace cloudsim {
+
+class CloudSim;
+
+// The Dropbox side: authorisation page, API host and content host.
+class DropboxService {
+public:
+    enum class Host { www, api, content };
+
+    explicit DropboxService(CloudSim& sim);
+    ~DropboxService();
+
+    // `path` is what follows the host prefix, e.g. "/2/files/upload".
+    HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
+
+    QJsonObject listing(const QString& accountId) const;
+    QJsonObject toJson() const;
+    void fromJson(const QJsonObject& state);
+    void reset();
+
+private:
+    struct State;
+    CloudSim& m_sim;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace cloudsim

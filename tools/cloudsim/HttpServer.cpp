@@ -1,0 +1,212 @@
+#include "HttpServer.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+namespace cloudsim {
+
+// One client connection; requests are answered one after the other.
+class Connection : public QObject {
+public:
+    Connection(HttpServer& server, QTcpSocket* socket, quint64 id)
+        : QObject(socket), m_server(server), m_socket(socket), m_id(id) {
+        connect(socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &Connection::pump);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    enum class State { head, body, responding };
+
+    void onReadyRead() {
+        if (m_state == State::body) {
+            readBody();
+        } else {
+            m_buffer += m_socket->readAll();
+            if (m_state == State::head)
+                parseHead();
+            else if (m_buffer.size() > HttpServer::maxHeaderBytes)
+                m_socket->abort(); // a client flooding while it is being answered
+        }
+    }
+
+    void fail(int status) {
+        HttpResponse r = HttpResponse::text(status, HttpResponse::reasonPhrase(status));
+        m_keepAlive = false;
+        send(r);
+    }
+
+    void parseHead() {
+        const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (m_buffer.size() > HttpServer::maxHeaderBytes)
+                fail(431);
+            return;
+        }
+        if (end > HttpServer::maxHeaderBytes)
+            return fail(431);
+        const QList<QByteArray> lines = m_buffer.left(end).split('\n');
+        m_buffer.remove(0, end + 4);
+
+        m_request = HttpRequest{};
+        m_request.connection = m_id;
+        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.") || requestLine[1].isEmpty())
+            return fail(400);
+        m_request.method = requestLine[0];
+        m_request.target = requestLine[1];
+        m_keepAlive = requestLine[2] != "HTTP/1.0";
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].trimmed();
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                return fail(400);
+            m_request.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
+        }
+        const qsizetype question = m_request.target.indexOf('?');
+        m_request.path =
+            QUrl::fromPercentEncoding(question < 0 ? m_request.target : m_request.target.left(question));
+        if (question >= 0)
+            m_request.query = QUrlQuery(QString::fromUtf8(m_request.target.mid(question + 1)));
+        if (m_request.header("connection").toLower() == "close")
+            m_keepAlive = false;
+        if (m_request.hasHeader("transfer-encoding"))
+            return fail(411);
+
+        m_bodyLength = 0;
+        if (m_request.hasHeader("content-length")) {
+            bool ok = false;
+            m_bodyLength = m_request.header("content-length").toLongLong(&ok);
+            if (!ok || m_bodyLength < 0)
+                return fail(400);
+        }
+        if (m_bodyLength > HttpServer::maxBodyBytes)
+            return fail(413);
+        m_dropAfter = m_server.m_headHook ? m_server.m_headHook(m_request) : -1;
+        m_request.body.reserve(m_bodyLength);
+        m_state = State::body;
+        readBody();
+    }
+
+    void readBody() {
+        const qint64 wanted = m_bodyLength - m_request.body.size();
+        const qint64 fromBuffer = std::min<qint64>(wanted, m_buffer.size());
+        m_request.body += m_buffer.left(fromBuffer);
+        m_buffer.remove(0, fromBuffer);
+        if (m_request.body.size() < m_bodyLength)
+            m_request.body += m_socket->read(m_bodyLength - m_request.body.size());
+        if (m_dropAfter >= 0 && m_request.body.size() >= std::min(m_dropAfter, m_bodyLength)) {
+            m_socket->abort(); // a fault: the connection dies mid-upload
+            return;
+        }
+        if (m_request.body.size() < m_bodyLength)
+            return;
+        m_buffer += m_socket->readAll(); // a pipelined next request waits its turn
+        m_state = State::responding;
+        send(m_server.m_handler(m_request));
+    }
+
+    void send(HttpResponse response) {
+        m_state = State::responding;
+        m_response = std::move(response);
+        const qint64 bodySize = m_response.bodyDevice ? m_response.bodyDeviceSize : m_response.body.size();
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' +
+                          HttpResponse::reasonPhrase(m_response.status) + "\r\n";
+        for (const auto& [name, value] : m_response.headers)
+            head += name + ": " + value + "\r\n";
+        head += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+        head += m_keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+        m_pending = head + m_response.body;
+        m_response.body.clear();
+        m_deviceLeft = m_response.bodyDevice ? bodySize : 0;
+        m_sent = 0;
+        m_started = m_response.delayMs <= 0;
+        if (!m_started)
+            QTimer::singleShot(m_response.delayMs, this, [this] {
+                m_started = true;
+                pump();
+            });
+        else
+            pump();
+    }
+
+    // Feeds the socket, keeping at most a few megabytes queued, at the reply's pace.
+    void pump() {
+        if (m_state != State::responding || !m_started || m_trickleWaiting)
+            return;
+        constexpr qint64 window = 2 * 1024 * 1024;
+        while (m_socket->bytesToWrite() < window) {
+            if (m_pending.isEmpty() && m_deviceLeft > 0) {
+                m_pending = m_response.bodyDevice->read(std::min<qint64>(m_deviceLeft, 1024 * 1024));
+                if (m_pending.isEmpty()) {
+                    m_socket->abort(); // the stored bytes went missing
+                    return;
+                }
+                m_deviceLeft -= m_pending.size();
+            }
+            if (m_pending.isEmpty())
+                break;
+            qint64 piece = m_pending.size();
+            if (m_response.bytesPerSecond > 0)
+                piece = std::min<qint64>(piece, std::max<qint64>(1, m_response.bytesPerSecond / 10));
+            if (m_response.closeAfterBytes >= 0)
+                piece = std::min<qint64>(piece, m_response.closeAfterBytes - m_sent);
+            if (piece <= 0) {
+                m_socket->flush();
+                m_socket->abort(); // a fault: the connection dies mid-reply
+                return;
+            }
+            m_socket->write(m_pending.constData(), piece);
+            m_pending.remove(0, piece);
+            m_sent += piece;
+            if (m_response.bytesPerSecond > 0) {
+                m_trickleWaiting = true;
+                QTimer::singleShot(100, this, [this] {
+                    m_trickleWaiting = false;
+                    pump();
+                });
+                return;
+            }
+        }
+        if (!m_pending.isEmpty() || m_deviceLeft > 0 || m_socket->bytesToWrite() > 0)
+            return;
+        m_response = HttpResponse{};
+        if (!m_keepAlive) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+        m_state = State::head;
+        if (!m_buffer.isEmpty())
+            QTimer::singleShot(0, this, &Connection::parseHead);
+    }
+
+    HttpServer& m_server;
+    QTcpSocket* m_socket;
+    quint64 m_id;
+    State m_state = State::head;
+    QByteArray m_buffer;
+    HttpRequest m_request;
+    qint64 m_bodyLength = 0;
+    qint64 m_dropAfter = -1;
+    bool m_keepAlive = true;
+    HttpResponse m_response;
+    QByteArray m_pending;
+    qint64 m_deviceLeft = 0;
+    qint64 m_sent = 0;
+    bool m_started = true;
+    bool m_trickleWaiting = false;
+};
+
+HttpServer::HttpServer(Handler handler, QObject* parent) : QObject(parent), m_handler(std::move(handler)) {
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection())
+            new Connection(*this, socket, m_nextConnection++);
+    });
+}
+
+bool HttpServer::listen(quint16 port) {
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+} // namespace cloudsim
