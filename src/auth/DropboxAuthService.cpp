@@ -1,44 +1,69 @@
 #include "DropboxAuthService.h"
 
-#include "AuthError.h"
+#include "DecodeError.h"
+#include "Http.h"
+#include "common/AppSupport.h"
+
+#include <QUrlQuery>
 
 namespace norvela {
 
-DropboxAuthService::DropboxAuthService(std::optional<TokenSlot> slot, QObject* parent)
-    : QObject(parent), m_slot(std::move(slot)) {}
+using namespace std::chrono_literals;
 
-QCoro::Task<> DropboxAuthService::link(bool, bool) {
-    throw NorvelaError(QStringLiteral("Linking a Dropbox account is not available in this build yet."));
-    co_return;
+DropboxAuthService::DropboxAuthService(std::optional<TokenSlot> slot, DropboxEndpoints endpoints,
+                                       Clock& clock, QObject* parent)
+    : AuthService(std::move(slot), CloudTokenStore::dropbox(), AuthError::Service::dropbox, clock, parent),
+      m_endpoints(std::move(endpoints)) {}
+
+QUrl DropboxAuthService::authorizationUrl(const QString& challenge, const QString& state,
+                                          bool forceAccountSelection) const {
+    QUrl url = m_endpoints.authorizationPage;
+    url.setPath(url.path() + QStringLiteral("/oauth2/authorize"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("client_id"), m_endpoints.appKey);
+    query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    query.addQueryItem(QStringLiteral("code_challenge"), challenge);
+    query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    query.addQueryItem(QStringLiteral("redirect_uri"), redirectUri());
+    query.addQueryItem(QStringLiteral("token_access_type"), QStringLiteral("offline"));
+    query.addQueryItem(QStringLiteral("state"), state);
+    if (forceAccountSelection)
+        query.addQueryItem(QStringLiteral("force_reauthentication"), QStringLiteral("true"));
+    url.setQuery(query);
+    return url;
 }
 
-QCoro::Task<QString> DropboxAuthService::validAccessToken() {
-    if (!m_slot)
-        throw AuthError::notLinked();
-    if (m_accessToken && m_accessTokenExpiry > QDateTime::currentDateTimeUtc())
-        co_return *m_accessToken;
-    throw NorvelaError(QStringLiteral("Talking to Dropbox is not available in this build yet."));
+QCoro::Task<AuthService::Identity> DropboxAuthService::fetchIdentity(QString accessToken) {
+    QNetworkRequest request(m_endpoints.apiUrl(QStringLiteral("/2/users/get_current_account")));
+    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+    const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 20s);
+    if (reply.status != 200)
+        throw badResponse(reply.utf8Body() ? reply.bodyText()
+                                           : QStringLiteral("get_current_account failure"));
+    const QJsonObject o = DecodeError::object(reply.body);
+    co_return Identity{DecodeError::string(o, QStringLiteral("account_id")),
+                       DecodeError::string(o, QStringLiteral("email"))};
 }
 
-void DropboxAuthService::backfillIdentity(const QString& uid, const QString& email) {
-    if (!m_slot || !m_slot->uid.isEmpty() || uid.isEmpty())
-        return;
-    if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
-        m_slot = *resolved;
+void DropboxAuthService::breadcrumb(const QString& message) const {
+    AppSupport::breadcrumb(message);
 }
 
 QCoro::Task<> DropboxAuthService::unlink() {
+    QPointer<DropboxAuthService> self(this);
     try {
-        co_await validAccessToken();
-        // The revoke request is sent here once the Dropbox client exists.
+        const QString token = co_await validAccessToken();
+        QNetworkRequest request(m_endpoints.apiUrl(QStringLiteral("/2/auth/token/revoke")));
+        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        co_await Http::send(request, "POST", QByteArray(), 60s);
     } catch (...) {
-        // No token means no revoke; the record is forgotten all the same.
+        // No token or no service: the record is forgotten all the same.
     }
+    if (!self)
+        co_return;
     if (m_slot)
         m_store.remove(m_slot->storageKey);
-    m_slot.reset();
-    m_accessToken.reset();
-    m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+    forget();
 }
 
 } // namespace norvela

@@ -1,36 +1,36 @@
 #pragma once
 
-#include "CloudTokenStore.h"
-
-#include <QDateTime>
-#include <QObject>
-
-#include <QCoro/QCoroTask>
-
-#include <optional>
+#include "AuthService.h"
+#include "ServiceEndpoints.h"
 
 namespace norvela {
 
 // Links one Dropbox account and keeps its access token fresh. One per Dropbox provider.
-class DropboxAuthService : public QObject {
+class DropboxAuthService : public AuthService {
     Q_OBJECT
 public:
-    explicit DropboxAuthService(std::optional<TokenSlot> slot, QObject* parent = nullptr);
+    static constexpr quint16 port = 47600;
 
-    const std::optional<TokenSlot>& slot() const { return m_slot; }
-    const CloudTokenStore& store() const { return m_store; }
+    DropboxAuthService(std::optional<TokenSlot> slot, DropboxEndpoints endpoints,
+                       Clock& clock = Clock::system(), QObject* parent = nullptr);
 
-    QCoro::Task<> link(bool openBrowser, bool forceAccountSelection);
-    QCoro::Task<QString> validAccessToken();
-    void backfillIdentity(const QString& uid, const QString& email);
-    // Never fails: the stored record goes even when the revoke cannot be sent.
-    QCoro::Task<> unlink();
+    QCoro::Task<> unlink() override;
+    const DropboxEndpoints& endpoints() const { return m_endpoints; }
+
+protected:
+    QUrl authorizationUrl(const QString& challenge, const QString& state,
+                          bool forceAccountSelection) const override;
+    QString redirectUri() const override { return QStringLiteral("http://localhost:47600/oauth/callback"); }
+    quint16 callbackPort() const override { return port; }
+    QString callbackPath() const override { return QStringLiteral("/oauth/callback"); }
+    QString authUrlFileName() const override { return QStringLiteral("auth-url.txt"); }
+    QUrl tokenUrl() const override { return m_endpoints.apiUrl(QStringLiteral("/oauth2/token")); }
+    Form clientForm() const override { return {{QStringLiteral("client_id"), m_endpoints.appKey}}; }
+    QCoro::Task<Identity> fetchIdentity(QString accessToken) override;
+    void breadcrumb(const QString& message) const override;
 
 private:
-    std::optional<QString> m_accessToken;
-    QDateTime m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    std::optional<TokenSlot> m_slot;
-    CloudTokenStore m_store = CloudTokenStore::dropbox();
+    DropboxEndpoints m_endpoints;
 };
 
 } // namespace norvela

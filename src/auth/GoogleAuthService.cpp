@@ -1,41 +1,74 @@
 #include "GoogleAuthService.h"
 
-#include "AuthError.h"
+#include "DecodeError.h"
+#include "Http.h"
+
+#include <QUrlQuery>
 
 namespace norvela {
 
-GoogleAuthService::GoogleAuthService(std::optional<TokenSlot> slot, QObject* parent)
-    : QObject(parent), m_slot(std::move(slot)) {}
+using namespace std::chrono_literals;
 
-QCoro::Task<> GoogleAuthService::link(bool, bool) {
-    throw NorvelaError(QStringLiteral("Linking a Google account is not available in this build yet."));
-    co_return;
+GoogleAuthService::GoogleAuthService(std::optional<TokenSlot> slot, GoogleEndpoints endpoints, Clock& clock,
+                                     QObject* parent)
+    : AuthService(std::move(slot), CloudTokenStore::googleDrive(), AuthError::Service::google, clock, parent),
+      m_endpoints(std::move(endpoints)) {}
+
+void GoogleAuthService::checkConfiguration() const {
+    if (m_endpoints.clientId.isEmpty())
+        throw badResponse(QStringLiteral("Google client ID not configured"));
 }
 
-QCoro::Task<QString> GoogleAuthService::validAccessToken() {
-    if (!m_slot)
-        throw AuthError::notLinked(AuthError::Service::google);
-    if (m_accessToken && m_accessTokenExpiry > QDateTime::currentDateTimeUtc())
-        co_return *m_accessToken;
-    throw NorvelaError(QStringLiteral("Talking to Google Drive is not available in this build yet."));
+QUrl GoogleAuthService::authorizationUrl(const QString& challenge, const QString& state,
+                                         bool forceAccountSelection) const {
+    QUrl url = m_endpoints.authorization;
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("client_id"), m_endpoints.clientId);
+    query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    query.addQueryItem(QStringLiteral("scope"), scope);
+    query.addQueryItem(QStringLiteral("code_challenge"), challenge);
+    query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    query.addQueryItem(QStringLiteral("redirect_uri"), redirectUri());
+    query.addQueryItem(QStringLiteral("access_type"), QStringLiteral("offline"));
+    query.addQueryItem(QStringLiteral("prompt"), forceAccountSelection
+                                                     ? QStringLiteral("consent select_account")
+                                                     : QStringLiteral("consent"));
+    query.addQueryItem(QStringLiteral("state"), state);
+    url.setQuery(query);
+    return url;
 }
 
-void GoogleAuthService::backfillIdentity(const QString& uid, const QString& email) {
-    if (!m_slot || !m_slot->uid.isEmpty() || uid.isEmpty())
-        return;
-    if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
-        m_slot = *resolved;
+QCoro::Task<AuthService::Identity> GoogleAuthService::fetchIdentity(QString accessToken) {
+    QUrl url = m_endpoints.drive;
+    url.setPath(url.path() + QStringLiteral("/about"));
+    url.setQuery(QStringLiteral("fields=user(emailAddress)"));
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+    const HttpResult reply = co_await Http::send(request, "GET", QByteArray(), 20s);
+    if (reply.status != 200)
+        throw badResponse(reply.utf8Body() ? reply.bodyText() : QStringLiteral("about failure"));
+    const QJsonObject user = DecodeError::object(DecodeError::object(reply.body), QStringLiteral("user"));
+    const QString email = DecodeError::string(user, QStringLiteral("emailAddress"));
+    co_return Identity{email, email};
 }
 
 QCoro::Task<> GoogleAuthService::unlink() {
-    // Google revokes the refresh token itself (no access token needed); the request is
-    // sent here once the Google client exists. The record is forgotten either way.
+    QPointer<GoogleAuthService> self(this);
+    if (m_slot) {
+        try {
+            // The refresh token is appended as it is: it is URL-safe by construction.
+            QNetworkRequest request(
+                QUrl(m_endpoints.revocation.toString() + QStringLiteral("?token=") + m_slot->refreshToken));
+            co_await Http::send(request, "POST", QByteArray(), 20s);
+        } catch (...) {
+            // Offline: the record is forgotten all the same.
+        }
+    }
+    if (!self)
+        co_return;
     if (m_slot)
         m_store.remove(m_slot->storageKey);
-    m_slot.reset();
-    m_accessToken.reset();
-    m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    co_return;
+    forget();
 }
 
 } // namespace norvela

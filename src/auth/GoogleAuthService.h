@@ -1,36 +1,41 @@
 #pragma once
 
-#include "CloudTokenStore.h"
-
-#include <QDateTime>
-#include <QObject>
-
-#include <QCoro/QCoroTask>
-
-#include <optional>
+#include "AuthService.h"
+#include "ServiceEndpoints.h"
 
 namespace norvela {
 
-// Links one Google account and keeps its access token fresh. One per Google Drive provider.
-class GoogleAuthService : public QObject {
+// Links one Google account for Google Drive and keeps its access token fresh. One per
+// Google Drive provider. Its record's uid is the account's e-mail address.
+class GoogleAuthService : public AuthService {
     Q_OBJECT
 public:
-    explicit GoogleAuthService(std::optional<TokenSlot> slot, QObject* parent = nullptr);
+    static constexpr quint16 port = 47601;
+    static inline const QString scope = QStringLiteral("https://www.googleapis.com/auth/drive.file");
 
-    const std::optional<TokenSlot>& slot() const { return m_slot; }
-    const CloudTokenStore& store() const { return m_store; }
+    GoogleAuthService(std::optional<TokenSlot> slot, GoogleEndpoints endpoints,
+                      Clock& clock = Clock::system(), QObject* parent = nullptr);
 
-    QCoro::Task<> link(bool openBrowser, bool forceAccountSelection);
-    QCoro::Task<QString> validAccessToken();
-    void backfillIdentity(const QString& uid, const QString& email);
-    // Never fails: the stored record goes even when the revoke cannot be sent.
-    QCoro::Task<> unlink();
+    QCoro::Task<> unlink() override;
+    const GoogleEndpoints& endpoints() const { return m_endpoints; }
+
+protected:
+    QUrl authorizationUrl(const QString& challenge, const QString& state,
+                          bool forceAccountSelection) const override;
+    QString redirectUri() const override { return QStringLiteral("http://127.0.0.1:47601/oauth/google"); }
+    quint16 callbackPort() const override { return port; }
+    QString callbackPath() const override { return QStringLiteral("/oauth/google"); }
+    QString authUrlFileName() const override { return QStringLiteral("auth-url-google.txt"); }
+    QUrl tokenUrl() const override { return m_endpoints.token; }
+    Form clientForm() const override {
+        return {{QStringLiteral("client_id"), m_endpoints.clientId},
+                {QStringLiteral("client_secret"), m_endpoints.clientSecret}};
+    }
+    QCoro::Task<Identity> fetchIdentity(QString accessToken) override;
+    void checkConfiguration() const override;
 
 private:
-    std::optional<QString> m_accessToken;
-    QDateTime m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    std::optional<TokenSlot> m_slot;
-    CloudTokenStore m_store = CloudTokenStore::googleDrive();
+    GoogleEndpoints m_endpoints;
 };
 
 } // namespace norvela

@@ -2,6 +2,7 @@
 
 #include "AccountsCommand.h"
 #include "HashCommand.h"
+#include "LinkCommands.h"
 #include "ScanCommands.h"
 
 namespace norvela::cli {
@@ -24,6 +25,10 @@ const QList<Command>& commands() {
         {QStringLiteral("accounts"), QString(), QStringLiteral("list the linked accounts"), accountsCommand},
         {QStringLiteral("hash"), QStringLiteral("dropbox|md5 FILE..."),
          QStringLiteral("print the content hash each service reports for FILE"), hashCommand},
+        {QStringLiteral("link"), QStringLiteral("dropbox|gdrive [--no-browser]"),
+         QStringLiteral("link an account in the browser (or print the URL to open)"), linkCommand},
+        {QStringLiteral("unlink"), QStringLiteral("ACCOUNT_KEY"),
+         QStringLiteral("revoke and forget a linked account"), unlinkCommand},
         {QStringLiteral("scan"), QStringLiteral("FOLDER [--count]"),
          QStringLiteral("list the files that would sync from FOLDER"), scanCommand},
         {QStringLiteral("check-ignore"), QStringLiteral("FOLDER PATH..."),

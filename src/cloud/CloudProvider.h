@@ -17,6 +17,8 @@
 
 namespace norvela {
 
+class AuthService;
+
 // The one object through which the rest of the system talks to one linked cloud account.
 // Shared by the account model and its engine. Operations run on the main thread and fail by
 // throwing (NorvelaError and subclasses); they never retry: the caller decides.
@@ -31,6 +33,8 @@ public:
     virtual QString accountKey() const = 0;
     virtual std::optional<QString> accountEmail() const = 0;
 
+    // The account's authorisation service (linking, tokens).
+    virtual AuthService& authService() = 0;
     virtual QCoro::Task<> link(bool openBrowser, bool forceAccountSelection) = 0;
     virtual QCoro::Task<> unlink() = 0;
     virtual QCoro::Task<AccountInfo> fetchAccountInfo() = 0;

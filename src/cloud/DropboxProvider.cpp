@@ -14,7 +14,8 @@ namespace {
 
 } // namespace
 
-DropboxProvider::DropboxProvider(std::optional<TokenSlot> slot) : m_auth(std::move(slot)) {}
+DropboxProvider::DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints)
+    : m_auth(std::move(slot), std::move(endpoints)) {}
 
 QString DropboxProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();

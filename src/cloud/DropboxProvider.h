@@ -10,7 +10,7 @@ namespace norvela {
 class DropboxProvider : public CloudProvider {
     Q_OBJECT
 public:
-    explicit DropboxProvider(std::optional<TokenSlot> slot);
+    DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints);
 
     QString id() const override { return QStringLiteral("dropbox"); }
     QString displayName() const override { return QStringLiteral("Dropbox"); }
@@ -18,6 +18,7 @@ public:
     QString accountKey() const override;
     std::optional<QString> accountEmail() const override;
 
+    AuthService& authService() override { return m_auth; }
     QCoro::Task<> link(bool openBrowser, bool forceAccountSelection) override;
     QCoro::Task<> unlink() override;
     QCoro::Task<AccountInfo> fetchAccountInfo() override;

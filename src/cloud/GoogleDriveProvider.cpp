@@ -14,7 +14,8 @@ namespace {
 
 } // namespace
 
-GoogleDriveProvider::GoogleDriveProvider(std::optional<TokenSlot> slot) : m_auth(std::move(slot)) {}
+GoogleDriveProvider::GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints)
+    : m_auth(std::move(slot), std::move(endpoints)) {}
 
 QString GoogleDriveProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();

@@ -10,7 +10,7 @@ namespace norvela {
 class GoogleDriveProvider : public CloudProvider {
     Q_OBJECT
 public:
-    explicit GoogleDriveProvider(std::optional<TokenSlot> slot);
+    GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints);
 
     QString id() const override { return QStringLiteral("gdrive"); }
     QString displayName() const override { return QStringLiteral("Google Drive"); }
@@ -18,6 +18,7 @@ public:
     QString accountKey() const override;
     std::optional<QString> accountEmail() const override;
 
+    AuthService& authService() override { return m_auth; }
     QCoro::Task<> link(bool openBrowser, bool forceAccountSelection) override;
     QCoro::Task<> unlink() override;
     QCoro::Task<AccountInfo> fetchAccountInfo() override;

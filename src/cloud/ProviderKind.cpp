@@ -20,16 +20,17 @@ CloudTokenStore tokenStore(ProviderKind kind) {
     return kind == ProviderKind::dropbox ? CloudTokenStore::dropbox() : CloudTokenStore::googleDrive();
 }
 
-std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot) {
+std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot,
+                                            const ServiceEndpoints& endpoints) {
     if (kind == ProviderKind::dropbox)
-        return std::make_shared<DropboxProvider>(std::move(slot));
-    return std::make_shared<GoogleDriveProvider>(std::move(slot));
+        return std::make_shared<DropboxProvider>(std::move(slot), endpoints.dropbox);
+    return std::make_shared<GoogleDriveProvider>(std::move(slot), endpoints.google);
 }
 
-QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind) {
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints) {
     QList<std::shared_ptr<CloudProvider>> providers;
     for (const TokenSlot& slot : tokenStore(kind).load())
-        providers.append(makeProvider(kind, slot));
+        providers.append(makeProvider(kind, slot, endpoints));
     return providers;
 }
 

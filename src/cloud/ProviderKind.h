@@ -1,6 +1,7 @@
 #pragma once
 
 #include "auth/CloudTokenStore.h"
+#include "auth/ServiceEndpoints.h"
 
 #include <QList>
 
@@ -21,10 +22,11 @@ std::optional<ProviderKind> fromId(const QString& id);
 CloudTokenStore tokenStore(ProviderKind kind);
 
 // A provider of that kind; with no slot it stands for an account that is not linked yet.
-std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot);
+std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot,
+                                            const ServiceEndpoints& endpoints);
 
 // One provider per stored credential of that kind, in file order.
-QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind);
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints);
 
 } // namespace ProviderKinds
 } // namespace norvela

@@ -6,6 +6,7 @@
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
 #include "common/AppSupport.h"
+#include "common/NorvelaError.h"
 #include "common/SettingsStore.h"
 #include "platform/LoginItem.h"
 #include "platform/SystemLog.h"
@@ -20,10 +21,10 @@ namespace norvela {
 
 using namespace std::chrono_literals;
 
-AppModel::AppModel(SettingsStore& settings, EngineFactory engines, Clock& clock, BandwidthLimiter* limiter,
-                   QObject* parent)
-    : QObject(parent), m_settings(settings), m_engines(std::move(engines)), m_clock(clock),
-      m_limiter(limiter ? *limiter : BandwidthLimiter::shared()) {
+AppModel::AppModel(SettingsStore& settings, EngineFactory engines, ServiceEndpoints endpoints, Clock& clock,
+                   BandwidthLimiter* limiter, QObject* parent)
+    : QObject(parent), m_settings(settings), m_engines(std::move(engines)), m_endpoints(std::move(endpoints)),
+      m_clock(clock), m_limiter(limiter ? *limiter : BandwidthLimiter::shared()) {
     // Settings: a missing value or one of the wrong type takes its default. Reading
     // "launchAtLogin" never touches the login item; only an assignment does.
     m_folderPath = m_settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));
@@ -44,8 +45,7 @@ AppModel::AppModel(SettingsStore& settings, EngineFactory engines, Clock& clock,
 
     if (qEnvironmentVariableIsSet("NORVELA_AUTOLINK") && m_accounts.isEmpty()) {
         const bool google = qEnvironmentVariable("NORVELA_AUTOLINK") == QLatin1String("google");
-        systemLog(QStringLiteral("NORVELA_AUTOLINK: linking a %1 account is not available in this build yet")
-                      .arg(google ? QStringLiteral("Google Drive") : QStringLiteral("Dropbox")));
+        link(google ? ProviderKind::googleDrive : ProviderKind::dropbox, false);
     }
     if (qEnvironmentVariable("NORVELA_DUMP_STATE") == QLatin1String("1"))
         writeStateDumpLater();
@@ -165,7 +165,7 @@ void AppModel::activateSync() {
 
     QList<std::shared_ptr<CloudProvider>> providers;
     for (ProviderKind kind : ProviderKinds::all)
-        providers += ProviderKinds::linkedProviders(kind);
+        providers += ProviderKinds::linkedProviders(kind, m_endpoints);
 
     if (providers.isEmpty()) {
         setRecentFiles({});
@@ -301,6 +301,63 @@ QCoro::Task<> AppModel::clearStatusLater(QString text) {
     co_await m_clock.sleep(5s, this);
     if (self && m_actionStatus == text)
         setActionStatus(std::nullopt);
+}
+
+// --- linking ---
+
+void AppModel::setIsLinking(bool v) {
+    assignChanged(this, m_isLinking, v, &AppModel::isLinkingChanged);
+}
+void AppModel::setLinkError(const std::optional<QString>& v) {
+    assignChanged(this, m_linkError, v, &AppModel::linkErrorChanged);
+}
+
+QCoro::Task<> AppModel::link(ProviderKind kind, bool openBrowser) {
+    if (m_isLinking)
+        co_return;
+    QPointer<AppModel> self(this);
+    // With an account of this kind already stored, the sign-in page must offer another one.
+    const bool forceAccountSelection = !ProviderKinds::tokenStore(kind).load().isEmpty();
+    setIsLinking(true);
+    setLinkError(std::nullopt);
+    const std::shared_ptr<CloudProvider> provider =
+        ProviderKinds::makeProvider(kind, std::nullopt, m_endpoints);
+    std::optional<QString> failure;
+    try {
+        co_await provider->link(openBrowser, forceAccountSelection);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    if (!failure) {
+        activateSync();
+        Q_EMIT linked();
+        logLinkResult(QStringLiteral("LINKED[") + provider->accountKey() + QLatin1Char(']'), !openBrowser);
+    } else {
+        setLinkError(failure);
+        logLinkResult(QStringLiteral("FAILED[") + ProviderKinds::id(kind) + QStringLiteral("]: ") + *failure,
+                      !openBrowser);
+    }
+    setIsLinking(false);
+}
+
+void AppModel::logLinkResult(const QString& text, bool devHook) {
+    systemLog(QString::fromUtf8("Norvela link result \u2014 ") + text);
+    if (devHook)
+        AppSupport::writeDiagnosticFile(QStringLiteral("link-result.txt"), text);
+}
+
+void AppModel::unlink(AccountModel* account) {
+    if (account)
+        unlinkTask(account->provider());
+}
+
+QCoro::Task<> AppModel::unlinkTask(std::shared_ptr<CloudProvider> provider) {
+    QPointer<AppModel> self(this);
+    co_await provider->unlink();
+    if (self)
+        activateSync();
 }
 
 bool AppModel::maybeShowOnboarding() {

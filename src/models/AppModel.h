@@ -2,6 +2,8 @@
 
 #include "EngineFactory.h"
 #include "SyncEngine.h"
+#include "auth/ServiceEndpoints.h"
+#include "cloud/ProviderKind.h"
 #include "common/AccountInfo.h"
 #include "common/Clock.h"
 #include "common/RecentFile.h"
@@ -56,7 +58,8 @@ class AppModel : public QObject {
 public:
     // Runs the whole start-up sequence: settings, bandwidth limit, accounts or the
     // application-wide engine, auto-link and the state dump as the environment asks.
-    AppModel(SettingsStore& settings, EngineFactory engines, Clock& clock = Clock::system(),
+    AppModel(SettingsStore& settings, EngineFactory engines,
+             ServiceEndpoints endpoints = ServiceEndpoints::configured(), Clock& clock = Clock::system(),
              BandwidthLimiter* limiter = nullptr, QObject* parent = nullptr);
     ~AppModel() override;
 
@@ -119,6 +122,14 @@ public:
     Q_INVOKABLE void setStatus(const QString& text);
     const std::optional<QString>& actionStatus() const { return m_actionStatus; }
 
+    // Links a new account of `kind` in the browser (one linking flow at a time), then
+    // rebuilds the accounts. Failures end up in linkError.
+    QCoro::Task<> link(ProviderKind kind, bool openBrowser);
+    // Forgets the account's credential (revoking it where possible), then rebuilds.
+    void unlink(AccountModel* account);
+    // System log line, and with `devHook` also "link-result.txt" for headless links.
+    void logLinkResult(const QString& text, bool devHook);
+
     // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
     // Returns whether it asked.
     bool maybeShowOnboarding();
@@ -129,6 +140,7 @@ public:
     SettingsStore& settings() const { return m_settings; }
     Clock& clock() const { return m_clock; }
     const EngineFactory& engineFactory() const { return m_engines; }
+    const ServiceEndpoints& endpoints() const { return m_endpoints; }
 
 Q_SIGNALS:
     void syncStateChanged();
@@ -154,17 +166,23 @@ Q_SIGNALS:
     // Any input of the display values changed.
     void displayChanged();
     void onboardingRequested();
+    // A link succeeded: the onboarding window closes.
+    void linked();
 
 private:
     QVariant actionStatusVariant() const { return m_actionStatus ? QVariant(*m_actionStatus) : QVariant(); }
     void setActionStatus(const std::optional<QString>& value);
     void setAccounts(const QList<AccountModel*>& value);
     void setEngine(std::unique_ptr<SyncEngine> engine);
+    void setIsLinking(bool value);
+    void setLinkError(const std::optional<QString>& value);
+    QCoro::Task<> unlinkTask(std::shared_ptr<CloudProvider> provider);
     QCoro::Task<> clearStatusLater(QString text);
     QCoro::Task<> writeStateDumpLater();
 
     SettingsStore& m_settings;
     EngineFactory m_engines;
+    ServiceEndpoints m_endpoints;
     Clock& m_clock;
     BandwidthLimiter& m_limiter;
 

@@ -3,6 +3,7 @@
 #include "cloud/CloudProvider.h"
 #include "cloud/DropboxContentHash.h"
 #include "cloud/FileHasher.h"
+#include "common/NorvelaError.h"
 
 #include <QHash>
 #include <QStringList>
@@ -32,6 +33,7 @@ public:
     QString accountKey() const override { return m_accountKey; }
     std::optional<QString> accountEmail() const override { return QStringLiteral("fake@example.com"); }
 
+    AuthService& authService() override { throw NorvelaError(QStringLiteral("no authorisation here")); }
     QCoro::Task<> link(bool, bool) override { co_return; }
     QCoro::Task<> unlink() override { co_return; }
     QCoro::Task<AccountInfo> fetchAccountInfo() override;

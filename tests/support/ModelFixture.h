@@ -43,7 +43,7 @@ protected:
     }
 
     AppModel& makeModel() {
-        model = std::make_unique<AppModel>(*settings, engines, clock, &limiter);
+        model = std::make_unique<AppModel>(*settings, engines, endpoints, clock, &limiter);
         return *model;
     }
 
@@ -55,6 +55,8 @@ protected:
 
     // Tests may add an account engine before makeModel().
     EngineFactory engines{[](Clock&) { return std::make_unique<RecordingEngine>(); }, {}};
+    // Nothing listens there: a provider that tries the network fails at once.
+    ServiceEndpoints endpoints = ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9")));
     ManualClock clock;
     BandwidthLimiter limiter{clock};
     std::unique_ptr<SettingsStore> settings;

@@ -72,7 +72,7 @@ protected:
     QString binary = dir.filePath("maestral");
     SettingsStore settings{dir.filePath("settings.json")};
     test::ManualClock clock;
-    AppModel model{settings, EngineFactory{}, clock};
+    AppModel model{settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock};
     std::unique_ptr<MaestralSyncEngine> engine;
 };
 

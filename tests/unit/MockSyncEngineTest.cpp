@@ -19,7 +19,7 @@ protected:
     QTemporaryDir dir;
     SettingsStore settings{dir.filePath("settings.json")};
     test::ManualClock clock;
-    AppModel model{settings, EngineFactory{}, clock};
+    AppModel model{settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock};
 };
 
 TEST_F(MockSyncEngineTest, StartsTheDemoBatchAndWalksThroughTheNames) {
@@ -74,12 +74,13 @@ TEST_F(MockSyncEngineTest, PauseFreezesAndResumeContinues) {
 TEST(MockSyncEngine, LinkedAccountsKeepTheirAccountInformation) {
     QTemporaryDir dir;
     qputenv("NORVELA_APP_SUPPORT_DIR", dir.path().toUtf8());
-    qputenv("NORVELA_SANDBOX_URL", "http://127.0.0.1:9"); // nothing the account does leaves this machine
     CloudTokenStore::dropbox().save({TokenSlot{"uid", "kim@example.com", "token", "dropbox"}});
     SettingsStore settings(dir.filePath("settings.json"));
     test::ManualClock clock;
     {
-        AppModel model(settings, EngineFactory{}, clock);
+        // Nothing listens at that address: nothing the account does leaves this machine.
+        AppModel model(settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")),
+                       clock);
         EXPECT_EQ(model.accounts().size(), 1);
         const AccountInfo own{"Kim", "kim@example.com", "Dropbox", 1, 2, "uid"};
         model.setAccount(own);
@@ -90,7 +91,6 @@ TEST(MockSyncEngine, LinkedAccountsKeepTheirAccountInformation) {
     }
     test::processEvents();
     qunsetenv("NORVELA_APP_SUPPORT_DIR");
-    qunsetenv("NORVELA_SANDBOX_URL");
 }
 
 } // namespace

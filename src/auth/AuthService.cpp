@@ -1,0 +1,206 @@
+#include "AuthService.h"
+
+#include "DecodeError.h"
+#include "Http.h"
+#include "LoopbackCallbackServer.h"
+#include "common/AppSupport.h"
+#include "platform/Browser.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QUrlQuery>
+
+#include <QCoro/QCoroSignal>
+
+#include <openssl/rand.h>
+
+namespace norvela {
+
+using namespace std::chrono_literals;
+
+// One refresh request in flight; every caller of validAccessToken() waits for it.
+class AuthService::Refresh : public QObject {
+    Q_OBJECT
+public:
+    std::optional<QString> token;
+    std::exception_ptr error;
+Q_SIGNALS:
+    void finished();
+};
+
+namespace {
+
+// Ends a linking attempt: the browser answered, or the time ran out.
+class CallbackRace : public QObject {
+    Q_OBJECT
+Q_SIGNALS:
+    void finished(bool timedOut, const QUrl& url);
+};
+
+} // namespace
+
+AuthService::AuthService(std::optional<TokenSlot> slot, CloudTokenStore store, AuthError::Service service,
+                         Clock& clock, QObject* parent)
+    : QObject(parent), m_slot(std::move(slot)), m_store(std::move(store)), m_clock(clock),
+      m_service(service) {}
+
+QString AuthService::randomURLSafeString(int bytes) {
+    QByteArray raw(bytes, Qt::Uninitialized);
+    if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), bytes) != 1)
+        throw NorvelaError(QStringLiteral("The system's random generator failed."));
+    return QString::fromLatin1(raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QString AuthService::codeChallenge(const QString& verifier) {
+    return QString::fromLatin1(QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
+    checkConfiguration();
+    QPointer<AuthService> self(this);
+    const QString verifier = randomURLSafeString(64);
+    const QString state = randomURLSafeString(16);
+    const QUrl url = authorizationUrl(codeChallenge(verifier), state, forceAccountSelection);
+
+    LoopbackCallbackServer server(callbackPort(), callbackPath()); // throws when the port is taken
+    if (openBrowser)
+        openInBrowser(url);
+    else
+        AppSupport::writeDiagnosticFile(authUrlFileName(), url.toString(QUrl::FullyEncoded));
+    if (onAuthorizationUrl)
+        onAuthorizationUrl(url);
+
+    CallbackRace race;
+    connect(&server, &LoopbackCallbackServer::callbackReceived, &race,
+            [&race](const QUrl& u) { Q_EMIT race.finished(false, u); });
+    const auto timer =
+        m_clock.schedule(m_callbackTimeout, false, [&race] { Q_EMIT race.finished(true, {}); });
+    const std::tuple<bool, QUrl> outcome = co_await qCoro(&race, &CallbackRace::finished);
+    const bool timedOut = std::get<0>(outcome);
+    const QUrl callback = std::get<1>(outcome);
+    server.stop();
+    if (!self)
+        throw AuthError::notLinked(m_service);
+    if (timedOut)
+        throw AuthError::callbackTimeout(m_service);
+
+    // A repeated name counts once: its first occurrence.
+    QMap<QString, QString> items;
+    for (const auto& [name, value] : QUrlQuery(callback).queryItems(QUrl::FullyDecoded))
+        if (!items.contains(name))
+            items.insert(name, value);
+    if (items.contains(QStringLiteral("error")))
+        throw AuthError::accessDenied(
+            items.value(QStringLiteral("error_description"), items.value(QStringLiteral("error"))),
+            m_service);
+    if (!items.contains(QStringLiteral("state")) || items.value(QStringLiteral("state")) != state)
+        throw AuthError::stateMismatch(m_service);
+    const QString code = items.value(QStringLiteral("code"));
+    if (code.isEmpty())
+        throw badResponse(QStringLiteral("missing authorization code"));
+
+    Form form{{QStringLiteral("code"), code},
+              {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
+              {QStringLiteral("redirect_uri"), redirectUri()},
+              {QStringLiteral("code_verifier"), verifier}};
+    form += clientForm();
+    const TokenResponse tokens = co_await requestTokens(form);
+    if (!self)
+        throw AuthError::notLinked(m_service);
+    if (!tokens.refreshToken)
+        throw badResponse(QStringLiteral("no refresh token in response"));
+    const Identity identity = co_await fetchIdentity(tokens.accessToken);
+    if (!self)
+        throw AuthError::notLinked(m_service);
+
+    m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
+    m_accessToken = tokens.accessToken;
+    m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+}
+
+QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
+    QByteArray body;
+    for (const auto& [key, value] : form) {
+        if (!body.isEmpty())
+            body += '&';
+        body += key.toUtf8() + '=' + Http::formEncode(value);
+    }
+    QNetworkRequest request(tokenUrl());
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    const HttpResult reply = co_await Http::send(request, "POST", body, 20s);
+    if (reply.status != 200)
+        throw badResponse(reply.utf8Body() ? reply.bodyText() : QStringLiteral("token endpoint failure"));
+
+    const QJsonObject o = DecodeError::object(reply.body);
+    TokenResponse tokens;
+    tokens.accessToken = DecodeError::string(o, QStringLiteral("access_token"));
+    tokens.expiresIn = DecodeError::number(o, QStringLiteral("expires_in"));
+    if (o.contains(QStringLiteral("refresh_token")))
+        tokens.refreshToken = DecodeError::string(o, QStringLiteral("refresh_token"));
+    co_return tokens;
+}
+
+QCoro::Task<QString> AuthService::validAccessToken() {
+    if (m_accessToken && m_accessTokenExpiry > m_clock.now())
+        co_return *m_accessToken;
+    QPointer<Refresh> refresh = m_refreshInFlight;
+    if (!refresh) {
+        refresh = new Refresh;
+        m_refreshInFlight = refresh;
+        runRefresh(refresh);
+    }
+    if (refresh && !refresh->token && !refresh->error)
+        co_await qCoro(refresh.data(), &Refresh::finished);
+    if (!refresh)
+        throw AuthError::notLinked(m_service);
+    if (refresh->error)
+        std::rethrow_exception(refresh->error);
+    co_return *refresh->token;
+}
+
+QCoro::Task<> AuthService::runRefresh(QPointer<Refresh> refresh) {
+    QPointer<AuthService> self(this);
+    try {
+        if (!m_slot)
+            throw AuthError::notLinked(m_service);
+        breadcrumb(QStringLiteral("refresh: POST token endpoint"));
+        Form form{{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
+                  {QStringLiteral("refresh_token"), m_slot->refreshToken}};
+        form += clientForm();
+        const TokenResponse tokens = co_await requestTokens(form);
+        if (!self)
+            throw AuthError::notLinked(AuthError::Service::dropbox);
+        breadcrumb(QStringLiteral("refresh: got access token"));
+        m_accessToken = tokens.accessToken;
+        m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+        refresh->token = tokens.accessToken;
+    } catch (...) {
+        refresh->error = std::current_exception();
+    }
+    if (self && m_refreshInFlight == refresh)
+        m_refreshInFlight.clear();
+    // Waiters resume inside this emit and copy the outcome before the object goes.
+    Q_EMIT refresh->finished();
+    refresh->deleteLater();
+}
+
+void AuthService::backfillIdentity(const QString& uid, const QString& email) {
+    if (!m_slot || !m_slot->uid.isEmpty() || uid.isEmpty())
+        return;
+    if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
+        m_slot = *resolved;
+}
+
+void AuthService::forget() {
+    m_slot.reset();
+    m_accessToken.reset();
+    m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+}
+
+} // namespace norvela
+
+#include "AuthService.moc"
