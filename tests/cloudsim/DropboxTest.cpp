@@ -1,1 +1,471 @@
+#include "HttpClient.h"
+#include "TestSupport.h"
+#include "cloudsim/CloudSim.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QUrlQuery>
+
 #include <gtest/gtest.h>
+
+using namespace cloudsim;
+using namespace norvela::test;
+
+namespace {
+
+constexpr qsizetype MiB = 1024 * 1024;
+
+QJsonObject jsonOf(const QByteArray& bytes) {
+    return QJsonDocument::fromJson(bytes).object();
+}
+QJsonObject jsonOf(const HttpReply& reply) {
+    return jsonOf(reply.body);
+}
+
+QByteArray patterned(qsizetype size, int seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) ^ (i >> 11));
+    return bytes;
+}
+
+// The published content-hash algorithm, computed here independently of the emulator.
+QString contentHashOf(const QByteArray& bytes) {
+    QCryptographicHash overall(QCryptographicHash::Sha256);
+    for (qsizetype at = 0; at < bytes.size(); at += 4 * MiB)
+        overall.addData(QCryptographicHash::hash(bytes.mid(at, 4 * MiB), QCryptographicHash::Sha256));
+    return QString::fromLatin1(overall.result().toHex());
+}
+
+// A path as the client writes it into its hand-built header JSON: backslashes doubled, quotes
+// escaped, everything else (non-ASCII included) sent as raw UTF-8.
+QByteArray escaped(const QString& path) {
+    return path.toUtf8().replace("\\", "\\\\").replace("\"", "\\\"");
+}
+
+QByteArray uploadArg(const QString& path) {
+    return R"({"path":")" + escaped(path) +
+           R"(","mode":"overwrite","autorename":false,"mute":false,"strict_conflict":false})";
+}
+
+class DropboxSim : public ::testing::Test {
+protected:
+    void SetUp() override {
+        startSim({});
+        token = signIn();
+    }
+
+    void startSim(const CloudSim::Options& options) {
+        sim.reset();
+        sim = std::make_unique<CloudSim>(options);
+        ASSERT_TRUE(sim->start());
+        base = sim->baseUrl();
+    }
+
+    // The authorisation-code flow with PKCE, as the client runs it.
+    QByteArray signIn() {
+        const QByteArray verifier = "verifier-" + QByteArray::number(++signIns) +
+                                    "-abcdefghijklmnopqrstuvwxyz0123456789-ABCDEFGHIJKL";
+        const QByteArray challenge =
+            QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
+                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        const QString redirect = "http://localhost:47600/oauth/callback";
+        const HttpReply page = httpRequest(
+            "GET", base + "/dropbox/www/oauth2/authorize?client_id=" + CloudSim::defaultDropboxAppKey +
+                       "&response_type=code&code_challenge=" + challenge +
+                       "&code_challenge_method=S256&redirect_uri=" + QUrl::toPercentEncoding(redirect) +
+                       "&token_access_type=offline&state=s1");
+        EXPECT_EQ(page.status, 302);
+        const QUrlQuery back(QUrl(QString::fromUtf8(page.header("Location"))));
+        EXPECT_EQ(back.queryItemValue("state"), "s1");
+        const HttpReply tokens = httpRequest(
+            "POST", base + "/dropbox/api/oauth2/token",
+            "code=" + back.queryItemValue("code").toUtf8() +
+                "&grant_type=authorization_code&redirect_uri=" + QUrl::toPercentEncoding(redirect) +
+                "&code_verifier=" + verifier + "&client_id=" + CloudSim::defaultDropboxAppKey,
+            {{"Content-Type", "application/x-www-form-urlencoded"}});
+        EXPECT_EQ(tokens.status, 200);
+        return jsonOf(tokens).value("access_token").toString().toUtf8();
+    }
+
+    HttpReply rpcRaw(const QString& function, const QByteArray& body,
+                     const QByteArray& contentType = "application/json") {
+        QList<QPair<QByteArray, QByteArray>> headers{{"Authorization", "Bearer " + token}};
+        if (!contentType.isEmpty())
+            headers.append({"Content-Type", contentType});
+        return httpRequest("POST", base + "/dropbox/api/2/" + function, body, headers);
+    }
+    HttpReply rpc(const QString& function, const QJsonObject& body) {
+        return rpcRaw(function, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    }
+
+    HttpReply content(const QString& function, const QByteArray& arg, const QByteArray& body = {}) {
+        return httpRequest("POST", base + "/dropbox/content/2/" + function, body,
+                           {{"Authorization", "Bearer " + token},
+                            {"Content-Type", "application/octet-stream"},
+                            {"Dropbox-API-Arg", arg}});
+    }
+
+    QJsonObject upload(const QString& path, const QByteArray& bytes) {
+        const HttpReply reply = content("files/upload", uploadArg(path), bytes);
+        EXPECT_EQ(reply.status, 200) << reply.body.toStdString();
+        return jsonOf(reply);
+    }
+
+    HttpReply download(const QString& path) {
+        return httpRequest(
+            "POST", base + "/dropbox/content/2/files/download", {},
+            {{"Authorization", "Bearer " + token},
+             {"Dropbox-API-Arg", QJsonDocument(QJsonObject{{"path", path}}).toJson(QJsonDocument::Compact)}});
+    }
+
+    QStringList revisions(const QString& path, int limit = 30) {
+        const HttpReply reply =
+            rpc("files/list_revisions", {{"path", path}, {"mode", "path"}, {"limit", limit}});
+        EXPECT_EQ(reply.status, 200) << reply.body.toStdString();
+        QStringList revs;
+        for (const QJsonValue& entry : jsonOf(reply).value("entries").toArray())
+            revs.append(entry.toObject().value("rev").toString());
+        return revs;
+    }
+
+    static QString summaryOf(const HttpReply& reply) {
+        return jsonOf(reply).value("error_summary").toString();
+    }
+
+    std::unique_ptr<CloudSim> sim;
+    QString base;
+    QByteArray token;
+    int signIns = 0;
+};
+
+} // namespace
+
+TEST_F(DropboxSim, IdentityAndSpaceUsage) {
+    const HttpReply bare = rpcRaw("users/get_current_account", {}, {}); // no body, no Content-Type
+    ASSERT_EQ(bare.status, 200) << bare.body.toStdString();
+    const QJsonObject me = jsonOf(bare);
+    ASSERT_EQ(sim->accounts().size(), 1);
+    EXPECT_EQ(me.value("account_id"), sim->accounts().first().id);
+    EXPECT_EQ(me.value("email"), "dropbox.user@example.com");
+    EXPECT_EQ(me.value("name").toObject().value("display_name"), "Dropbox User");
+    EXPECT_EQ(me.value("account_type").toObject().value(".tag"), "basic");
+    EXPECT_EQ(rpcRaw("users/get_current_account", "null").status, 200);
+    // A body needs a JSON content type, as on the service.
+    EXPECT_EQ(rpcRaw("users/get_current_account", "null", "text/plain").status, 400);
+
+    const QJsonObject empty = jsonOf(rpcRaw("users/get_space_usage", {}, {}));
+    EXPECT_EQ(empty.value("used").toInteger(), 0);
+    EXPECT_EQ(empty.value("allocation").toObject().value("allocated").toInteger(),
+              sim->accounts().first().allocation);
+
+    // Only current contents count: an overwritten file's old bytes don't.
+    upload("/a.bin", QByteArray(1000, 'a'));
+    upload("/a.bin", QByteArray(300, 'b'));
+    upload("/b.bin", QByteArray(20, 'c'));
+    EXPECT_EQ(jsonOf(rpcRaw("users/get_space_usage", {}, {})).value("used").toInteger(), 320);
+}
+
+TEST_F(DropboxSim, OneRequestUploadReportsMetadataAndTheRealContentHash) {
+    const QByteArray bytes = patterned(8 * MiB + 5, 1); // three hash blocks, the last a short one
+    const QJsonObject meta = upload("/Docs/Report.PDF", bytes);
+    EXPECT_EQ(meta.value("size").toInteger(), bytes.size());
+    EXPECT_EQ(meta.value("content_hash"), contentHashOf(bytes));
+    EXPECT_EQ(meta.value("name"), "Report.PDF");
+    EXPECT_EQ(meta.value("path_lower"), "/docs/report.pdf");
+    EXPECT_EQ(meta.value("path_display"), "/Docs/Report.PDF");
+    EXPECT_TRUE(meta.value("id").toString().startsWith("id:"));
+    EXPECT_TRUE(meta.value("is_downloadable").toBool());
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{9,}$").match(meta.value("rev").toString()).hasMatch());
+    const QRegularExpression iso("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$");
+    EXPECT_TRUE(iso.match(meta.value("server_modified").toString()).hasMatch());
+    EXPECT_TRUE(iso.match(meta.value("client_modified").toString()).hasMatch());
+
+    // Paths are case-insensitive: another case overwrites the same file, which keeps its case.
+    const QJsonObject again = upload("/docs/REPORT.pdf", "new");
+    EXPECT_EQ(again.value("id"), meta.value("id"));
+    EXPECT_EQ(again.value("path_display"), "/Docs/Report.PDF");
+    EXPECT_NE(again.value("rev"), meta.value("rev"));
+
+    EXPECT_EQ(upload("/empty", {}).value("content_hash"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+    // A file can't sit where a folder is, or below another file.
+    const HttpReply onFolder = content("files/upload", uploadArg("/DOCS"), "x");
+    EXPECT_EQ(onFolder.status, 409);
+    EXPECT_TRUE(summaryOf(onFolder).startsWith("path/conflict/folder/"));
+    const HttpReply belowFile = content("files/upload", uploadArg("/Docs/Report.PDF/inner"), "x");
+    EXPECT_EQ(belowFile.status, 409);
+    EXPECT_TRUE(summaryOf(belowFile).startsWith("path/conflict/file/"));
+    EXPECT_TRUE(
+        summaryOf(content("files/upload", uploadArg("/a//b"), "x")).startsWith("path/malformed_path/"));
+}
+
+TEST_F(DropboxSim, AddModeKeepsTheExistingFileOrPicksAFreeName) {
+    const QString rev = upload("/Docs/plan.txt", "v1").value("rev").toString();
+    auto add = [&](const QByteArray& extra, const QByteArray& body) {
+        return content("files/upload", R"({"path":"/Docs/plan.txt","mode":"add")" + extra + "}", body);
+    };
+    EXPECT_EQ(jsonOf(add({}, "v1")).value("rev"), rev); // the same bytes again change nothing
+    EXPECT_TRUE(summaryOf(add({}, "v2")).startsWith("path/conflict/file/"));
+    EXPECT_EQ(jsonOf(add(R"(,"autorename":true)", "v2")).value("path_display"), "/Docs/plan (1).txt");
+    EXPECT_EQ(revisions("/Docs/plan.txt"), QStringList{rev});
+    // No name below a file can be made free.
+    const HttpReply below =
+        content("files/upload", R"({"path":"/Docs/plan.txt/x","mode":"add","autorename":true})", "x");
+    EXPECT_TRUE(summaryOf(below).startsWith("path/conflict/file/"));
+}
+
+TEST_F(DropboxSim, UploadSessionChecksOffsetsAndCommitsTheWholeFile) {
+    const QByteArray bytes = patterned(20 * MiB, 2);
+    const HttpReply started =
+        content("files/upload_session/start", R"({"close": false})", bytes.left(8 * MiB));
+    ASSERT_EQ(started.status, 200) << started.body.toStdString();
+    const QByteArray id = jsonOf(started).value("session_id").toString().toUtf8();
+    ASSERT_FALSE(id.isEmpty());
+    auto appendArg = [&](qint64 offset) {
+        return R"({"cursor":{"session_id":")" + id + R"(","offset":)" + QByteArray::number(offset) +
+               R"(},"close":false})";
+    };
+    auto finishArg = [&](qint64 offset) {
+        return R"({"cursor":{"session_id":")" + id + R"(","offset":)" + QByteArray::number(offset) +
+               R"(},"commit":{"path":"/Big/film.mov","mode":"overwrite","autorename":false,"mute":false}})";
+    };
+
+    // A chunk sent at the wrong offset is refused and changes nothing.
+    const HttpReply wrong =
+        content("files/upload_session/append_v2", appendArg(0), bytes.mid(8 * MiB, 8 * MiB));
+    EXPECT_EQ(wrong.status, 409);
+    EXPECT_TRUE(summaryOf(wrong).startsWith("incorrect_offset/"));
+    EXPECT_EQ(jsonOf(wrong).value("error").toObject().value("correct_offset").toInteger(), 8 * MiB);
+
+    // Another account can't see the session at all.
+    const QByteArray mine = token;
+    Account& other = sim->addAccount(Service::dropbox, "other@example.com");
+    sim->setNextApproval(Service::dropbox, other.id);
+    token = signIn();
+    EXPECT_TRUE(summaryOf(content("files/upload_session/append_v2", appendArg(8 * MiB), "x"))
+                    .startsWith("not_found/"));
+    token = mine;
+
+    EXPECT_EQ(
+        content("files/upload_session/append_v2", appendArg(8 * MiB), bytes.mid(8 * MiB, 8 * MiB)).status,
+        200);
+    EXPECT_EQ(content("files/upload_session/append_v2", appendArg(16 * MiB), bytes.mid(16 * MiB)).status,
+              200);
+
+    const HttpReply early = content("files/upload_session/finish", finishArg(16 * MiB));
+    EXPECT_EQ(early.status, 409);
+    EXPECT_TRUE(summaryOf(early).startsWith("lookup_failed/incorrect_offset/"));
+    EXPECT_EQ(jsonOf(early)
+                  .value("error")
+                  .toObject()
+                  .value("lookup_failed")
+                  .toObject()
+                  .value("correct_offset")
+                  .toInteger(),
+              20 * MiB);
+
+    const HttpReply finished = content("files/upload_session/finish", finishArg(20 * MiB));
+    ASSERT_EQ(finished.status, 200) << finished.body.toStdString();
+    EXPECT_EQ(jsonOf(finished).value("size").toInteger(), bytes.size());
+    EXPECT_EQ(jsonOf(finished).value("content_hash"), contentHashOf(bytes));
+    EXPECT_EQ(download("/big/FILM.mov").body, bytes);
+
+    // The session is used up.
+    EXPECT_TRUE(summaryOf(content("files/upload_session/finish", finishArg(20 * MiB)))
+                    .startsWith("lookup_failed/not_found/"));
+    EXPECT_EQ(sim->listing(sim->accounts().first().id).value("uploadSessions").toInt(), 0);
+}
+
+TEST_F(DropboxSim, RevisionsAreListedNewestFirstAndRestoreMakesANewOne) {
+    const QByteArray v1 = "first", v2 = "second!", v3 = "third version";
+    const QString r1 = upload("/notes.txt", v1).value("rev").toString();
+    const QString r2 = upload("/notes.txt", v2).value("rev").toString();
+    const QString r3 = upload("/notes.txt", v3).value("rev").toString();
+    EXPECT_EQ(revisions("/notes.txt"), QStringList({r3, r2, r1}));
+    EXPECT_EQ(revisions("/Notes.TXT", 2), QStringList({r3, r2}));
+    const QJsonObject newest = jsonOf(rpc("files/list_revisions", {{"path", "/notes.txt"}, {"limit", 1}}))
+                                   .value("entries")
+                                   .toArray()
+                                   .at(0)
+                                   .toObject();
+    EXPECT_EQ(newest.value("size").toInteger(), v3.size());
+    EXPECT_FALSE(newest.value("server_modified").toString().isEmpty());
+
+    const HttpReply restored = rpc("files/restore", {{"path", "/notes.txt"}, {"rev", r1}});
+    ASSERT_EQ(restored.status, 200) << restored.body.toStdString();
+    const QString r4 = jsonOf(restored).value("rev").toString();
+    EXPECT_EQ(jsonOf(restored).value("content_hash"), contentHashOf(v1));
+    EXPECT_EQ(jsonOf(restored).value("size").toInteger(), v1.size());
+    EXPECT_EQ(revisions("/notes.txt"), QStringList({r4, r3, r2, r1}));
+
+    const HttpReply current = download("/notes.txt");
+    ASSERT_EQ(current.status, 200);
+    EXPECT_EQ(current.body, v1);
+    EXPECT_EQ(jsonOf(current.header("Dropbox-API-Result")).value("rev"), r4);
+
+    const HttpReply missing =
+        rpc("files/list_revisions", {{"path", "/nope.txt"}, {"mode", "path"}, {"limit", 30}});
+    EXPECT_EQ(missing.status, 409);
+    EXPECT_TRUE(summaryOf(missing).startsWith("path/not_found/"));
+    EXPECT_TRUE(summaryOf(download("/nope.txt")).startsWith("path/not_found/"));
+    EXPECT_TRUE(summaryOf(rpc("files/restore", {{"path", "/notes.txt"}, {"rev", "0123456789abcdef"}}))
+                    .startsWith("invalid_revision/"));
+    EXPECT_EQ(rpc("files/restore", {{"path", "/notes.txt"}, {"rev", "not-a-rev"}}).status, 400);
+    EXPECT_EQ(rpc("files/list_revisions", {{"path", "/notes.txt"}, {"limit", 101}}).status, 400);
+}
+
+TEST_F(DropboxSim, SharedLinksAreMadeOnceAndListed) {
+    upload("/Photos/Beach Day.jpg", "jpeg bytes");
+    const HttpReply created =
+        rpc("sharing/create_shared_link_with_settings", {{"path", "/Photos/Beach Day.jpg"}});
+    ASSERT_EQ(created.status, 200) << created.body.toStdString();
+    const QString url = jsonOf(created).value("url").toString();
+    const QUrl parsed(url, QUrl::StrictMode);
+    EXPECT_TRUE(parsed.isValid() && (parsed.scheme() == "http" || parsed.scheme() == "https"))
+        << url.toStdString();
+    EXPECT_EQ(jsonOf(created).value(".tag"), "file");
+    EXPECT_EQ(jsonOf(created).value("name"), "Beach Day.jpg");
+    EXPECT_EQ(httpRequest("GET", url).body, "jpeg bytes"); // the link opens the file
+
+    const HttpReply second =
+        rpc("sharing/create_shared_link_with_settings", {{"path", "/photos/beach day.jpg"}});
+    EXPECT_EQ(second.status, 409);
+    EXPECT_TRUE(summaryOf(second).startsWith("shared_link_already_exists/"));
+    const QJsonObject exists =
+        jsonOf(second).value("error").toObject().value("shared_link_already_exists").toObject();
+    EXPECT_EQ(exists.value(".tag"), "metadata");
+    EXPECT_EQ(exists.value("metadata").toObject().value("url"), url);
+
+    const HttpReply listed =
+        rpc("sharing/list_shared_links", {{"path", "/Photos/Beach Day.jpg"}, {"direct_only", true}});
+    ASSERT_EQ(listed.status, 200);
+    const QJsonArray links = jsonOf(listed).value("links").toArray();
+    ASSERT_EQ(links.size(), 1);
+    EXPECT_EQ(links.at(0).toObject().value("url"), url);
+    EXPECT_FALSE(jsonOf(listed).value("has_more").toBool(true));
+
+    EXPECT_TRUE(summaryOf(rpc("sharing/create_shared_link_with_settings", {{"path", "/nothing"}}))
+                    .startsWith("path/not_found/"));
+}
+
+TEST_F(DropboxSim, RequestsWithoutAValidTokenAreRefused) {
+    const QByteArray good = token;
+    token = {};
+    EXPECT_EQ(rpcRaw("users/get_current_account", {}, {}).status, 401);
+    EXPECT_EQ(content("files/upload", uploadArg("/sneaky.txt"), "x").status, 401);
+    token = good;
+    EXPECT_TRUE(summaryOf(download("/sneaky.txt")).startsWith("path/not_found/")); // nothing was stored
+
+    sim->expireAccessTokens();
+    const HttpReply expired = rpc("files/list_revisions", {{"path", "/x"}});
+    EXPECT_EQ(expired.status, 401);
+    EXPECT_TRUE(summaryOf(expired).startsWith("expired_access_token/"));
+
+    token = signIn();
+    EXPECT_EQ(httpRequest("POST", base + "/dropbox/api/2/auth/token/revoke", {},
+                          {{"Authorization", "Bearer " + token}})
+                  .status,
+              200);
+    EXPECT_EQ(download("/x").status, 401);
+}
+
+TEST_F(DropboxSim, MalformedArgumentsGet400AndChangeNothing) {
+    const HttpReply noArg =
+        httpRequest("POST", base + "/dropbox/content/2/files/upload", "x",
+                    {{"Authorization", "Bearer " + token}, {"Content-Type", "application/octet-stream"}});
+    EXPECT_EQ(noArg.status, 400);
+    EXPECT_TRUE(noArg.body.startsWith("Error in call to API function \"files/upload\""))
+        << noArg.body.toStdString();
+    for (const QByteArray& arg :
+         {QByteArray(R"({"path":"/a.txt")"), QByteArray(R"({"mode":"overwrite"})"),
+          QByteArray(R"({"path":"relative.txt","mode":"overwrite"})"), QByteArray(R"({"path":7})"),
+          QByteArray(R"({"path":"/a.txt","mode":"sideways"})"),
+          QByteArray(R"({"path":"/a.txt","autorename":"yes"})"), QByteArray("[1,2]")})
+        EXPECT_EQ(content("files/upload", arg, "x").status, 400) << arg.toStdString();
+    EXPECT_EQ(httpRequest("POST", base + "/dropbox/content/2/files/upload", "x",
+                          {{"Authorization", "Bearer " + token},
+                           {"Content-Type", "application/json"},
+                           {"Dropbox-API-Arg", uploadArg("/a.txt")}})
+                  .status,
+              400);
+    EXPECT_EQ(
+        content("files/upload_session/append_v2", R"({"cursor":{"session_id":"s","offset":"abc"}})").status,
+        400);
+    EXPECT_EQ(rpcRaw("files/list_revisions", "{\"path\":").status, 400);
+    EXPECT_EQ(rpc("files/restore", {{"path", "/a.txt"}}).status, 400);
+    EXPECT_TRUE(sim->listing(sim->accounts().first().id).value("files").toArray().isEmpty());
+}
+
+TEST_F(DropboxSim, PathsWithNonAsciiQuotesAndBackslashes) {
+    const QString path = QString::fromUtf8("/Fotos/Ünïcødé \"quoted\" back\\slash 日本.txt");
+    const QJsonObject first = upload(path, "one");
+    EXPECT_EQ(first.value("path_display"), path);
+    EXPECT_EQ(first.value("name"), QString::fromUtf8("Ünïcødé \"quoted\" back\\slash 日本.txt"));
+
+    // The same path with its non-ASCII characters escaped as \uXXXX names the same file.
+    QByteArray escapedArg;
+    for (const QChar c : QString::fromUtf8(uploadArg(path)))
+        escapedArg += c.unicode() < 0x80 ? QByteArray(1, char(c.unicode()))
+                                         : "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+    const HttpReply second = content("files/upload", escapedArg, "two");
+    ASSERT_EQ(second.status, 200) << second.body.toStdString();
+    EXPECT_EQ(jsonOf(second).value("id"), first.value("id"));
+    EXPECT_EQ(revisions(path.toUpper()).size(), 2);
+
+    // The result header is plain ASCII and still names the file exactly.
+    const HttpReply fetched = download(path);
+    ASSERT_EQ(fetched.status, 200);
+    EXPECT_EQ(fetched.body, "two");
+    const QByteArray result = fetched.header("Dropbox-API-Result");
+    EXPECT_TRUE(std::all_of(result.begin(), result.end(), [](char c) { return uchar(c) < 0x80; }));
+    EXPECT_EQ(jsonOf(result).value("path_display"), path);
+}
+
+TEST_F(DropboxSim, StateDirectoryKeepsFilesRevisionsAndLinks) {
+    QTemporaryDir state;
+    CloudSim::Options options;
+    options.stateDir = state.path();
+    startSim(options);
+    token = signIn();
+    const QByteArray big = patterned(9 * MiB, 3);
+    const QString r1 = upload("/Keep/me.bin", "small").value("rev").toString();
+    const QByteArray id = jsonOf(content("files/upload_session/start", R"({"close": false})", big))
+                              .value("session_id")
+                              .toString()
+                              .toUtf8();
+    const HttpReply finished =
+        content("files/upload_session/finish",
+                R"({"cursor":{"session_id":")" + id + R"(","offset":)" + QByteArray::number(big.size()) +
+                    R"(},"commit":{"path":"/Keep/me.bin","mode":"overwrite"}})");
+    ASSERT_EQ(finished.status, 200) << finished.body.toStdString();
+    const QString r2 = jsonOf(finished).value("rev").toString();
+    ASSERT_EQ(rpc("sharing/create_shared_link_with_settings", {{"path", "/Keep/me.bin"}}).status, 200);
+
+    startSim(options); // the same token still works after the restart
+    EXPECT_EQ(revisions("/keep/me.bin"), QStringList({r2, r1}));
+    EXPECT_EQ(download("/keep/me.bin").body, big);
+    EXPECT_TRUE(summaryOf(rpc("sharing/create_shared_link_with_settings", {{"path", "/Keep/me.bin"}}))
+                    .startsWith("shared_link_already_exists/"));
+    const QString restoredRev =
+        jsonOf(rpc("files/restore", {{"path", "/Keep/me.bin"}, {"rev", r1}})).value("rev").toString();
+    EXPECT_EQ(download("/keep/me.bin").body, "small");
+
+    // The admin listing shows what the account holds.
+    const QString account = sim->accounts().first().id;
+    const QJsonObject listing = jsonOf(httpRequest("GET", base + "/_admin/accounts/" + account + "/files"));
+    const QJsonArray files = listing.value("files").toArray();
+    ASSERT_EQ(files.size(), 1);
+    const QJsonObject file = files.at(0).toObject();
+    EXPECT_EQ(file.value("pathDisplay"), "/Keep/me.bin");
+    EXPECT_EQ(file.value("rev"), restoredRev);
+    EXPECT_EQ(file.value("contentHash"), contentHashOf("small"));
+    EXPECT_EQ(file.value("revisions").toArray().size(), 3);
+    EXPECT_EQ(listing.value("used").toInteger(), 5);
+}
