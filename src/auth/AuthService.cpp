@@ -146,7 +146,7 @@ QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
 
 QCoro::Task<QString> AuthService::validAccessToken() {
     if (m_accessToken && m_accessTokenExpiry > m_clock.now())
-        co_return *m_accessToken;
+        co_return QString(*m_accessToken); // a copy: co_return moves from a non-const lvalue
     QPointer<Refresh> refresh = m_refreshInFlight;
     if (!refresh) {
         refresh = new Refresh;
@@ -159,7 +159,7 @@ QCoro::Task<QString> AuthService::validAccessToken() {
         throw AuthError::notLinked(m_service);
     if (refresh->error)
         std::rethrow_exception(refresh->error);
-    co_return *refresh->token;
+    co_return QString(*refresh->token); // a copy: every waiter reads the same token
 }
 
 QCoro::Task<> AuthService::runRefresh(QPointer<Refresh> refresh) {

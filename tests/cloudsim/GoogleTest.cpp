@@ -1,1 +1,521 @@
+#include "HttpClient.h"
+#include "TestSupport.h"
+#include "cloudsim/CloudSim.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QUrlQuery>
+
 #include <gtest/gtest.h>
+
+using namespace cloudsim;
+using namespace norvela::test;
+
+namespace {
+
+const QByteArray folderType = "application/vnd.google-apps.folder";
+const QByteArray jsonType = "application/json; charset=UTF-8";
+const QString redirectUri = "http://127.0.0.1:47601/oauth/google";
+constexpr qint64 chunk = 8 * 1024 * 1024;
+
+QJsonObject jsonOf(const HttpReply& reply) {
+    return QJsonDocument::fromJson(reply.body).object();
+}
+QByteArray json(const QJsonObject& o) {
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+QString md5Of(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray patterned(qint64 size, int seed = 0) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + seed) ^ (i >> 9));
+    return bytes;
+}
+
+// Percent-encoded as Norvela sends a search: the URL-query character set, so "'" stays as is.
+QString encodeQuery(const QString& q) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(q, "!$&'()*+,;=:@/?"));
+}
+
+QString errorReason(const HttpReply& reply) {
+    return jsonOf(reply)
+        .value("error")
+        .toObject()
+        .value("errors")
+        .toArray()
+        .at(0)
+        .toObject()
+        .value("reason")
+        .toString();
+}
+
+class GoogleDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        startSim({});
+        tokens = signIn();
+        access = tokens.value("access_token").toString().toUtf8();
+    }
+
+    void startSim(const CloudSim::Options& options) {
+        sim.reset();
+        sim = std::make_unique<CloudSim>(options);
+        ASSERT_TRUE(sim->start());
+        base = sim->baseUrl();
+    }
+
+    QString authorizeCode(const QByteArray& challengeVerifier) {
+        const QByteArray challenge =
+            QCryptographicHash::hash(challengeVerifier, QCryptographicHash::Sha256)
+                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        const HttpReply reply = httpRequest(
+            "GET", base + "/google/accounts/o/oauth2/v2/auth?client_id=" + CloudSim::defaultGoogleClientId +
+                       "&response_type=code&scope=https%3A%2F%2Fwww.googleapis.com%2Fauth%2Fdrive.file"
+                       "&code_challenge=" +
+                       challenge + "&code_challenge_method=S256&redirect_uri=" +
+                       QUrl::toPercentEncoding(redirectUri) + "&access_type=offline&prompt=consent&state=s1");
+        EXPECT_EQ(reply.status, 302);
+        const QUrl location(QString::fromUtf8(reply.header("Location")));
+        EXPECT_EQ(location.toString(QUrl::RemoveQuery), redirectUri);
+        EXPECT_EQ(QUrlQuery(location).queryItemValue("state"), "s1");
+        return QUrlQuery(location).queryItemValue("code");
+    }
+
+    HttpReply tokenRequest(const QString& form) {
+        return httpRequest("POST", base + "/google/oauth2/token", form.toUtf8(),
+                           {{"Content-Type", "application/x-www-form-urlencoded"}});
+    }
+
+    QString exchangeForm(const QString& code, const QByteArray& codeVerifier,
+                         const QString& secret = CloudSim::defaultGoogleClientSecret) {
+        return "code=" + code +
+               "&grant_type=authorization_code&redirect_uri=" + QUrl::toPercentEncoding(redirectUri) +
+               "&code_verifier=" + codeVerifier + "&client_id=" + CloudSim::defaultGoogleClientId +
+               "&client_secret=" + secret;
+    }
+
+    QString refreshForm(const QString& refreshToken) {
+        return "grant_type=refresh_token&refresh_token=" + refreshToken +
+               "&client_id=" + CloudSim::defaultGoogleClientId +
+               "&client_secret=" + CloudSim::defaultGoogleClientSecret;
+    }
+
+    QJsonObject signIn() {
+        const HttpReply reply = tokenRequest(exchangeForm(authorizeCode(verifier), verifier));
+        EXPECT_EQ(reply.status, 200) << reply.body.constData();
+        return jsonOf(reply);
+    }
+
+    // An authorised request on the Drive API or upload host.
+    HttpReply drive(const QByteArray& method, const QString& path, const QByteArray& body = {},
+                    QList<QPair<QByteArray, QByteArray>> headers = {}) {
+        headers.append({"Authorization", "Bearer " + access});
+        return httpRequest(method, base + "/google/www" + path, body, headers);
+    }
+
+    QString makeFolder(const QString& name, const QString& parent) {
+        const HttpReply reply =
+            drive("POST", "/drive/v3/files?fields=id",
+                  json({{"name", name}, {"mimeType", QString(folderType)}, {"parents", QJsonArray{parent}}}),
+                  {{"Content-Type", jsonType}});
+        EXPECT_EQ(reply.status, 200) << reply.body.constData();
+        return jsonOf(reply).value("id").toString();
+    }
+
+    QStringList search(const QString& q) {
+        const HttpReply reply = drive("GET", "/drive/v3/files?q=" + encodeQuery(q) + "&fields=files(id)");
+        EXPECT_EQ(reply.status, 200) << reply.body.constData();
+        QStringList ids;
+        for (const QJsonValue& f : jsonOf(reply).value("files").toArray())
+            ids.append(f.toObject().value("id").toString());
+        return ids;
+    }
+
+    // A new file as Norvela sends it in one request: a multipart body.
+    HttpReply multipartCreate(const QString& name, const QString& parent, const QByteArray& content) {
+        const QByteArray boundary = "norvela-0F9A1C2B-3D4E-4F50-8A6B-7C8D9E0F1A2B";
+        const QByteArray body =
+            "--" + boundary + "\r\nContent-Type: application/json; charset=UTF-8\r\n\r\n" +
+            json({{"name", name}, {"parents", QJsonArray{parent}}}) + "\r\n--" + boundary +
+            "\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + boundary + "--";
+        return drive("POST", "/upload/drive/v3/files?uploadType=multipart&fields=id,md5Checksum,size", body,
+                     {{"Content-Type", "multipart/related; boundary=" + boundary}});
+    }
+
+    HttpReply mediaUpdate(const QString& id, const QByteArray& content) {
+        return drive("PATCH", "/upload/drive/v3/files/" + id + "?uploadType=media&fields=id,md5Checksum,size",
+                     content, {{"Content-Type", "application/octet-stream"}});
+    }
+
+    // Starts a resumable upload; returns the session URI.
+    QString startResumable(const QByteArray& method, const QString& path, const QJsonObject& metadata) {
+        const HttpReply reply = drive(method, path + "uploadType=resumable&fields=id,md5Checksum,size",
+                                      json(metadata), {{"Content-Type", jsonType}});
+        EXPECT_EQ(reply.status, 200) << reply.body.constData();
+        return QString::fromUtf8(reply.header("Location"));
+    }
+
+    // A chunk as Norvela sends it: no Authorization, only the session URI.
+    static HttpReply putChunk(const QString& session, const QByteArray& bytes, const QByteArray& range) {
+        return httpRequest("PUT", session, bytes, {{"Content-Range", range}});
+    }
+
+    std::unique_ptr<CloudSim> sim;
+    QString base;
+    QJsonObject tokens;
+    QByteArray access;
+    const QByteArray verifier = "g00gle-v3r1f1er-0123456789-abcdefghijklmnopqrstuvwxyz-ABCDEFGHIJKLMNOPQR";
+};
+
+} // namespace
+
+TEST_F(GoogleDrive, TokenEndpointChecksSecretVerifierAndCodeReuse) {
+    // A wrong secret is refused before the code is looked at, so the code still works afterwards.
+    const QString code = authorizeCode(verifier);
+    const HttpReply wrongSecret = tokenRequest(exchangeForm(code, verifier, "GOCSPX-not-the-secret"));
+    EXPECT_EQ(wrongSecret.status, 401);
+    EXPECT_EQ(jsonOf(wrongSecret).value("error"), "invalid_client");
+    EXPECT_EQ(tokenRequest(exchangeForm(code, verifier)).status, 200);
+    EXPECT_EQ(jsonOf(tokenRequest(exchangeForm(code, verifier))).value("error"), "invalid_grant"); // used
+
+    const QString another = authorizeCode(verifier);
+    EXPECT_EQ(jsonOf(tokenRequest(exchangeForm(another, "some-other-verifier"))).value("error"),
+              "invalid_grant");
+    EXPECT_EQ(tokenRequest(exchangeForm(another, verifier)).status, 400); // a failed try spends the code
+
+    // Refresh works until the refresh token is revoked; then the tokens it issued stop too.
+    const QString refresh = tokens.value("refresh_token").toString();
+    const HttpReply refreshed = tokenRequest(refreshForm(refresh));
+    ASSERT_EQ(refreshed.status, 200);
+    EXPECT_FALSE(jsonOf(refreshed).contains("refresh_token"));
+    access = jsonOf(refreshed).value("access_token").toString().toUtf8();
+    EXPECT_EQ(drive("GET", "/drive/v3/about?fields=user(emailAddress)").status, 200);
+    EXPECT_EQ(httpRequest("POST", base + "/google/oauth2/revoke?token=" + refresh).status, 200);
+    EXPECT_EQ(tokenRequest(refreshForm(refresh)).status, 400);
+    EXPECT_EQ(drive("GET", "/drive/v3/about?fields=user(emailAddress)").status, 401);
+}
+
+TEST_F(GoogleDrive, ApiCallsNeedAValidBearer) {
+    const HttpReply none = httpRequest("GET", base + "/google/www/drive/v3/files?fields=files(id)");
+    EXPECT_EQ(none.status, 401);
+    EXPECT_EQ(jsonOf(none).value("error").toObject().value("code").toInt(), 401);
+    EXPECT_EQ(httpRequest("POST", base + "/google/www/upload/drive/v3/files?uploadType=media", "x").status,
+              401);
+
+    sim->expireAccessTokens();
+    EXPECT_EQ(drive("GET", "/drive/v3/files").status, 401);
+    access = jsonOf(tokenRequest(refreshForm(tokens.value("refresh_token").toString())))
+                 .value("access_token")
+                 .toString()
+                 .toUtf8();
+    EXPECT_EQ(drive("GET", "/drive/v3/files").status, 200);
+}
+
+TEST_F(GoogleDrive, AboutGivesUserAndQuotaAsDecimalText) {
+    const HttpReply identity = drive("GET", "/drive/v3/about?fields=user(emailAddress)");
+    ASSERT_EQ(identity.status, 200);
+    EXPECT_EQ(jsonOf(identity),
+              QJsonObject({{"user", QJsonObject{{"emailAddress", "drive.user@example.com"}}}}));
+
+    ASSERT_EQ(multipartCreate("a.bin", "root", patterned(1234)).status, 200);
+    const QJsonObject about = jsonOf(
+        drive("GET", "/drive/v3/about?fields=user(displayName,emailAddress),storageQuota(limit,usage)"));
+    EXPECT_EQ(about.value("user").toObject().value("displayName"), "Drive User");
+    const QJsonObject quota = about.value("storageQuota").toObject();
+    EXPECT_EQ(quota.value("usage"), "1234");
+    EXPECT_EQ(quota.value("limit"), "2000000000000");
+    EXPECT_EQ(quota.keys(), QStringList({"limit", "usage"}));
+
+    EXPECT_EQ(errorReason(drive("GET", "/drive/v3/about")), "required");
+    EXPECT_EQ(drive("GET", "/drive/v3/about?fields=user(emailAdress)").status, 400);
+}
+
+TEST_F(GoogleDrive, FoldersAreMadeAndFoundByTheQueriesNorvelaSends) {
+    const QString top = makeFolder("Norvela", "root");
+    const QString tricky = "Bob's \\ stuff";
+    const QString folder = makeFolder(tricky, top);
+    ASSERT_EQ(multipartCreate(tricky, top, "not a folder").status, 200);
+    const QString gone = makeFolder(tricky, top);
+    const QString inside = makeFolder("inside", gone);
+    ASSERT_EQ(
+        drive("PATCH", "/drive/v3/files/" + gone, R"({"trashed":true})", {{"Content-Type", jsonType}}).status,
+        200);
+
+    auto findFolder = [&](const QString& name, const QString& parent) {
+        QString escaped = name;
+        escaped.replace("\\", "\\\\").replace("'", "\\'");
+        return search("name = '" + escaped + "' and '" + parent + "' in parents and mimeType = '" +
+                      folderType + "' and trashed = false");
+    };
+    EXPECT_EQ(findFolder("Norvela", "root"), QStringList{top});
+    EXPECT_EQ(findFolder(tricky, top), QStringList{folder});
+    EXPECT_EQ(findFolder("inside", gone), QStringList{}); // trashed with its folder
+    EXPECT_EQ(search("'" + top + "' in parents and trashed = true"), QStringList{gone});
+    EXPECT_EQ(search("'" + top + "' in parents and mimeType != '" + folderType + "'").size(), 1);
+    EXPECT_EQ(search("name = 'inside' or (name = 'Norvela' and not trashed = true)"),
+              QStringList({top, inside}));
+
+    // The reply carries exactly what was asked for.
+    const HttpReply listed =
+        drive("GET", "/drive/v3/files?q=" + encodeQuery("name = 'Norvela'") + "&fields=files(id)");
+    EXPECT_EQ(jsonOf(listed), QJsonObject({{"files", QJsonArray{QJsonObject{{"id", top}}}}}));
+    EXPECT_EQ(top.size(), 33);
+
+    // What the service refuses: bad syntax, terms it doesn't know, unknown or non-folder parents.
+    for (const QString& bad :
+         {QString("name = 'Bob's'"), QString("name = 'open"), QString("starred = true"),
+          QString("name = 'a' and"), QString("(trashed = false"), QString("name == 'a'")}) {
+        const HttpReply reply = drive("GET", "/drive/v3/files?q=" + encodeQuery(bad));
+        EXPECT_EQ(reply.status, 400) << bad.toStdString();
+        EXPECT_EQ(jsonOf(reply).value("error").toObject().value("message"), "Invalid Value");
+    }
+    const HttpReply orphan =
+        drive("POST", "/drive/v3/files?fields=id", json({{"name", "x"}, {"parents", QJsonArray{"nope"}}}),
+              {{"Content-Type", jsonType}});
+    EXPECT_EQ(orphan.status, 404);
+    EXPECT_EQ(errorReason(orphan), "notFound");
+    EXPECT_EQ(drive("POST", "/drive/v3/files?fields=id", "{\"name\":", {{"Content-Type", jsonType}}).status,
+              400);
+    const QString file = jsonOf(multipartCreate("f", top, "x")).value("id").toString();
+    EXPECT_EQ(drive("POST", "/drive/v3/files", json({{"name", "y"}, {"parents", QJsonArray{file}}}),
+                    {{"Content-Type", jsonType}})
+                  .status,
+              400);
+}
+
+TEST_F(GoogleDrive, OneRequestUploadsStoreBytesAndEveryChangeAddsARevision) {
+    const QString top = makeFolder("Norvela", "root");
+    // Content that looks like a boundary line must not end the part early.
+    const QByteArray first = "line one\r\n--norvela-not-it\r\n" + patterned(300'000);
+    const HttpReply created = multipartCreate("report.txt", top, first);
+    ASSERT_EQ(created.status, 200) << created.body.constData();
+    const QJsonObject file = jsonOf(created);
+    const QString id = file.value("id").toString();
+    EXPECT_EQ(file.value("md5Checksum"), md5Of(first));
+    EXPECT_EQ(file.value("size"), QString::number(first.size()));
+    EXPECT_EQ(file.keys(), QStringList({"id", "md5Checksum", "size"}));
+    const QJsonObject meta = jsonOf(drive("GET", "/drive/v3/files/" + id + "?fields=name,parents,mimeType"));
+    EXPECT_EQ(meta.value("name"), "report.txt");
+    EXPECT_EQ(meta.value("parents").toArray(), QJsonArray{top});
+    EXPECT_EQ(meta.value("mimeType"), "application/octet-stream");
+
+    // Update in place, then restore the first version the way Norvela does: download it, send it back.
+    const QByteArray second = patterned(5000, 7);
+    const HttpReply updated = mediaUpdate(id, second);
+    ASSERT_EQ(updated.status, 200);
+    EXPECT_EQ(jsonOf(updated).value("id"), id);
+    EXPECT_EQ(jsonOf(updated).value("md5Checksum"), md5Of(second));
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + id + "?alt=media").body, second);
+
+    const HttpReply listed =
+        drive("GET", "/drive/v3/files/" + id + "/revisions?fields=revisions(id,modifiedTime,size)");
+    ASSERT_EQ(listed.status, 200);
+    const QJsonArray revisions = jsonOf(listed).value("revisions").toArray();
+    ASSERT_EQ(revisions.size(), 2);
+    EXPECT_EQ(revisions[0].toObject().value("size"), QString::number(first.size())); // oldest first
+    EXPECT_EQ(revisions[1].toObject().value("size"), "5000");
+    const QDateTime older =
+        QDateTime::fromString(revisions[0].toObject().value("modifiedTime").toString(), Qt::ISODateWithMs);
+    const QDateTime newer =
+        QDateTime::fromString(revisions[1].toObject().value("modifiedTime").toString(), Qt::ISODateWithMs);
+    ASSERT_TRUE(older.isValid() && newer.isValid());
+    EXPECT_LT(older, newer);
+    EXPECT_TRUE(revisions[0].toObject().value("modifiedTime").toString().endsWith("Z"));
+
+    const QString oldId = revisions[0].toObject().value("id").toString();
+    const HttpReply old = drive("GET", "/drive/v3/files/" + id + "/revisions/" + oldId + "?alt=media");
+    ASSERT_EQ(old.status, 200);
+    EXPECT_EQ(old.body, first);
+    ASSERT_EQ(mediaUpdate(id, old.body).status, 200);
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + id + "?alt=media").body, first);
+    EXPECT_EQ(
+        jsonOf(drive("GET", "/drive/v3/files/" + id + "/revisions")).value("revisions").toArray().size(), 3);
+
+    // A plain media upload makes an untitled file typed by its Content-Type.
+    const HttpReply media =
+        drive("POST", "/upload/drive/v3/files?uploadType=media", "hello", {{"Content-Type", "text/plain"}});
+    EXPECT_EQ(jsonOf(media).value("name"), "Untitled");
+    EXPECT_EQ(jsonOf(media).value("mimeType"), "text/plain");
+
+    // Unknown ids are 404s with the service's error body.
+    EXPECT_EQ(errorReason(drive("GET", "/drive/v3/files/" + id + "/revisions/nope?alt=media")), "notFound");
+    EXPECT_EQ(mediaUpdate("nope", "x").status, 404);
+    const QJsonObject missing =
+        jsonOf(drive("GET", "/drive/v3/files/nope?alt=media")).value("error").toObject();
+    EXPECT_EQ(missing.value("code").toInt(), 404);
+    EXPECT_EQ(missing.value("message"), "File not found: nope.");
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + top + "?alt=media").status, 403); // folders have no bytes
+}
+
+TEST_F(GoogleDrive, MalformedMultipartBodiesAreRefused) {
+    const QString url = "/upload/drive/v3/files?uploadType=multipart";
+    const QByteArray meta = "--b\r\nContent-Type: application/json\r\n\r\n{\"name\":\"m\"}\r\n";
+    const QByteArray media = "--b\r\nContent-Type: text/plain\r\n\r\nbytes\r\n";
+    const QList<QPair<QByteArray, QByteArray>> cases = {
+        {meta + media + "--b--", "multipart/related"},                     // no boundary
+        {meta + media + "--b", "multipart/related; boundary=b"},           // no closing delimiter
+        {meta + "--b--", "multipart/related; boundary=b"},                 // no media part
+        {meta + media + media + "--b--", "multipart/related; boundary=b"}, // a third part
+        {media + media + "--b--", "multipart/related; boundary=b"},        // metadata isn't JSON
+        {"--b\r\nno colon\r\n\r\n{}\r\n" + media + "--b--", "multipart/related; boundary=b"},
+        {QByteArray(meta).replace("{\"name\"", "{name") + media + "--b--", "multipart/related; boundary=b"},
+    };
+    for (const auto& [body, type] : cases) {
+        const HttpReply reply = drive("POST", url, body, {{"Content-Type", type}});
+        EXPECT_EQ(reply.status, 400) << body.constData();
+        EXPECT_EQ(jsonOf(reply).value("error").toObject().value("code").toInt(), 400);
+    }
+    EXPECT_TRUE(jsonOf(drive("GET", "/drive/v3/files")).value("files").toArray().isEmpty());
+    // The same framing done right, with a quoted boundary, is accepted.
+    EXPECT_EQ(
+        drive("POST", url, meta + media + "--b--", {{"Content-Type", "multipart/related; boundary=\"b\""}})
+            .status,
+        200);
+}
+
+TEST_F(GoogleDrive, ResumableUploadTakesChunksAndReportsRanges) {
+    const QString top = makeFolder("Norvela", "root");
+    const QByteArray bytes = patterned(20 * 1024 * 1024);
+    const QString total = QString::number(bytes.size());
+    const QString session = startResumable("POST", "/upload/drive/v3/files?",
+                                           {{"name", "big.bin"}, {"parents", QJsonArray{top}}});
+    ASSERT_TRUE(QUrl(session).isValid());
+    ASSERT_TRUE(session.startsWith(base + "/google/www/upload/drive/v3/files?")) << session.toStdString();
+
+    auto range = [&](qint64 from, qint64 to) {
+        return QString("bytes %1-%2/%3").arg(from).arg(to).arg(total).toLatin1();
+    };
+    const HttpReply one = putChunk(session, bytes.left(chunk), range(0, chunk - 1));
+    EXPECT_EQ(one.status, 308);
+    EXPECT_EQ(one.header("Range"), "bytes=0-8388607");
+
+    // A chunk past the next byte is not taken; the reply says where the upload stands.
+    const HttpReply skipped = putChunk(session, bytes.mid(2 * chunk), range(2 * chunk, bytes.size() - 1));
+    EXPECT_EQ(skipped.status, 308);
+    EXPECT_EQ(skipped.header("Range"), "bytes=0-8388607");
+    const HttpReply status = putChunk(session, {}, "bytes */" + total.toLatin1());
+    EXPECT_EQ(status.status, 308);
+    EXPECT_EQ(status.header("Range"), "bytes=0-8388607");
+    EXPECT_EQ(putChunk(session, "xyz", "bytes 8388608-8388610/999").status, 400); // another total
+    EXPECT_EQ(putChunk(session, "xyz", "bytes 8388608-8388620/" + total.toLatin1()).status,
+              400); // short body
+    EXPECT_EQ(putChunk(session, "xyz", "octets 1-3").status, 400);
+    EXPECT_TRUE(jsonOf(drive("GET", "/drive/v3/files?q=" + encodeQuery("name = 'big.bin'")))
+                    .value("files")
+                    .toArray()
+                    .isEmpty());
+
+    EXPECT_EQ(putChunk(session, bytes.mid(chunk, chunk), range(chunk, 2 * chunk - 1)).header("Range"),
+              "bytes=0-16777215");
+    const HttpReply last = putChunk(session, bytes.mid(2 * chunk), range(2 * chunk, bytes.size() - 1));
+    ASSERT_EQ(last.status, 200) << last.body.constData();
+    const QJsonObject file = jsonOf(last);
+    EXPECT_EQ(file.keys(), QStringList({"id", "md5Checksum", "size"}));
+    EXPECT_EQ(file.value("md5Checksum"), md5Of(bytes));
+    EXPECT_EQ(file.value("size"), "20971520");
+    const QString id = file.value("id").toString();
+    EXPECT_EQ(jsonOf(putChunk(session, {}, "bytes */" + total.toLatin1())).value("id"),
+              id); // done stays done
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + id + "?alt=media").body, bytes);
+
+    // A resumable update of the same file, resending overlap that is already held.
+    const QByteArray small = patterned(1000, 3);
+    const QString update =
+        startResumable("PATCH", "/upload/drive/v3/files/" + id + "?", {{"name", "big.bin"}});
+    EXPECT_EQ(putChunk(update, small.left(600), "bytes 0-599/1000").status, 308);
+    const HttpReply overlapped = putChunk(update, small.mid(400), "bytes 400-999/1000");
+    ASSERT_EQ(overlapped.status, 200);
+    EXPECT_EQ(jsonOf(overlapped).value("md5Checksum"), md5Of(small));
+    EXPECT_EQ(
+        jsonOf(drive("GET", "/drive/v3/files/" + id + "/revisions")).value("revisions").toArray().size(), 2);
+
+    QString unknown = session;
+    unknown.replace(QRegularExpression("upload_id=[^&]+"), "upload_id=nope");
+    EXPECT_EQ(putChunk(unknown, "x", "bytes 0-0/1").status, 404);
+    EXPECT_EQ(
+        drive("POST", "/upload/drive/v3/files?uploadType=resumable", {}, {{"X-Upload-Content-Length", "-4"}})
+            .status,
+        400);
+    EXPECT_EQ(drive("PATCH", "/upload/drive/v3/files/nope?uploadType=resumable").status, 404);
+}
+
+TEST_F(GoogleDrive, SharingMakesAWebViewLink) {
+    const QString id = jsonOf(multipartCreate("shared.txt", "root", "share me")).value("id").toString();
+    const HttpReply granted =
+        drive("POST", "/drive/v3/files/" + id + "/permissions",
+              json({{"role", "reader"}, {"type", "anyone"}}), {{"Content-Type", "application/json"}});
+    ASSERT_EQ(granted.status, 200);
+    EXPECT_EQ(jsonOf(granted).value("role"), "reader");
+    EXPECT_EQ(jsonOf(granted).value("type"), "anyone");
+    // Granting again replaces rather than piles up.
+    drive("POST", "/drive/v3/files/" + id + "/permissions", json({{"role", "reader"}, {"type", "anyone"}}),
+          {{"Content-Type", "application/json"}});
+    EXPECT_EQ(
+        jsonOf(drive("GET", "/drive/v3/files/" + id + "/permissions")).value("permissions").toArray().size(),
+        1);
+
+    const QJsonObject link = jsonOf(drive("GET", "/drive/v3/files/" + id + "?fields=webViewLink"));
+    EXPECT_EQ(link.keys(), QStringList{"webViewLink"});
+    const QUrl url(link.value("webViewLink").toString(), QUrl::StrictMode);
+    EXPECT_TRUE(url.isValid() && url.scheme() == "https");
+    EXPECT_TRUE(url.path().contains(id));
+
+    EXPECT_EQ(errorReason(drive("POST", "/drive/v3/files/" + id + "/permissions", json({{"role", "reader"}}),
+                                {{"Content-Type", "application/json"}})),
+              "required");
+    EXPECT_EQ(drive("POST", "/drive/v3/files/nope/permissions",
+                    json({{"role", "reader"}, {"type", "anyone"}}), {{"Content-Type", "application/json"}})
+                  .status,
+              404);
+}
+
+TEST_F(GoogleDrive, StateDirectoryKeepsTheDriveAcrossRestarts) {
+    QTemporaryDir state;
+    CloudSim::Options options;
+    options.stateDir = state.path();
+    startSim(options);
+    tokens = signIn();
+    access = tokens.value("access_token").toString().toUtf8();
+    const QString top = makeFolder("Norvela", "root");
+    const QByteArray v1 = patterned(3 * 1024 * 1024);
+    const QString id = jsonOf(multipartCreate("kept.bin", top, v1)).value("id").toString();
+    ASSERT_EQ(mediaUpdate(id, "v2").status, 200);
+    EXPECT_EQ(sim->blobs().memoryBytes(), 0); // the bytes live on disk
+    const QString accountId = sim->accounts().first().id;
+
+    startSim(options);
+    EXPECT_EQ(search("name = 'Norvela' and 'root' in parents"), QStringList{top});
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + id + "?alt=media").body, "v2");
+    const QJsonArray revisions =
+        jsonOf(drive("GET", "/drive/v3/files/" + id + "/revisions")).value("revisions").toArray();
+    ASSERT_EQ(revisions.size(), 2);
+    EXPECT_EQ(drive("GET", "/drive/v3/files/" + id + "/revisions/" +
+                               revisions[0].toObject().value("id").toString() + "?alt=media")
+                  .body,
+              v1);
+    // New folders still go after the old ones in search results.
+    const QString later = makeFolder("Later", top);
+    EXPECT_EQ(search("'" + top + "' in parents"), QStringList({id, later}));
+
+    // The admin listing shows the tree with sizes, hashes and revisions.
+    const QJsonObject listing = sim->listing(accountId);
+    const QJsonObject norvela = listing.value("root").toObject().value("children").toArray().at(0).toObject();
+    EXPECT_EQ(norvela.value("name"), "Norvela");
+    const QJsonObject kept = norvela.value("children").toArray().at(0).toObject();
+    EXPECT_EQ(kept.value("name"), "kept.bin");
+    EXPECT_EQ(kept.value("md5Checksum"), md5Of("v2"));
+    EXPECT_EQ(kept.value("revisions").toArray().size(), 2);
+
+    sim->reset();
+    startSim(options);
+    EXPECT_TRUE(sim->accounts().isEmpty());
+}

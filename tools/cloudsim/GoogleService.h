@@ -3,10 +3,15 @@
 #include "HttpMessage.h"
 
 #include <QJsonObject>
+#include <QStringList>
+
+#include <memory>
 
 namespace cloudsim {
 
 class CloudSim;
+struct DriveFile;
+struct DriveRevision;
 
 // The Google side: authorisation endpoint, token and revocation endpoints, Drive API and upload host.
 class GoogleService {
@@ -26,6 +31,14 @@ public:
 
 private:
     struct State;
+    HttpResponse api(const HttpRequest& request, const QString& account, const QStringList& parts);
+    HttpResponse about(const QString& account, const QString& fields);
+    HttpResponse listFiles(const HttpRequest& request, const QString& account);
+    HttpResponse createFile(const HttpRequest& request, const QString& account);
+    HttpResponse getFile(const HttpRequest& request, const QString& account, const DriveFile& file);
+    HttpResponse content(const DriveFile& file, const DriveRevision& revision);
+    HttpResponse share(const HttpRequest& request, DriveFile& file);
+
     CloudSim& m_sim;
     std::unique_ptr<State> m_state;
 };

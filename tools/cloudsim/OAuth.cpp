@@ -10,7 +10,8 @@ namespace cloudsim {
 
 QString randomToken(int bytes) {
     QByteArray raw(bytes, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(raw.data()), bytes / 4);
+    for (char& byte : raw)
+        byte = char(QRandomGenerator::system()->bounded(256));
     return QString::fromLatin1(raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 

@@ -1,0 +1,336 @@
+#include "HttpClient.h"
+#include "ManualClock.h"
+#include "TestSupport.h"
+#include "auth/DropboxAuthService.h"
+#include "auth/GoogleAuthService.h"
+#include "cli/Cli.h"
+#include "cloudsim/CloudSim.h"
+#include "cloudsim/HttpServer.h"
+#include "common/AppSupport.h"
+#include "common/SettingsStore.h"
+#include "models/AccountModel.h"
+#include "models/AppModel.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace norvela;
+using namespace norvela::test;
+
+namespace {
+
+using Tamper = std::function<QUrl(QUrl)>;
+
+// Plays the user's browser: opens the authorisation page and follows its redirect to the
+// loopback server, optionally changing the redirect on the way.
+HttpReply browse(const QUrl& url, const Tamper& tamper = {}) {
+    const HttpReply page = httpRequest("GET", url.toString(QUrl::FullyEncoded));
+    if (page.status != 302)
+        return page;
+    QUrl target(QString::fromUtf8(page.header("Location")));
+    if (tamper)
+        target = tamper(target);
+    return httpRequest("GET", target.toString(QUrl::FullyEncoded));
+}
+
+QUrl withQuery(QUrl url, const std::function<void(QUrlQuery&)>& change) {
+    QUrlQuery q(url);
+    change(q);
+    url.setQuery(q);
+    return url;
+}
+
+class AuthFlow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
+        ASSERT_TRUE(sim.start());
+        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl()));
+    }
+    void TearDown() override {
+        processEvents();
+        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+        qunsetenv("NORVELA_SANDBOX_URL");
+    }
+
+    // Runs a link while playing the browser; returns the error text, or nothing on success.
+    std::optional<QString> link(AuthService& service, bool force = false, const Tamper& tamper = {}) {
+        QUrl url;
+        service.onAuthorizationUrl = [&](const QUrl& u) { url = u; };
+        bool done = false;
+        std::optional<QString> failure;
+        auto run = [&]() -> QCoro::Task<> {
+            try {
+                co_await service.link(false, force);
+            } catch (...) {
+                failure = describe(std::current_exception());
+            }
+            done = true;
+        };
+        auto task = run();
+        lastAuthorizationUrl = url;
+        if (!done && !url.isEmpty())
+            browse(url, tamper);
+        EXPECT_TRUE(waitFor([&] { return done; }));
+        return failure;
+    }
+
+    int tokenRequests(const QString& path) const {
+        return sim.requestCounts().value(QStringLiteral("POST ") + path);
+    }
+
+    QJsonObject credentials(const QString& file) const {
+        return QJsonDocument::fromJson(readFile(m_support.filePath(file))).object();
+    }
+    int mode(const QString& file) const {
+        struct stat st {};
+        ::stat(QFile::encodeName(m_support.filePath(file)).constData(), &st);
+        return int(st.st_mode & 0777);
+    }
+
+    cloudsim::CloudSim sim;
+    ServiceEndpoints endpoints;
+    QUrl lastAuthorizationUrl;
+
+private:
+    QTemporaryDir m_support;
+};
+
+} // namespace
+
+TEST_F(AuthFlow, DropboxLinksRelinksAndUnlinks) {
+    DropboxAuthService first(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(first), std::nullopt);
+    ASSERT_TRUE(first.slot().has_value());
+    EXPECT_EQ(first.slot()->storageKey, "dropbox");
+    EXPECT_EQ(first.slot()->email, "dropbox.user@example.com");
+    EXPECT_EQ(mode("dropbox-credentials.json"), 0600);
+    EXPECT_FALSE(QUrlQuery(lastAuthorizationUrl).hasQueryItem("force_reauthentication"));
+    const QString defaultId = sim.accounts().first().id;
+
+    // A second account of the same kind: its own key, after the account chooser was forced.
+    const cloudsim::Account& other = sim.addAccount(cloudsim::Service::dropbox, "other@example.com");
+    sim.setNextApproval(cloudsim::Service::dropbox, other.id);
+    DropboxAuthService second(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(second, true), std::nullopt);
+    EXPECT_EQ(QUrlQuery(lastAuthorizationUrl).queryItemValue("force_reauthentication"), "true");
+    EXPECT_EQ(second.slot()->storageKey, "dropbox-" + CloudTokenStore::sanitize(other.id));
+
+    // Relinking the first account keeps its key and replaces its refresh token.
+    sim.setNextApproval(cloudsim::Service::dropbox, defaultId);
+    DropboxAuthService again(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(again, true), std::nullopt);
+    EXPECT_EQ(again.slot()->storageKey, "dropbox");
+    const QJsonArray stored = credentials("dropbox-credentials.json").value("accounts").toArray();
+    ASSERT_EQ(stored.size(), 2);
+    for (const QJsonValue& slot : stored)
+        EXPECT_EQ(slot.toObject().keys(), (QStringList{"email", "refreshToken", "storageKey", "uid"}));
+    EXPECT_NE(stored.at(0).toObject().value("refreshToken"), first.slot()->refreshToken);
+
+    // Unlinking revokes at the service and forgets the record.
+    const QString refreshToken = again.slot()->refreshToken;
+    await(again.unlink());
+    EXPECT_FALSE(again.slot().has_value());
+    const HttpReply refused = httpRequest("POST", sim.baseUrl() + "/dropbox/api/oauth2/token",
+                                          "grant_type=refresh_token&refresh_token=" + refreshToken.toUtf8() +
+                                              "&client_id=" + cloudsim::CloudSim::defaultDropboxAppKey,
+                                          {{"Content-Type", "application/x-www-form-urlencoded"}});
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(CloudTokenStore::dropbox().load().size(), 1);
+}
+
+TEST_F(AuthFlow, GoogleLinksWithTheEmailAsIdentityAndRevokesWithoutRefreshing) {
+    GoogleAuthService first(std::nullopt, endpoints.google);
+    ASSERT_EQ(link(first), std::nullopt);
+    EXPECT_EQ(first.slot()->storageKey, "gdrive");
+    EXPECT_EQ(first.slot()->uid, "drive.user@example.com");
+    EXPECT_EQ(first.slot()->email, "drive.user@example.com");
+    EXPECT_EQ(mode("google-credentials.json"), 0600);
+    const QUrlQuery query(lastAuthorizationUrl);
+    EXPECT_EQ(query.queryItemValue("prompt", QUrl::FullyDecoded), "consent");
+    EXPECT_EQ(query.queryItemValue("access_type"), "offline");
+    EXPECT_EQ(query.queryItemValue("redirect_uri", QUrl::FullyDecoded),
+              "http://127.0.0.1:47601/oauth/google");
+
+    const cloudsim::Account& other = sim.addAccount(cloudsim::Service::google, "second.person@example.com");
+    sim.setNextApproval(cloudsim::Service::google, other.id);
+    GoogleAuthService second(std::nullopt, endpoints.google);
+    ASSERT_EQ(link(second, true), std::nullopt);
+    EXPECT_EQ(QUrlQuery(lastAuthorizationUrl).queryItemValue("prompt", QUrl::FullyDecoded),
+              "consent select_account");
+    EXPECT_EQ(second.slot()->storageKey, "gdrive-second-person-example-com");
+
+    const int tokenCalls = tokenRequests("/google/oauth2/token");
+    GoogleAuthService stored(second.slot(), endpoints.google);
+    await(stored.unlink());
+    EXPECT_EQ(tokenRequests("/google/oauth2/token"), tokenCalls); // no refresh before revoking
+    EXPECT_EQ(sim.requestCounts().value("POST /google/oauth2/revoke"), 1);
+    EXPECT_EQ(CloudTokenStore::googleDrive().load().size(), 1);
+
+    GoogleAuthService unconfigured(std::nullopt, GoogleEndpoints{});
+    EXPECT_EQ(link(unconfigured), "Unexpected Google response: Google client ID not configured");
+}
+
+TEST_F(AuthFlow, ConcurrentCallersShareOneRefresh) {
+    DropboxAuthService linked(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(linked), std::nullopt);
+
+    auto burst = [&](DropboxAuthService& service) {
+        QList<QString> results;
+        std::vector<QCoro::Task<>> tasks;
+        for (int i = 0; i < 20; ++i)
+            tasks.push_back([](DropboxAuthService& s, QList<QString>& out) -> QCoro::Task<> {
+                try {
+                    const QString token = co_await s.validAccessToken();
+                    out << token;
+                } catch (...) {
+                    out << QStringLiteral("error: ") + describe(std::current_exception());
+                }
+            }(service, results));
+        EXPECT_TRUE(waitFor([&] { return results.size() == 20; }));
+        return results;
+    };
+
+    const QString tokenPath = QStringLiteral("/dropbox/api/oauth2/token");
+    DropboxAuthService fresh(linked.slot(), endpoints.dropbox); // holds no access token yet
+    int before = tokenRequests(tokenPath);
+    const QList<QString> tokens = burst(fresh);
+    EXPECT_EQ(tokenRequests(tokenPath), before + 1);
+    EXPECT_EQ(QSet<QString>(tokens.begin(), tokens.end()).size(), 1) << tokens.join(" | ").toStdString();
+    EXPECT_FALSE(tokens.first().startsWith("error"));
+
+    // A refused refresh fails every waiter with the service's words; the next call tries again.
+    sim.addFault({{"endpoint", tokenPath}, {"status", 400}});
+    DropboxAuthService refused(linked.slot(), endpoints.dropbox);
+    before = tokenRequests(tokenPath);
+    const QList<QString> failures = burst(refused);
+    EXPECT_EQ(tokenRequests(tokenPath), before + 1);
+    for (const QString& f : failures)
+        EXPECT_TRUE(f.startsWith("error: Unexpected Dropbox response: {")) << f.toStdString();
+    EXPECT_FALSE(await(refused.validAccessToken()).isEmpty());
+    EXPECT_EQ(tokenRequests(tokenPath), before + 2);
+}
+
+TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
+    DropboxAuthService service(std::nullopt, endpoints.dropbox);
+    auto setQuery = [](const QString& name, const QString& value) {
+        return [=](QUrl u) {
+            return withQuery(u, [&](QUrlQuery& q) {
+                q.removeAllQueryItems(name);
+                if (!value.isNull())
+                    q.addQueryItem(name, value);
+            });
+        };
+    };
+    EXPECT_EQ(link(service, false, setQuery("state", "forged")),
+              QString::fromUtf8("OAuth state mismatch \u2014 please try again."));
+    EXPECT_EQ(link(service, false, setQuery("code", "")),
+              "Unexpected Dropbox response: missing authorization code");
+    EXPECT_FALSE(QFile::exists(CloudTokenStore::dropbox().fileURL()));
+
+    // A repeated name is harmless: its first occurrence counts.
+    EXPECT_EQ(link(service, false, [](QUrl u) { return QUrl(u.toString() + "&state=second&code=x"); }),
+              std::nullopt);
+
+    sim.accounts().first().denyAccess = true;
+    EXPECT_EQ(link(service), "Dropbox denied access: The user chose not to give your app access.");
+    sim.accounts().first().denyAccess = false;
+
+    // A token endpoint that hands out no refresh token.
+    cloudsim::HttpServer stingy([](const cloudsim::HttpRequest&) {
+        return cloudsim::HttpResponse::json(200, R"({"access_token":"a","expires_in":14400})");
+    });
+    ASSERT_TRUE(stingy.listen(0));
+    DropboxEndpoints noRefresh = endpoints.dropbox;
+    noRefresh.api = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(stingy.port()));
+    DropboxAuthService shortChanged(std::nullopt, noRefresh);
+    EXPECT_EQ(link(shortChanged), "Unexpected Dropbox response: no refresh token in response");
+
+    // Nobody comes back from the browser.
+    ManualClock clock;
+    DropboxAuthService waiting(std::nullopt, endpoints.dropbox, clock);
+    bool done = false;
+    std::optional<QString> failure;
+    auto run = [&]() -> QCoro::Task<> {
+        try {
+            co_await waiting.link(false, false);
+        } catch (...) {
+            failure = describe(std::current_exception());
+        }
+        done = true;
+    };
+    auto task = run();
+    clock.advance(std::chrono::seconds(299));
+    EXPECT_FALSE(done);
+    clock.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(waitFor([&] { return done; }));
+    EXPECT_EQ(failure, "Timed out waiting for the browser.");
+    EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/auth-url.txt").left(7), "http://");
+
+    // The callback port is taken by someone else.
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, DropboxAuthService::port));
+    const auto busy = link(service);
+    ASSERT_TRUE(busy.has_value());
+    EXPECT_TRUE(busy->startsWith("Couldn't listen for the browser on port 47600")) << busy->toStdString();
+}
+
+TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
+    SettingsStore settings(QTemporaryDir().path() + "/settings.json");
+    AppModel model(settings, EngineFactory{}, endpoints);
+    QUrl url;
+    bool finished = false;
+    auto run = [&]() -> QCoro::Task<> {
+        co_await model.link(ProviderKind::dropbox, false);
+        finished = true;
+    };
+    auto task = run();
+    EXPECT_TRUE(model.isLinking());
+    const QString written = QString::fromUtf8(readFile(AppSupport::devHookDirectory() + "/auth-url.txt"));
+    browse(QUrl(written));
+    ASSERT_TRUE(waitFor([&] { return finished; }));
+    EXPECT_FALSE(model.isLinking());
+    EXPECT_EQ(model.linkError(), std::nullopt);
+    ASSERT_EQ(model.accounts().size(), 1);
+    EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/link-result.txt"), "LINKED[dropbox]");
+
+    model.unlink(model.accounts().first());
+    EXPECT_TRUE(waitFor([&] { return model.accounts().isEmpty(); }));
+}
+
+TEST_F(AuthFlow, CommandLineLinkPrintsTheUrlAndTheAccount) {
+    qputenv("NORVELA_SANDBOX_URL", sim.baseUrl().toUtf8());
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    bool done = false;
+    int status = -1;
+    const QStringList args{"link", "gdrive", "--no-browser"};
+    auto run = [&]() -> QCoro::Task<> {
+        status = co_await cli::run(args, {outStream, errStream});
+        done = true;
+    };
+    auto task = run();
+    outStream.flush();
+    ASSERT_TRUE(out.startsWith(sim.baseUrl() + "/google/accounts/o/oauth2/v2/auth?")) << out.toStdString();
+    browse(QUrl(out.trimmed()));
+    ASSERT_TRUE(waitFor([&] { return done; }));
+    outStream.flush();
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(out.endsWith("Linked gdrive drive.user@example.com\n")) << out.toStdString();
+
+    const int unknown = await(cli::run({"unlink", "nobody"}, {outStream, errStream}));
+    errStream.flush();
+    EXPECT_EQ(unknown, 1);
+    EXPECT_TRUE(err.contains("no linked account 'nobody' (linked: gdrive)")) << err.toStdString();
+    EXPECT_EQ(await(cli::run({"unlink", "gdrive"}, {outStream, errStream})), 0);
+    EXPECT_TRUE(CloudTokenStore::googleDrive().load().isEmpty());
+}
