@@ -13,6 +13,7 @@ qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-dialo
 qcoro-qt6-dev libssl-dev openssl libgl-dev
 libgtest-dev libgmock-dev clang-format
 fonts-material-design-icons-iconfont xvfb xauth curl
+chromium
 "
 
 missing=""

@@ -81,7 +81,8 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     const std::tuple<bool, QUrl> outcome = co_await qCoro(&race, &CallbackRace::finished);
     const bool timedOut = std::get<0>(outcome);
     const QUrl callback = std::get<1>(outcome);
-    server.stop();
+    // The server stays up until this call ends (its destructor stops it), so the browser
+    // gets its page whole.
     if (!self)
         throw AuthError::notLinked(m_service);
     if (timedOut)

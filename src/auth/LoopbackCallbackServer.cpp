@@ -40,9 +40,16 @@ void LoopbackCallbackServer::stop() {
         }
         server->close();
     }
-    for (const QPointer<QTcpSocket>& socket : m_connections)
-        if (socket)
+    for (const QPointer<QTcpSocket>& socket : m_connections) {
+        if (!socket)
+            continue;
+        if (socket->property("answered").toBool()) {
+            socket->flush(); // the page goes out before the connection closes
+            socket->disconnectFromHost();
+        } else {
             socket->abort();
+        }
+    }
     m_connections.clear();
 }
 
@@ -86,6 +93,7 @@ void LoopbackCallbackServer::handle(QTcpSocket* socket) {
 }
 
 void LoopbackCallbackServer::respond(QTcpSocket* socket, const QByteArray& status, const QByteArray& body) {
+    socket->setProperty("answered", true);
     socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
