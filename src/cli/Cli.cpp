@@ -13,9 +13,9 @@ void printHelp(QTextStream& out) {
     out << "usage: norvela COMMAND [ARGS...]\n\n"
         << "Keeps one local folder per linked cloud account uploaded.\n\nCommands:\n";
     for (const Command& c : commands())
-        out << "  " << QStringLiteral("%1 %2").arg(c.name, c.synopsis).leftJustified(34) << c.summary << '\n';
-    out << "\n  " << QStringLiteral("--version").leftJustified(34) << "print the version\n"
-        << "  " << QStringLiteral("--help").leftJustified(34) << "show this help\n";
+        out << "  " << QStringLiteral("%1 %2").arg(c.name, c.synopsis).leftJustified(40) << c.summary << '\n';
+    out << "\n  " << QStringLiteral("--version").leftJustified(40) << "print the version\n"
+        << "  " << QStringLiteral("--help").leftJustified(40) << "show this help\n";
 }
 
 } // namespace
