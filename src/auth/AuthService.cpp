@@ -76,6 +76,8 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     CallbackRace race;
     connect(&server, &LoopbackCallbackServer::callbackReceived, &race,
             [&race](const QUrl& u) { Q_EMIT race.finished(false, u); });
+    connect(this, &AuthService::linkCancelled, &race, [&race] { Q_EMIT race.finished(false, {}); },
+            Qt::QueuedConnection);
     const auto timer =
         m_clock.schedule(m_callbackTimeout, false, [&race] { Q_EMIT race.finished(true, {}); });
     const std::tuple<bool, QUrl> outcome = co_await qCoro(&race, &CallbackRace::finished);
@@ -87,6 +89,8 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
         throw AuthError::notLinked(m_service);
     if (timedOut)
         throw AuthError::callbackTimeout(m_service);
+    if (callback.isEmpty()) // cancelled
+        throw AuthError::notLinked(m_service);
 
     // A repeated name counts once: its first occurrence.
     QMap<QString, QString> items;
@@ -148,22 +152,22 @@ QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
 QCoro::Task<QString> AuthService::validAccessToken() {
     if (m_accessToken && m_accessTokenExpiry > m_clock.now())
         co_return QString(*m_accessToken); // a copy: co_return moves from a non-const lvalue
-    QPointer<Refresh> refresh = m_refreshInFlight;
+    std::shared_ptr<Refresh> refresh = m_refreshInFlight.lock();
     if (!refresh) {
-        refresh = new Refresh;
+        // Waiters resume from queued calls on this object, so it may only go once the last
+        // of them has let go of it.
+        refresh = std::shared_ptr<Refresh>(new Refresh, [](Refresh* r) { r->deleteLater(); });
         m_refreshInFlight = refresh;
         runRefresh(refresh);
     }
-    if (refresh && !refresh->token && !refresh->error)
-        co_await qCoro(refresh.data(), &Refresh::finished);
-    if (!refresh)
-        throw AuthError::notLinked(m_service);
+    if (!refresh->token && !refresh->error)
+        co_await qCoro(refresh.get(), &Refresh::finished);
     if (refresh->error)
         std::rethrow_exception(refresh->error);
     co_return QString(*refresh->token); // a copy: every waiter reads the same token
 }
 
-QCoro::Task<> AuthService::runRefresh(QPointer<Refresh> refresh) {
+QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
     QPointer<AuthService> self(this);
     try {
         if (!m_slot)
@@ -182,11 +186,13 @@ QCoro::Task<> AuthService::runRefresh(QPointer<Refresh> refresh) {
     } catch (...) {
         refresh->error = std::current_exception();
     }
-    if (self && m_refreshInFlight == refresh)
-        m_refreshInFlight.clear();
-    // Waiters resume inside this emit and copy the outcome before the object goes.
+    if (self && m_refreshInFlight.lock() == refresh)
+        m_refreshInFlight.reset();
     Q_EMIT refresh->finished();
-    refresh->deleteLater();
+}
+
+void AuthService::cancelLink() {
+    Q_EMIT linkCancelled();
 }
 
 void AuthService::backfillIdentity(const QString& uid, const QString& email) {

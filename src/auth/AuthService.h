@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace norvela {
@@ -49,6 +50,10 @@ public:
     // Never fails: the record is forgotten even when the revoke cannot be sent.
     virtual QCoro::Task<> unlink() = 0;
 
+    // Ends a link() that is waiting for the browser; it fails as not linked. The waiter
+    // resumes from the event loop, never inside this call.
+    void cancelLink();
+
     // How long to wait for the browser (300 seconds unless a test says otherwise).
     void setCallbackTimeout(std::chrono::milliseconds timeout) { m_callbackTimeout = timeout; }
     // Called with the authorisation URL as soon as it is known (the command-line tool prints it).
@@ -56,6 +61,9 @@ public:
 
     static QString randomURLSafeString(int bytes);
     static QString codeChallenge(const QString& verifier);
+
+Q_SIGNALS:
+    void linkCancelled();
 
 protected:
     AuthService(std::optional<TokenSlot> slot, CloudTokenStore store, AuthError::Service service,
@@ -85,11 +93,11 @@ protected:
 
 private:
     class Refresh;
-    QCoro::Task<> runRefresh(QPointer<Refresh> refresh);
+    QCoro::Task<> runRefresh(std::shared_ptr<Refresh> refresh);
 
     AuthError::Service m_service;
     std::chrono::milliseconds m_callbackTimeout = std::chrono::seconds(300);
-    QPointer<Refresh> m_refreshInFlight;
+    std::weak_ptr<Refresh> m_refreshInFlight;
 };
 
 } // namespace norvela

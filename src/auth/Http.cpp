@@ -8,6 +8,7 @@
 
 #include <QCoro/QCoroNetworkReply>
 
+#include <atomic>
 #include <memory>
 
 namespace norvela {
@@ -41,11 +42,21 @@ QNetworkAccessManager& manager() {
 
 namespace {
 
+std::atomic<int> g_inFlight{0};
+
+struct InFlight {
+    InFlight() { ++g_inFlight; }
+    ~InFlight() { --g_inFlight; }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+};
+
 struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
 QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> reply) {
+    const InFlight counted;
     co_await qCoro(reply.get()).waitForFinished(std::chrono::milliseconds(-1));
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
@@ -58,6 +69,10 @@ QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> repl
 }
 
 } // namespace
+
+int inFlight() {
+    return g_inFlight.load();
+}
 
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
                              std::chrono::milliseconds timeout) {

@@ -33,6 +33,9 @@ namespace Http {
 
 QNetworkAccessManager& manager();
 
+// Requests sent and not yet finished, on any thread; lets shutdown wait for replies.
+int inFlight();
+
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
                              std::chrono::milliseconds timeout);
 // The body streams from `body`, which must stay open until the call returns.

@@ -14,8 +14,9 @@ namespace {
 
 } // namespace
 
-DropboxProvider::DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints)
-    : m_auth(std::move(slot), std::move(endpoints)) {}
+DropboxProvider::DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints,
+                    BandwidthLimiter& limiter)
+    : m_limiter(limiter), m_auth(std::move(slot), std::move(endpoints)) {}
 
 QString DropboxProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();

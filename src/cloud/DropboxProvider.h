@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CloudProvider.h"
+#include "sync/BandwidthLimiter.h"
 #include "DropboxFileHasher.h"
 #include "auth/DropboxAuthService.h"
 
@@ -10,7 +11,8 @@ namespace norvela {
 class DropboxProvider : public CloudProvider {
     Q_OBJECT
 public:
-    DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints);
+    DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints,
+                    BandwidthLimiter& limiter = BandwidthLimiter::shared());
 
     QString id() const override { return QStringLiteral("dropbox"); }
     QString displayName() const override { return QStringLiteral("Dropbox"); }
@@ -34,6 +36,7 @@ public:
     DropboxAuthService& auth() { return m_auth; }
 
 private:
+    BandwidthLimiter& m_limiter;
     DropboxFileHasher m_hasher;
     DropboxAuthService m_auth;
 };

@@ -14,8 +14,9 @@ namespace {
 
 } // namespace
 
-GoogleDriveProvider::GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints)
-    : m_auth(std::move(slot), std::move(endpoints)) {}
+GoogleDriveProvider::GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints,
+                    BandwidthLimiter& limiter)
+    : m_limiter(limiter), m_auth(std::move(slot), std::move(endpoints)) {}
 
 QString GoogleDriveProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();

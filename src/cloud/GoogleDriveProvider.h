@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CloudProvider.h"
+#include "sync/BandwidthLimiter.h"
 #include "MD5FileHasher.h"
 #include "auth/GoogleAuthService.h"
 
@@ -10,7 +11,8 @@ namespace norvela {
 class GoogleDriveProvider : public CloudProvider {
     Q_OBJECT
 public:
-    GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints);
+    GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints,
+                    BandwidthLimiter& limiter = BandwidthLimiter::shared());
 
     QString id() const override { return QStringLiteral("gdrive"); }
     QString displayName() const override { return QStringLiteral("Google Drive"); }
@@ -34,6 +36,7 @@ public:
     GoogleAuthService& auth() { return m_auth; }
 
 private:
+    BandwidthLimiter& m_limiter;
     MD5FileHasher m_hasher;
     GoogleAuthService m_auth;
 };

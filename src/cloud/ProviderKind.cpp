@@ -21,16 +21,17 @@ CloudTokenStore tokenStore(ProviderKind kind) {
 }
 
 std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot,
-                                            const ServiceEndpoints& endpoints) {
+                                            const ServiceEndpoints& endpoints, BandwidthLimiter& limiter) {
     if (kind == ProviderKind::dropbox)
-        return std::make_shared<DropboxProvider>(std::move(slot), endpoints.dropbox);
-    return std::make_shared<GoogleDriveProvider>(std::move(slot), endpoints.google);
+        return std::make_shared<DropboxProvider>(std::move(slot), endpoints.dropbox, limiter);
+    return std::make_shared<GoogleDriveProvider>(std::move(slot), endpoints.google, limiter);
 }
 
-QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints) {
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints,
+                                                      BandwidthLimiter& limiter) {
     QList<std::shared_ptr<CloudProvider>> providers;
     for (const TokenSlot& slot : tokenStore(kind).load())
-        providers.append(makeProvider(kind, slot, endpoints));
+        providers.append(makeProvider(kind, slot, endpoints, limiter));
     return providers;
 }
 

@@ -2,6 +2,7 @@
 
 #include "auth/CloudTokenStore.h"
 #include "auth/ServiceEndpoints.h"
+#include "sync/BandwidthLimiter.h"
 
 #include <QList>
 
@@ -22,11 +23,14 @@ std::optional<ProviderKind> fromId(const QString& id);
 CloudTokenStore tokenStore(ProviderKind kind);
 
 // A provider of that kind; with no slot it stands for an account that is not linked yet.
+// Uploads are paced by `limiter`.
 std::shared_ptr<CloudProvider> makeProvider(ProviderKind kind, std::optional<TokenSlot> slot,
-                                            const ServiceEndpoints& endpoints);
+                                            const ServiceEndpoints& endpoints,
+                                            BandwidthLimiter& limiter = BandwidthLimiter::shared());
 
 // One provider per stored credential of that kind, in file order.
-QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints);
+QList<std::shared_ptr<CloudProvider>> linkedProviders(ProviderKind kind, const ServiceEndpoints& endpoints,
+                                                      BandwidthLimiter& limiter = BandwidthLimiter::shared());
 
 } // namespace ProviderKinds
 } // namespace norvela

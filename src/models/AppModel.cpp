@@ -3,6 +3,7 @@
 #include "AccountModel.h"
 #include "Assign.h"
 #include "SettingsKeys.h"
+#include "auth/AuthService.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
 #include "common/AppSupport.h"
@@ -52,6 +53,9 @@ AppModel::AppModel(SettingsStore& settings, EngineFactory engines, ServiceEndpoi
 }
 
 AppModel::~AppModel() {
+    // A link waiting for the browser would otherwise wait out its five minutes for nobody.
+    if (const auto provider = m_linkingProvider.lock())
+        provider->authService().cancelLink();
     // Engines and accounts go first, while the model they report to is still whole.
     m_engine.reset();
     qDeleteAll(m_accounts);
@@ -165,7 +169,7 @@ void AppModel::activateSync() {
 
     QList<std::shared_ptr<CloudProvider>> providers;
     for (ProviderKind kind : ProviderKinds::all)
-        providers += ProviderKinds::linkedProviders(kind, m_endpoints);
+        providers += ProviderKinds::linkedProviders(kind, m_endpoints, m_limiter);
 
     if (providers.isEmpty()) {
         setRecentFiles({});
@@ -321,7 +325,8 @@ QCoro::Task<> AppModel::link(ProviderKind kind, bool openBrowser) {
     setIsLinking(true);
     setLinkError(std::nullopt);
     const std::shared_ptr<CloudProvider> provider =
-        ProviderKinds::makeProvider(kind, std::nullopt, m_endpoints);
+        ProviderKinds::makeProvider(kind, std::nullopt, m_endpoints, m_limiter);
+    m_linkingProvider = provider;
     std::optional<QString> failure;
     try {
         co_await provider->link(openBrowser, forceAccountSelection);

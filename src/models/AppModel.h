@@ -197,6 +197,7 @@ private:
     std::optional<AccountInfo> m_account;
     QList<AccountModel*> m_accounts;
     bool m_isLinking = false;
+    std::weak_ptr<CloudProvider> m_linkingProvider;
     std::optional<QString> m_linkError;
     QString m_folderPath;
     bool m_launchAtLogin = true;

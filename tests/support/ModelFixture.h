@@ -3,6 +3,7 @@
 #include "ManualClock.h"
 #include "TestSupport.h"
 #include "auth/CloudTokenStore.h"
+#include "auth/Http.h"
 #include "common/SettingsStore.h"
 #include "models/AppModel.h"
 #include "models/SyncEngine.h"
@@ -37,6 +38,9 @@ protected:
     }
     void TearDown() override {
         model.reset();
+        // Providers may still be failing their first request against the closed port;
+        // let those finish so no suspended request outlives the test.
+        waitFor([] { return Http::inFlight() == 0; });
         processEvents();
         for (const char* name : {"NORVELA_APP_SUPPORT_DIR", "NORVELA_DUMP_STATE", "NORVELA_AUTOLINK"})
             qunsetenv(name);
