@@ -1,4 +1,5 @@
 #include "HttpClient.h"
+#include "SimBrowser.h"
 #include "ManualClock.h"
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
@@ -28,20 +29,6 @@ using namespace norvela::test;
 
 namespace {
 
-using Tamper = std::function<QUrl(QUrl)>;
-
-// Plays the user's browser: opens the authorisation page and follows its redirect to the
-// loopback server, optionally changing the redirect on the way.
-HttpReply browse(const QUrl& url, const Tamper& tamper = {}) {
-    const HttpReply page = httpRequest("GET", url.toString(QUrl::FullyEncoded));
-    if (page.status != 302)
-        return page;
-    QUrl target(QString::fromUtf8(page.header("Location")));
-    if (tamper)
-        target = tamper(target);
-    return httpRequest("GET", target.toString(QUrl::FullyEncoded));
-}
-
 QUrl withQuery(QUrl url, const std::function<void(QUrlQuery&)>& change) {
     QUrlQuery q(url);
     change(q);
@@ -64,24 +51,7 @@ protected:
 
     // Runs a link while playing the browser; returns the error text, or nothing on success.
     std::optional<QString> link(AuthService& service, bool force = false, const Tamper& tamper = {}) {
-        QUrl url;
-        service.onAuthorizationUrl = [&](const QUrl& u) { url = u; };
-        bool done = false;
-        std::optional<QString> failure;
-        auto run = [&]() -> QCoro::Task<> {
-            try {
-                co_await service.link(false, force);
-            } catch (...) {
-                failure = describe(std::current_exception());
-            }
-            done = true;
-        };
-        auto task = run();
-        lastAuthorizationUrl = url;
-        if (!done && !url.isEmpty())
-            browse(url, tamper);
-        EXPECT_TRUE(waitFor([&] { return done; }));
-        return failure;
+        return linkThroughBrowser(service, force, tamper, &lastAuthorizationUrl);
     }
 
     int tokenRequests(const QString& path) const {
