@@ -1,9 +1,11 @@
 #include "Cli.h"
 
 #include "AccountsCommand.h"
+#include "FolderCommand.h"
 #include "HashCommand.h"
 #include "LinkCommands.h"
 #include "ScanCommands.h"
+#include "SyncCommand.h"
 
 namespace norvela::cli {
 
@@ -29,6 +31,10 @@ const QList<Command>& commands() {
          QStringLiteral("link an account in the browser (or print the URL to open)"), linkCommand},
         {QStringLiteral("unlink"), QStringLiteral("ACCOUNT_KEY"),
          QStringLiteral("revoke and forget a linked account"), unlinkCommand},
+        {QStringLiteral("folder"), QStringLiteral("ACCOUNT_KEY [PATH]"),
+         QStringLiteral("show or set the account's local folder"), folderCommand},
+        {QStringLiteral("sync"), QStringLiteral("[--once]"),
+         QStringLiteral("upload every linked account's folder, without the app"), syncCommand},
         {QStringLiteral("scan"), QStringLiteral("FOLDER [--count]"),
          QStringLiteral("list the files that would sync from FOLDER"), scanCommand},
         {QStringLiteral("check-ignore"), QStringLiteral("FOLDER PATH..."),

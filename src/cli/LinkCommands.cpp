@@ -1,5 +1,6 @@
 #include "LinkCommands.h"
 
+#include "LinkedAccounts.h"
 #include "auth/AuthService.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
@@ -41,22 +42,14 @@ QCoro::Task<int> unlinkCommand(QStringList args, Io io) {
         co_return 2;
     }
     QStringList known;
-    const ServiceEndpoints endpoints = ServiceEndpoints::configured();
-    for (ProviderKind kind : ProviderKinds::all) {
-        for (const auto& provider : ProviderKinds::linkedProviders(kind, endpoints)) {
-            if (provider->accountKey() == args.first()) {
-                co_await provider->unlink();
-                io.out << "Unlinked " << args.first() << '\n';
-                co_return 0;
-            }
-            known.append(provider->accountKey());
-        }
+    const auto provider = findLinkedAccount(args.first(), ServiceEndpoints::configured(), known);
+    if (!provider) {
+        io.err << "norvela: " << unknownAccountText(args.first(), known) << '\n';
+        co_return 1;
     }
-    io.err << "norvela: no linked account '" << args.first() << "' ("
-           << (known.isEmpty() ? QStringLiteral("no accounts are linked")
-                               : QStringLiteral("linked: ") + known.join(QStringLiteral(", ")))
-           << ")\n";
-    co_return 1;
+    co_await provider->unlink();
+    io.out << "Unlinked " << args.first() << '\n';
+    co_return 0;
 }
 
 } // namespace norvela::cli

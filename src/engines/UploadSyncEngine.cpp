@@ -60,6 +60,7 @@ void UploadSyncEngine::start() {
     tearDown();
     m_suspended = false;
     ++m_generation;
+    m_passes = 0;
     const QString root = QDir::cleanPath(Paths::expandTilde(m_account->folderPath()));
     m_rootURL = root;
 
@@ -110,6 +111,11 @@ void UploadSyncEngine::resume() {
     if (m_account)
         m_account->setSyncState(m_pending.empty() ? SyncState::idle : SyncState::syncing);
     QTimer::singleShot(0, this, [this] { reconcile(); });
+}
+
+bool UploadSyncEngine::isSettled() const {
+    return m_worker && !m_suspended && m_passes > 0 && !m_reconciling && m_pending.empty() &&
+           !m_uploadStartMs;
 }
 
 std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home) {
@@ -183,6 +189,7 @@ QCoro::Task<> UploadSyncEngine::reconcile() {
             co_return;
     } while (m_reconcileAgain);
     m_reconciling = false;
+    ++m_passes;
 }
 
 QCoro::Task<> UploadSyncEngine::loadIndex() {

@@ -58,6 +58,8 @@ public:
     bool isPaused() const { return m_paused; }
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
+    // Started, through at least one full pass, nothing queued, scanning or uploading.
+    bool isSettled() const;
     // The index once loaded (loading runs on the pool when the engine starts).
     const SyncIndex& index() const { return *m_index; }
     // Runs a reconcile now; the returned task ends when it (and any it absorbed) is done.
@@ -100,6 +102,7 @@ private:
     std::optional<QDateTime> m_mignoreMtimeAtRefusal;
     // Watcher bursts arrive while a scan runs; they fold into one more pass, not parallel scans.
     bool m_reconciling = false;
+    int m_passes = 0; // reconciles completed since start()
     bool m_reconcileAgain = false;
     // Bumped by every start(), so a scan begun before a restart is thrown away.
     quint64 m_generation = 0;

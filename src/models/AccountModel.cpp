@@ -45,8 +45,12 @@ bool AccountModel::storeFolderPath(const QString& value) {
         return false;
     Q_EMIT approvedLargeFolderChanged(); // approval is bound to the exact path
     m_settings.setString(SettingsKeys::accountFolderPath(m_id), value);
-    if (m_id == QLatin1String("dropbox") && m_app && m_app->folderPath() != value)
-        m_app->setFolderPath(value);
+    if (m_id == QLatin1String("dropbox")) {
+        if (!m_app)
+            m_settings.setString(SettingsKeys::folderPath, value);
+        else if (m_app->folderPath() != value)
+            m_app->setFolderPath(value);
+    }
     return true;
 }
 
@@ -156,7 +160,8 @@ void AccountModel::setFolder(const QString& folderPath) {
     saveBookmark(folderPath, SettingsKeys::folderBookmark(m_id));
     const QString path = Paths::abbreviateHome(Paths::standardized(folderPath));
     storeFolderPath(path);
-    restart(); // once, whether or not the path changed
+    if (m_app)     // without an application (the command-line tool) nothing runs to restart
+        restart(); // once, whether or not the path changed
 }
 
 void AccountModel::approveLargeFolder() {

@@ -196,9 +196,9 @@ void AppModel::activateSync() {
         account->start();
 }
 
-QString AppModel::defaultFolder(const CloudProvider& provider) const {
+QString AppModel::defaultFolder(const CloudProvider& provider, const QString& appFolderPath) {
     if (provider.accountKey() == QLatin1String("dropbox"))
-        return m_folderPath;
+        return appFolderPath;
     if (provider.accountKey() != provider.id() && provider.accountEmail())
         return QStringLiteral("~/Norvela (") + *provider.accountEmail() + QLatin1Char(')');
     return QStringLiteral("~/Norvela (") + provider.displayName() + QLatin1Char(')');

@@ -105,7 +105,11 @@ public:
 
     // Rebuilds the accounts (or the application-wide engine) from the stored credentials.
     void activateSync();
-    QString defaultFolder(const CloudProvider& provider) const;
+    QString defaultFolder(const CloudProvider& provider) const {
+        return defaultFolder(provider, m_folderPath);
+    }
+    // The folder an account syncs until one is chosen; "dropbox" shares the app's folder.
+    static QString defaultFolder(const CloudProvider& provider, const QString& appFolderPath);
     void applyBandwidthLimit();
     void applyLaunchAtLogin(bool enabled);
 

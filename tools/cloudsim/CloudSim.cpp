@@ -108,6 +108,58 @@ Account* CloudSim::approvingAccount(Service service) {
                : &addAccount(service, QStringLiteral("drive.user@example.com"), QStringLiteral("Drive User"));
 }
 
+namespace {
+
+// Drive has no paths: walk the tree, skipping trashed items.
+void summariseDriveNode(const QJsonObject& node, const QString& prefix, QStringList& lines) {
+    if (node.value(QStringLiteral("trashed")).toBool())
+        return;
+    const QString path = prefix + node.value(QStringLiteral("name")).toString();
+    if (node.contains(QStringLiteral("children"))) {
+        for (const QJsonValue child : node.value(QStringLiteral("children")).toArray())
+            summariseDriveNode(child.toObject(), path + QLatin1Char('/'), lines);
+        return;
+    }
+    lines.append(QStringLiteral("  %1  %2 bytes  md5 %3  %4 version(s)")
+                     .arg(path, node.value(QStringLiteral("size")).toString(),
+                          node.value(QStringLiteral("md5Checksum")).toString())
+                     .arg(node.value(QStringLiteral("revisions")).toArray().size()));
+}
+
+} // namespace
+
+QString CloudSim::summaryText() const {
+    QStringList lines;
+    for (const Account& a : m_accounts) {
+        const QJsonObject held = listing(a.id);
+        QStringList files;
+        if (a.service == Service::dropbox) {
+            for (const QJsonValue v : held.value(QStringLiteral("files")).toArray()) {
+                const QJsonObject f = v.toObject();
+                files.append(QStringLiteral("  %1  %2 bytes  content hash %3  %4 version(s)")
+                                 .arg(f.value(QStringLiteral("pathDisplay")).toString())
+                                 .arg(qint64(f.value(QStringLiteral("size")).toDouble()))
+                                 .arg(f.value(QStringLiteral("contentHash")).toString().left(16) +
+                                      QString::fromUtf8("…"))
+                                 .arg(f.value(QStringLiteral("revisions")).toArray().size()));
+            }
+        } else {
+            const QJsonObject root = held.value(QStringLiteral("root")).toObject();
+            for (const QJsonValue child : root.value(QStringLiteral("children")).toArray())
+                summariseDriveNode(child.toObject(), QStringLiteral("My Drive/"), files);
+        }
+        lines.append(QStringLiteral("%1 account %2 <%3>: %4 file(s)")
+                         .arg(a.service == Service::dropbox ? QStringLiteral("Dropbox")
+                                                            : QStringLiteral("Google Drive"),
+                              a.id, a.email)
+                         .arg(files.size()));
+        lines += files;
+    }
+    if (m_accounts.isEmpty())
+        lines.append(QStringLiteral("no accounts"));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
 QJsonObject CloudSim::listing(const QString& accountId) const {
     for (const Account& a : m_accounts)
         if (a.id == accountId)
@@ -274,6 +326,8 @@ HttpResponse CloudSim::admin(const HttpRequest& request) {
         return std::nullopt;
     };
 
+    if (path == QLatin1String("/summary") && request.method == "GET")
+        return HttpResponse::text(200, summaryText().toUtf8());
     if (path == QLatin1String("/health"))
         return ok(QJsonObject{{QStringLiteral("ok"), true}});
     if (path == QLatin1String("/accounts") && request.method == "GET") {

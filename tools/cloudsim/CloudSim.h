@@ -72,6 +72,8 @@ public:
     // The approving account, creating the service's default account on first use.
     Account* approvingAccount(Service service);
     QJsonObject listing(const QString& accountId) const; // what the account holds
+    // Every account and its current files, one per line, for people reading a terminal.
+    QString summaryText() const;
 
     // Inspection.
     QMap<QString, int> requestCounts() const { return m_counts; } // "METHOD /path" -> n
