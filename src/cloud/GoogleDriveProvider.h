@@ -1,9 +1,10 @@
 #pragma once
 
 #include "CloudProvider.h"
-#include "sync/BandwidthLimiter.h"
+#include "DriveFolderCache.h"
 #include "MD5FileHasher.h"
 #include "auth/GoogleAuthService.h"
+#include "sync/BandwidthLimiter.h"
 
 namespace norvela {
 
@@ -12,7 +13,7 @@ class GoogleDriveProvider : public CloudProvider {
     Q_OBJECT
 public:
     GoogleDriveProvider(std::optional<TokenSlot> slot, GoogleEndpoints endpoints,
-                    BandwidthLimiter& limiter = BandwidthLimiter::shared());
+                        BandwidthLimiter& limiter = BandwidthLimiter::shared());
 
     QString id() const override { return QStringLiteral("gdrive"); }
     QString displayName() const override { return QStringLiteral("Google Drive"); }
@@ -36,9 +37,27 @@ public:
     GoogleAuthService& auth() { return m_auth; }
 
 private:
+    // An authorised Drive request; any status outside 200-299 fails with "HTTP <status>: …".
+    QCoro::Task<QByteArray> request(QByteArray method, QUrl url, std::optional<QByteArray> body = {},
+                                    std::optional<QByteArray> contentType = {});
+    QCoro::Task<QString> ensureFolder(QString path);
+    QCoro::Task<QString> ensureChildFolder(QString name, QString parentID, QString cacheKey);
+    QCoro::Task<QString> findOrCreateFolder(QString name, QString parentID);
+    QCoro::Task<CloudUploadResult> simpleUpload(std::optional<QString> fileID, QString name,
+                                                std::optional<QString> parentID, QByteArray content);
+    QCoro::Task<CloudUploadResult> resumableUpload(std::optional<QString> fileID, QString name,
+                                                   std::optional<QString> parentID, QString filePath,
+                                                   qint64 size, Progress progress);
+
+    // Endpoint URLs; `pathAndQuery` is already percent-encoded.
+    QUrl driveUrl(const QByteArray& pathAndQuery) const;
+    QUrl uploadUrl(const QByteArray& pathAndQuery) const;
+
     BandwidthLimiter& m_limiter;
     MD5FileHasher m_hasher;
+    GoogleEndpoints m_endpoints;
     GoogleAuthService m_auth;
+    DriveFolderCache m_folders;
 };
 
 } // namespace norvela

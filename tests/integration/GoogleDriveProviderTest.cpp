@@ -1,0 +1,356 @@
+#include "cloud/GoogleDriveProvider.h"
+#include "SimBrowser.h"
+#include "TestSupport.h"
+#include "auth/AuthError.h"
+#include "auth/Http.h"
+#include "cloud/MD5FileHasher.h"
+#include "cloudsim/CloudSim.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+using namespace norvela;
+using namespace norvela::test;
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << '"' << bytes.left(200).toStdString() << (bytes.size() > 200 ? "…\"" : "\"");
+}
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+// Bytes whose value depends on their offset, also across 8 MiB chunks, so a misplaced chunk shows.
+QByteArray pattern(qint64 size, int seed = 0) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char((i * 131 + (i >> 13) * 7 + seed) & 0xff);
+    return data;
+}
+
+template <typename T> QString failure(QCoro::Task<T> task) {
+    try {
+        await(std::move(task));
+    } catch (const NorvelaError& e) {
+        return e.description();
+    }
+    return QStringLiteral("(no error)");
+}
+
+QString google(const QString& payload) {
+    return QStringLiteral("Unexpected Google response: ") + payload;
+}
+
+class GoogleDrive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
+        ASSERT_TRUE(sim.start());
+        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl())).google;
+        provider = std::make_unique<GoogleDriveProvider>(std::nullopt, endpoints, limiter);
+        ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
+        account = sim.accounts().first().id;
+    }
+    void TearDown() override {
+        waitFor([] { return Http::inFlight() == 0; });
+        provider.reset();
+        processEvents();
+        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+    }
+
+    QString localFile(const QByteArray& data) {
+        const QString path = m_files.filePath(QString::number(++m_fileCount));
+        writeFile(path, data);
+        return path;
+    }
+    QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
+                                         const QByteArray& data, std::optional<QString> existingRef = {},
+                                         std::vector<qint64>* progress = nullptr) {
+        CloudProvider::Progress report;
+        if (progress)
+            report = [progress](qint64 sent) { progress->push_back(sent); };
+        return p.upload(localFile(data), relativePath, data.size(), std::move(existingRef), report);
+    }
+    CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
+                             std::optional<QString> existingRef = {},
+                             std::vector<qint64>* progress = nullptr) {
+        return await(start(*provider, relativePath, data, std::move(existingRef), progress));
+    }
+
+    int requests(const char* method, const QString& path) const {
+        return sim.requestCounts().value(QLatin1String(method) + QStringLiteral(" /google/www") + path);
+    }
+    int folderSearches() const { return requests("GET", "/drive/v3/files"); }
+    int folderCreations() const { return requests("POST", "/drive/v3/files"); }
+    int allRequests() const {
+        int n = 0;
+        for (const int count : sim.requestCounts())
+            n += count;
+        return n;
+    }
+
+    // The children of a node of the emulator's listing, by name.
+    static QJsonArray children(const QJsonObject& node) { return node.value("children").toArray(); }
+    static QStringList names(const QJsonObject& node) {
+        QStringList out;
+        for (const QJsonValue& child : children(node))
+            out.append(child.toObject().value("name").toString());
+        return out;
+    }
+    // A node below the "Norvela" folder (the folder itself for ""); empty when missing.
+    QJsonObject node(const QString& path) const {
+        QJsonObject at = sim.listing(account).value("root").toObject();
+        QStringList parts = path.split('/', Qt::SkipEmptyParts);
+        parts.prepend("Norvela");
+        for (const QString& part : parts) {
+            const QStringList here = names(at);
+            if (here.count(part) != 1)
+                return {};
+            at = children(at).at(here.indexOf(part)).toObject();
+        }
+        return at;
+    }
+
+    // Drive stamps versions to the millisecond; separate them so their order is known.
+    static void nextMillisecond() {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        waitFor([now] { return QDateTime::currentMSecsSinceEpoch() > now; });
+    }
+
+    cloudsim::CloudSim sim;
+    GoogleEndpoints endpoints;
+    BandwidthLimiter limiter;
+    std::unique_ptr<GoogleDriveProvider> provider;
+    QString account;
+
+private:
+    QTemporaryDir m_support;
+    QTemporaryDir m_files;
+    int m_fileCount = 0;
+};
+
+} // namespace
+
+TEST_F(GoogleDrive, FoldersAreFoundOrMadeOnceAndRemembered) {
+    upload("Docs/2024/a.txt", "alpha");
+    EXPECT_EQ(folderSearches(), 3); // Norvela, Docs, 2024
+    EXPECT_EQ(folderCreations(), 3);
+    upload("Docs/2024/b.txt", "beta");
+    upload("top.txt", "top");
+    EXPECT_EQ(folderSearches(), 3);
+    EXPECT_EQ(folderCreations(), 3);
+    EXPECT_EQ(names(sim.listing(account).value("root").toObject()), QStringList{"Norvela"});
+    EXPECT_EQ(names(node("")), (QStringList{"Docs", "top.txt"}));
+    EXPECT_EQ(names(node("Docs/2024")), (QStringList{"a.txt", "b.txt"}));
+    EXPECT_EQ(node("Docs/2024/a.txt").value("size").toString(), "5");
+
+    // A provider made anew finds the folders instead of making them again.
+    {
+        GoogleDriveProvider fresh(provider->auth().slot(), endpoints, limiter);
+        await(start(fresh, "Docs/c.txt", "gamma"));
+        EXPECT_EQ(folderSearches(), 5);
+        EXPECT_EQ(folderCreations(), 3);
+    }
+
+    // Unlinking forgets the folders: after linking again they are looked up again.
+    await(provider->unlink());
+    ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
+    upload("Docs/2024/d.txt", "delta");
+    EXPECT_EQ(folderSearches(), 8);
+    EXPECT_EQ(folderCreations(), 3);
+    EXPECT_EQ(names(node("Docs/2024")), (QStringList{"a.txt", "b.txt", "d.txt"}));
+}
+
+TEST_F(GoogleDrive, OverlappingLookupsOfAMissingFolderMakeItOnce) {
+    std::vector<QCoro::Task<CloudUploadResult>> uploads;
+    for (int i = 0; i < 20; ++i)
+        uploads.push_back(start(*provider, QStringLiteral("A/B/C/f%1.txt").arg(i), pattern(100, i)));
+    for (auto& task : uploads)
+        await(std::move(task));
+    EXPECT_EQ(folderSearches(), 4);
+    EXPECT_EQ(folderCreations(), 4);
+    EXPECT_EQ(names(node("A")), QStringList{"B"});
+    EXPECT_EQ(children(node("A/B/C")).size(), 20);
+
+    // A failed lookup reaches everyone who waited for it, and the next upload looks again.
+    sim.addFault({{"endpoint", "/google/www/drive/v3/files"}, {"method", "GET"}, {"status", 503}});
+    std::vector<QCoro::Task<CloudUploadResult>> failing;
+    for (int i = 0; i < 5; ++i)
+        failing.push_back(start(*provider, QStringLiteral("A/D/x%1.txt").arg(i), "x"));
+    for (auto& task : failing)
+        EXPECT_EQ(failure(std::move(task)),
+                  google(R"(HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})"));
+    EXPECT_EQ(folderSearches(), 5);
+    upload("A/D/y.txt", "y");
+    EXPECT_EQ(folderSearches(), 6);
+    EXPECT_EQ(folderCreations(), 5);
+    EXPECT_EQ(names(node("A/D")), QStringList{"y.txt"});
+}
+
+TEST_F(GoogleDrive, NamesWithQuerySyntaxStayNames) {
+    const QStringList folders{
+        "a b",     "a+b",        "it's",       "back\\slash", "\\'",
+        "x&y=z#w", "say \"hi\"", "100% (50%)", "%2B",         QString::fromUtf8("Ünïcødé 日本語")};
+    for (const QString& name : folders)
+        upload(name + "/" + name + ".txt", name.toUtf8());
+    EXPECT_EQ(names(node("")), folders);
+
+    // Searched for afresh, each name finds its own folder.
+    GoogleDriveProvider fresh(provider->auth().slot(), endpoints, limiter);
+    const int made = folderCreations();
+    for (const QString& name : folders)
+        await(start(fresh, name + "/again", "again"));
+    EXPECT_EQ(folderCreations(), made);
+    for (const QString& name : folders)
+        EXPECT_EQ(names(node(name)), (QStringList{name + ".txt", "again"})) << name.toStdString();
+}
+
+TEST_F(GoogleDrive, ContentArrivesWholeInOneRequestOrInChunks) {
+    struct Case {
+        qint64 size;
+        std::vector<qint64> progress;
+        const char* way;
+    };
+    const std::vector<Case> cases{{0, {0}, "multipart"},
+                                  {1, {1}, "multipart"},
+                                  {8 * MiB, {8 * MiB}, "multipart"},
+                                  {8 * MiB + 1, {8 * MiB, 8 * MiB + 1}, "resumable"},
+                                  {20 * MiB, {8 * MiB, 16 * MiB, 20 * MiB}, "resumable"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const QByteArray data = pattern(c.size, int(c.size));
+        const QString path = localFile(data);
+        std::vector<qint64> progress;
+        const CloudUploadResult r = await(provider->upload(
+            path, "sizes/f", c.size, std::nullopt, [&progress](qint64 sent) { progress.push_back(sent); }));
+        EXPECT_EQ(r.size, c.size);
+        EXPECT_EQ(r.contentHash, MD5FileHasher().hash(path).value_or("?"));
+        EXPECT_EQ(progress, c.progress);
+        const bool multipart = std::string_view(c.way) == "multipart";
+        const auto sent = sim.lastRequests(multipart ? 1 : int(c.progress.size()) + 1);
+        EXPECT_TRUE(sent.first().target.contains(QByteArray("uploadType=") + c.way))
+            << sent.first().target.toStdString();
+        if (c.size == 20 * MiB) {
+            QByteArrayList ranges;
+            for (const auto& chunk : sent.mid(1)) {
+                EXPECT_EQ(chunk.method, "PUT");
+                for (const auto& [name, value] : chunk.headers) {
+                    EXPECT_NE(name, "authorization");
+                    if (name == "content-range")
+                        ranges.append(value);
+                }
+            }
+            EXPECT_EQ(ranges, (QByteArrayList{"bytes 0-8388607/20971520", "bytes 8388608-16777215/20971520",
+                                              "bytes 16777216-20971519/20971520"}));
+        }
+        EXPECT_TRUE(await(provider->downloadCurrent("sizes/f", r.ref)) == data);
+    }
+
+    // With a rate limit in force, anything above 256 KiB goes in chunks the limiter can pace.
+    limiter.configure(1e9);
+    upload("limited/small", pattern(256 * 1024));
+    EXPECT_TRUE(sim.lastRequests(1).first().target.contains("uploadType=multipart"));
+    std::vector<qint64> progress;
+    upload("limited/large", pattern(256 * 1024 + 1), std::nullopt, &progress);
+    EXPECT_EQ(progress, std::vector<qint64>{256 * 1024 + 1});
+    EXPECT_EQ(sim.lastRequests(1).first().method, "PUT");
+}
+
+TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
+    const CloudUploadResult first = upload("Notes/n.txt", "first version");
+    const int searches = folderSearches();
+    nextMillisecond();
+    const CloudUploadResult second = upload("Notes/n.txt", "second", first.ref);
+    EXPECT_EQ(second.ref, first.ref);
+    EXPECT_TRUE(sim.lastRequests(1).first().target.contains("uploadType=media"));
+    EXPECT_EQ(sim.lastRequests(1).first().method, "PATCH");
+    nextMillisecond();
+    limiter.configure(1e9); // an update in chunks
+    const CloudUploadResult third = upload("Notes/n.txt", pattern(300000), first.ref);
+    EXPECT_EQ(third.ref, first.ref);
+    EXPECT_EQ(third.size, 300000);
+    EXPECT_EQ(folderSearches(), searches);
+    EXPECT_EQ(names(node("Notes")), QStringList{"n.txt"});
+
+    const QList<FileRevision> versions = await(provider->listRevisions("Notes/n.txt", first.ref));
+    ASSERT_EQ(versions.size(), 3);
+    EXPECT_EQ(versions[0].size, 300000);
+    EXPECT_EQ(versions[1].size, 6);
+    EXPECT_EQ(versions[2].size, 13);
+    EXPECT_GT(versions[0].modified, versions[1].modified);
+
+    nextMillisecond();
+    const CloudUploadResult restored = await(provider->restore("Notes/n.txt", first.ref, versions[2]));
+    EXPECT_EQ(restored.ref, first.ref);
+    EXPECT_EQ(restored.contentHash, first.contentHash);
+    EXPECT_EQ(restored.size, 13);
+    EXPECT_EQ(await(provider->downloadCurrent("Notes/n.txt", first.ref)), "first version");
+    EXPECT_EQ(await(provider->listRevisions("Notes/n.txt", first.ref)).size(), 4);
+
+    // A version that cannot be fetched is not uploaded.
+    sim.addFault({{"endpoint", "/google/www/drive/v3/files/" + first.ref + "/revisions/"}, {"status", 404}});
+    const int patches = requests("PATCH", "/upload/drive/v3/files/" + first.ref);
+    EXPECT_EQ(failure(provider->restore("Notes/n.txt", first.ref, versions[1])),
+              google("couldn't download revision"));
+    EXPECT_EQ(requests("PATCH", "/upload/drive/v3/files/" + first.ref), patches);
+
+    const QUrl link = await(provider->createSharedLink("Notes/n.txt", first.ref));
+    EXPECT_EQ(link, QUrl("https://drive.google.com/file/d/" + first.ref + "/view?usp=drivesdk"));
+    EXPECT_TRUE(node("Notes/n.txt").value("shared").toBool());
+    EXPECT_EQ(await(provider->createSharedLink("Notes/n.txt", first.ref)), link);
+
+    // Without the file's id nothing is sent.
+    const int before = allRequests();
+    EXPECT_EQ(failure(provider->listRevisions("n", std::nullopt)), google("no Drive file id for revisions"));
+    EXPECT_EQ(failure(provider->restore("n", std::nullopt, versions[0])),
+              google("no Drive file id for restore"));
+    EXPECT_EQ(failure(provider->downloadCurrent("n", std::nullopt)), google("no Drive file id for download"));
+    EXPECT_EQ(failure(provider->createSharedLink("n", std::nullopt)),
+              google("no Drive file id for shared link"));
+    EXPECT_EQ(allRequests(), before);
+}
+
+TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
+    limiter.configure(1e9); // chunked uploads from 256 KiB + 1
+    const QByteArray data = pattern(300000);
+    const QString sessions = "/google/www/upload/drive/v3/files";
+
+    sim.addFault({{"endpoint", sessions}, {"method", "POST"}, {"status", 500}});
+    EXPECT_EQ(failure(start(*provider, "f", data)), google("no resumable session URI"));
+
+    sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}});
+    EXPECT_EQ(
+        failure(start(*provider, "f", data)),
+        google(
+            R"(resumable chunk HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})"));
+
+    // The network stack sends a dropped request once more by itself, so every chunk is dropped.
+    sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"dropUploadAfterBytes", 1000}, {"count", 0}});
+    EXPECT_EQ(failure(start(*provider, "f", data)), google("no HTTP response mid-upload"));
+    sim.clearFaults();
+
+    // The file is shorter than the size the caller measured: Drive never confirms the upload.
+    EXPECT_EQ(failure(provider->upload(localFile(data), "f", 400000, std::nullopt, {})),
+              google("resumable upload never completed"));
+
+    EXPECT_EQ(upload("f", data).size, 300000);
+    EXPECT_EQ(names(node("")), QStringList{"f"});
+}
+
+TEST_F(GoogleDrive, AccountInfoNamesThePlanAndUsesTheEmailAsUid) {
+    upload("a", pattern(1234));
+    const AccountInfo info = await(provider->fetchAccountInfo());
+    EXPECT_EQ(info.displayName, "Drive User");
+    EXPECT_EQ(info.email, "drive.user@example.com");
+    EXPECT_EQ(info.uid, "drive.user@example.com");
+    EXPECT_EQ(info.planName, "Google Drive");
+    EXPECT_EQ(info.usedBytes, 1234);
+    EXPECT_EQ(info.quotaBytes, sim.accounts().first().allocation);
+}
