@@ -1,11 +1,18 @@
 #pragma once
 
 #include "CloudProvider.h"
-#include "sync/BandwidthLimiter.h"
 #include "DropboxFileHasher.h"
 #include "auth/DropboxAuthService.h"
+#include "sync/BandwidthLimiter.h"
+
+#include <QJsonObject>
+
+#include <memory>
 
 namespace norvela {
+
+class DropboxAccountClient;
+class DropboxUploadClient;
 
 // A Dropbox account: files live at "/" + their relative path.
 class DropboxProvider : public CloudProvider {
@@ -13,6 +20,7 @@ class DropboxProvider : public CloudProvider {
 public:
     DropboxProvider(std::optional<TokenSlot> slot, DropboxEndpoints endpoints,
                     BandwidthLimiter& limiter = BandwidthLimiter::shared());
+    ~DropboxProvider() override;
 
     QString id() const override { return QStringLiteral("dropbox"); }
     QString displayName() const override { return QStringLiteral("Dropbox"); }
@@ -35,10 +43,23 @@ public:
 
     DropboxAuthService& auth() { return m_auth; }
 
+    // Uploads above this many bytes go in a session: 8 MiB, or 256 KiB while a rate limit is in
+    // force so that the limiter paces a large file chunk by chunk.
+    static constexpr qint64 sessionThreshold = 8 * 1024 * 1024;
+    static constexpr qint64 limitedSessionThreshold = 256 * 1024;
+
 private:
+    // One call of a JSON endpoint on the API host; the reply body, or badResponse unless 200.
+    QCoro::Task<QByteArray> rpc(QString endpoint, QJsonObject body);
+    DropboxUploadClient& uploader();
+    DropboxAccountClient& accountClient();
+
     BandwidthLimiter& m_limiter;
     DropboxFileHasher m_hasher;
     DropboxAuthService m_auth;
+    // Made on first use and kept; declared after m_auth, which they refer to.
+    std::unique_ptr<DropboxUploadClient> m_uploader;
+    std::unique_ptr<DropboxAccountClient> m_accountClient;
 };
 
 } // namespace norvela
