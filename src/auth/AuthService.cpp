@@ -76,8 +76,9 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     CallbackRace race;
     connect(&server, &LoopbackCallbackServer::callbackReceived, &race,
             [&race](const QUrl& u) { Q_EMIT race.finished(false, u); });
-    connect(this, &AuthService::linkCancelled, &race, [&race] { Q_EMIT race.finished(false, {}); },
-            Qt::QueuedConnection);
+    connect(
+        this, &AuthService::linkCancelled, &race, [&race] { Q_EMIT race.finished(false, {}); },
+        Qt::QueuedConnection);
     const auto timer =
         m_clock.schedule(m_callbackTimeout, false, [&race] { Q_EMIT race.finished(true, {}); });
     const std::tuple<bool, QUrl> outcome = co_await qCoro(&race, &CallbackRace::finished);
@@ -189,6 +190,11 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
     if (self && m_refreshInFlight.lock() == refresh)
         m_refreshInFlight.reset();
     Q_EMIT refresh->finished();
+}
+
+void AuthService::noteReply(int status) {
+    if (status == 401)
+        m_accessToken.reset();
 }
 
 void AuthService::cancelLink() {

@@ -47,6 +47,10 @@ public:
     // A token valid for at least the next 60 seconds, refreshed first when needed.
     QCoro::Task<QString> validAccessToken();
     void backfillIdentity(const QString& uid, const QString& email);
+    // Every authorised reply passes through here: a 401 means the service no longer takes
+    // the cached access token (expired early or revoked), so the next call refreshes it
+    // instead of failing the same way until the local expiry time.
+    void noteReply(int status);
     // Never fails: the record is forgotten even when the revoke cannot be sent.
     virtual QCoro::Task<> unlink() = 0;
 

@@ -66,6 +66,7 @@ template <typename Record> QCoro::Task<Record> DropboxAccountClient::call(QStrin
     QNetworkRequest request(m_auth.endpoints().apiUrl(QStringLiteral("/2/") + endpoint));
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 20s);
+    m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);
     co_return Record::decode(DecodeError::object(reply.body));

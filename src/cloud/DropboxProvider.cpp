@@ -106,6 +106,7 @@ QCoro::Task<QByteArray> DropboxProvider::rpc(QString endpoint, QJsonObject body)
     request.setRawHeader("Content-Type", "application/json");
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const HttpResult reply = co_await Http::send(request, "POST", json, 20s);
+    m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);
     co_return reply.body;
@@ -173,6 +174,7 @@ QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, s
     const QJsonObject arg{{QStringLiteral("path"), dropboxPath(relativePath)}};
     request.setRawHeader("Dropbox-API-Arg", QJsonDocument(arg).toJson(QJsonDocument::Compact));
     const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 60s);
+    m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(QStringLiteral("download HTTP ") + QString::number(reply.status));
     co_return reply.body;

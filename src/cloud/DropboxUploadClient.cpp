@@ -93,6 +93,7 @@ DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qin
     if (!file.open(QIODevice::ReadOnly))
         throw fileError(file);
     const HttpResult reply = co_await Http::send(request, "POST", &file, 60s);
+    m_auth.noteReply(reply.status);
     check(reply);
     if (progress)
         progress(size);
@@ -162,6 +163,7 @@ QCoro::Task<QByteArray> DropboxUploadClient::contentPost(QUrl url, QByteArray ar
     request.setRawHeader("Content-Type", "application/octet-stream");
     request.setRawHeader("Dropbox-API-Arg", arg);
     const HttpResult reply = co_await Http::send(request, "POST", body, 60s);
+    m_auth.noteReply(reply.status);
     check(reply);
     co_return reply.body;
 }

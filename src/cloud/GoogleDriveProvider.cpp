@@ -179,6 +179,7 @@ QCoro::Task<QByteArray> GoogleDriveProvider::request(QByteArray method, QUrl url
     if (contentType)
         request.setHeader(QNetworkRequest::ContentTypeHeader, *contentType);
     const HttpResult reply = co_await Http::send(request, method, body.value_or(QByteArray()), 30s);
+    m_auth.noteReply(reply.status);
     if (reply.status < 200 || reply.status > 299)
         throw bad(QStringLiteral("HTTP %1: %2")
                       .arg(reply.status)
@@ -304,6 +305,7 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::resumableUpload(std::optiona
     start.setHeader(QNetworkRequest::ContentTypeHeader, jsonType);
     const HttpResult started =
         co_await Http::send(start, fileID ? "PATCH" : "POST", compactJson(metadata), 30s);
+    m_auth.noteReply(started.status);
     const QByteArray location = started.header("Location");
     if (started.status != 200 || location.isEmpty())
         throw bad(QStringLiteral("no resumable session URI"));
@@ -386,6 +388,7 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::restore(QString, std::option
     } catch (const NetworkError&) {
         throw bad(QStringLiteral("couldn't download revision"));
     }
+    m_auth.noteReply(old.status);
     if (old.status != 200)
         throw bad(QStringLiteral("couldn't download revision"));
     ensureAlive(self);

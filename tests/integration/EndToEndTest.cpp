@@ -1,0 +1,282 @@
+// The whole application (models, engines, providers, authorisation) against the emulator
+// over loopback HTTP: folders arrive byte for byte, once, and survive faults.
+#include "FastClock.h"
+#include "SimBrowser.h"
+#include "TestSupport.h"
+#include "auth/DropboxAuthService.h"
+#include "auth/GoogleAuthService.h"
+#include "auth/Http.h"
+#include "cloud/DropboxContentHash.h"
+#include "cloud/MD5FileHasher.h"
+#include "cloudsim/CloudSim.h"
+#include "common/SettingsStore.h"
+#include "engines/StandardEngines.h"
+#include "engines/UploadSyncEngine.h"
+#include "models/AccountModel.h"
+#include "models/AppModel.h"
+#include "models/SettingsKeys.h"
+#include "sync/BandwidthLimiter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace norvela;
+using namespace norvela::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr qint64 MiB = 1024 * 1024;
+
+QByteArray randomBytes(qint64 size, quint32 seed) {
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (qint64 i = 0; i + 4 <= size; i += 4) {
+        const quint32 word = random.generate();
+        memcpy(data.data() + i, &word, 4);
+    }
+    for (qint64 i = size & ~qint64(3); i < size; ++i)
+        data[i] = char(random.generate());
+    return data;
+}
+
+void put(const QString& root, const QString& relativePath, const QByteArray& data) {
+    const QString path = root + QLatin1Char('/') + relativePath;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    writeFile(path, data);
+}
+
+// What a Drive holds under "Norvela": relative path -> every file stored at it.
+using DriveFiles = std::map<QString, QList<QJsonObject>>;
+
+void collectDrive(const QJsonObject& node, const QString& prefix, DriveFiles& files, QStringList& folders) {
+    for (const QJsonValue value : node.value(QStringLiteral("children")).toArray()) {
+        const QJsonObject child = value.toObject();
+        if (child.value(QStringLiteral("trashed")).toBool())
+            continue;
+        const QString path = prefix + child.value(QStringLiteral("name")).toString();
+        if (child.contains(QStringLiteral("children"))) {
+            folders.append(path);
+            collectDrive(child, path + QLatin1Char('/'), files, folders);
+        } else {
+            files[path].append(child);
+        }
+    }
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
+        ASSERT_TRUE(sim.start());
+        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl()));
+        DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
+        ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
+        GoogleAuthService google(std::nullopt, endpoints.google);
+        ASSERT_EQ(linkThroughBrowser(google), std::nullopt);
+        settings = std::make_unique<SettingsStore>(m_support.filePath(QStringLiteral("settings.json")));
+        settings->setString(SettingsKeys::accountFolderPath(QStringLiteral("dropbox")), dropboxRoot());
+        settings->setString(SettingsKeys::accountFolderPath(QStringLiteral("gdrive")), driveRoot());
+        for (const auto& account : sim.accounts())
+            (account.service == cloudsim::Service::dropbox ? dropboxId : driveId) = account.id;
+    }
+    void TearDown() override {
+        model.reset();
+        waitFor([] { return Http::inFlight() == 0; });
+        processEvents();
+        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+    }
+
+    QString dropboxRoot() const { return m_folders.filePath(QStringLiteral("Dropbox")); }
+    QString driveRoot() const { return m_folders.filePath(QStringLiteral("Drive")); }
+
+    void start() {
+        model = std::make_unique<AppModel>(*settings, standardEngines(), endpoints, clock, &limiter);
+        ASSERT_EQ(model->accounts().size(), 2);
+    }
+    UploadSyncEngine& engine(int i) {
+        return *qobject_cast<UploadSyncEngine*>(model->accounts()[i]->engine());
+    }
+    bool settled() {
+        for (AccountModel* account : model->accounts()) {
+            auto* e = qobject_cast<UploadSyncEngine*>(account->engine());
+            if (!e || !e->isSettled() || account->syncState() != SyncState::idle)
+                return false;
+        }
+        return true;
+    }
+    bool waitSettled(std::chrono::milliseconds timeout = 120s) {
+        return waitFor([this] { return settled(); }, timeout);
+    }
+
+    // Every local file is stored once at its path with the hash the index recorded, which
+    // is the hash of the local bytes.
+    void expectMirrored(const QStringList& paths) {
+        const SyncIndex::Entries& dropboxIndex = engine(0).index().entries();
+        const SyncIndex::Entries& driveIndex = engine(1).index().entries();
+        QMap<QString, QJsonObject> dropboxFiles;
+        for (const QJsonValue v : sim.listing(dropboxId).value(QStringLiteral("files")).toArray())
+            dropboxFiles.insert(v.toObject().value(QStringLiteral("pathDisplay")).toString(), v.toObject());
+        const DriveFiles driveFiles = drive();
+
+        for (const QString& path : paths) {
+            SCOPED_TRACE(path.toStdString());
+            const QString local = dropboxRoot() + QLatin1Char('/') + path;
+            ASSERT_TRUE(dropboxIndex.contains(path));
+            EXPECT_EQ(dropboxIndex[path].contentHash, DropboxContentHash::hash(local).value_or(QString()));
+            ASSERT_TRUE(dropboxFiles.contains(QLatin1Char('/') + path));
+            EXPECT_EQ(dropboxFiles[QLatin1Char('/') + path].value(QStringLiteral("contentHash")).toString(),
+                      dropboxIndex[path].contentHash);
+
+            ASSERT_TRUE(driveIndex.contains(path));
+            EXPECT_EQ(driveIndex[path].contentHash,
+                      MD5FileHasher().hash(driveRoot() + QLatin1Char('/') + path).value_or(QString()));
+            ASSERT_EQ(driveFiles.count(path), 1u);
+            const QList<QJsonObject>& stored = driveFiles.at(path);
+            ASSERT_FALSE(stored.isEmpty());
+            // The newest file at the path is the one the index points at.
+            EXPECT_EQ(stored.last().value(QStringLiteral("id")).toString(),
+                      driveIndex[path].rev.value_or(QString()));
+            EXPECT_EQ(stored.last().value(QStringLiteral("md5Checksum")).toString(),
+                      driveIndex[path].contentHash);
+        }
+        EXPECT_EQ(dropboxFiles.size(), paths.size());
+        EXPECT_EQ(qsizetype(driveFiles.size()), paths.size());
+    }
+
+    DriveFiles drive(QStringList* folders = nullptr) {
+        const QJsonObject root = sim.listing(driveId).value(QStringLiteral("root")).toObject();
+        const QJsonArray top = root.value(QStringLiteral("children")).toArray();
+        EXPECT_EQ(top.size(), 1); // only "Norvela"
+        DriveFiles files;
+        QStringList seen;
+        if (!top.isEmpty()) {
+            EXPECT_EQ(top.first().toObject().value(QStringLiteral("name")).toString(),
+                      QStringLiteral("Norvela"));
+            collectDrive(top.first().toObject(), QString(), files, seen);
+        }
+        if (folders)
+            *folders = seen;
+        return files;
+    }
+
+    int uploadRequests() const {
+        int n = 0;
+        const auto counts = sim.requestCounts();
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.key().contains(QLatin1String("/upload")))
+                n += it.value();
+        return n;
+    }
+
+    // The same files in both folders.
+    void putBoth(const QString& relativePath, const QByteArray& data) {
+        put(dropboxRoot(), relativePath, data);
+        put(driveRoot(), relativePath, data);
+    }
+
+    cloudsim::CloudSim sim;
+    ServiceEndpoints endpoints;
+    QString dropboxId, driveId;
+    FastClock clock;
+    BandwidthLimiter limiter{clock};
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<AppModel> model;
+
+private:
+    QTemporaryDir m_support;
+    QTemporaryDir m_folders;
+};
+
+TEST_F(EndToEnd, MixedFolderArrivesOnceByteForByteAndEditsBecomeRevisions) {
+    const QList<QPair<QString, qint64>> files{
+        {QStringLiteral("empty.txt"), 0},
+        {QStringLiteral("one byte.bin"), 1},
+        {QStringLiteral("Sizes/exactly 8 MiB.bin"), 8 * MiB},
+        {QStringLiteral("Sizes/8 MiB and one.bin"), 8 * MiB + 1},
+        {QStringLiteral("Sizes/twenty.bin"), 20 * MiB},
+        {QStringLiteral("Names/it's \"quoted\".txt"), 100},
+        {QStringLiteral("Names/back\\slash\\name.txt"), 200},
+        {QStringLiteral("Names/Grüße ünd Ñame 日本.txt"), 300},
+        {QStringLiteral("Names/plus+and&equals=hash#.txt"), 50},
+        {QStringLiteral("Names/Bob's Folder/inside.txt"), 10},
+        {QStringLiteral("Deep/a/b/c/d/leaf.txt"), 7},
+    };
+    QStringList paths;
+    quint32 seed = 1;
+    for (const auto& [path, size] : files) {
+        putBoth(path, randomBytes(size, seed++));
+        paths.append(path);
+    }
+    start();
+    ASSERT_TRUE(waitSettled());
+    expectMirrored(paths);
+    QStringList folders;
+    drive(&folders);
+    EXPECT_EQ(folders.size(), QSet<QString>(folders.cbegin(), folders.cend()).size())
+        << "a folder made twice";
+
+    // A second full pass finds nothing to send.
+    const int before = uploadRequests();
+    engine(0).reconcile();
+    engine(1).reconcile();
+    ASSERT_TRUE(waitSettled());
+    EXPECT_EQ(uploadRequests(), before);
+
+    // An edit uploads a new revision: Dropbox keeps the path, Drive keeps the file id.
+    const QString edited = QStringLiteral("Names/it's \"quoted\".txt");
+    const QString driveIdBefore = *engine(1).index().entry(edited)->rev;
+    putBoth(edited, QByteArrayLiteral("changed content"));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return engine(0).index().entry(edited)->size == 15 &&
+                   engine(1).index().entry(edited)->size == 15 && settled();
+        },
+        60s));
+    expectMirrored(paths);
+    const DriveFiles after = drive();
+    ASSERT_EQ(after.at(edited).size(), 1);
+    EXPECT_EQ(after.at(edited).first().value(QStringLiteral("id")).toString(), driveIdBefore);
+    EXPECT_EQ(after.at(edited).first().value(QStringLiteral("revisions")).toArray().size(), 2);
+    for (const QJsonValue v : sim.listing(dropboxId).value(QStringLiteral("files")).toArray())
+        if (v.toObject().value(QStringLiteral("pathDisplay")).toString() == QLatin1Char('/') + edited)
+            EXPECT_EQ(v.toObject().value(QStringLiteral("revisions")).toArray().size(), 2);
+}
+
+TEST_F(EndToEnd, FaultsDelayButNeverCorruptOrDuplicate) {
+    QStringList paths;
+    for (int i = 0; i < 40; ++i) {
+        const QString path = QStringLiteral("Batch %1/file %2.dat").arg(i % 4).arg(i);
+        putBoth(path, randomBytes(i % 10 == 0 ? 9 * MiB : 1000 + i * 37, quint32(100 + i)));
+        paths.append(path);
+    }
+    // A third of service requests fail with a server error or rate limiting, and some
+    // uploads lose their connection half-way.
+    int seed = 7;
+    for (int status : {500, 503, 429})
+        sim.addFault({{QStringLiteral("status"), status},
+                      {QStringLiteral("count"), 0},
+                      {QStringLiteral("probability"), 0.11},
+                      {QStringLiteral("seed"), seed++}});
+    for (const char* endpoint : {"/dropbox/content/2/files/upload_session/append_v2", "/google/www/upload"})
+        sim.addFault({{QStringLiteral("endpoint"), QLatin1String(endpoint)},
+                      {QStringLiteral("dropUploadAfterBytes"), 100000},
+                      {QStringLiteral("count"), 2}});
+    start();
+    // The access tokens expire mid-sync: the next calls refresh them and go on.
+    ASSERT_TRUE(waitFor([&] { return uploadRequests() > 20; }, 120s));
+    sim.expireAccessTokens();
+    ASSERT_TRUE(waitSettled(240s));
+    sim.clearFaults();
+    expectMirrored(paths);
+}
+
+} // namespace
