@@ -173,13 +173,15 @@ QUrl GoogleDriveProvider::uploadUrl(const QByteArray& pathAndQuery) const {
 QCoro::Task<QByteArray> GoogleDriveProvider::request(QByteArray method, QUrl url,
                                                      std::optional<QByteArray> body,
                                                      std::optional<QByteArray> contentType) {
+    const QPointer<GoogleDriveProvider> self(this);
     const QString token = co_await m_auth.validAccessToken();
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     if (contentType)
         request.setHeader(QNetworkRequest::ContentTypeHeader, *contentType);
     const HttpResult reply = co_await Http::send(request, method, body.value_or(QByteArray()), 30s);
-    m_auth.noteReply(reply.status);
+    if (self)
+        m_auth.noteReply(reply.status);
     if (reply.status < 200 || reply.status > 299)
         throw bad(QStringLiteral("HTTP %1: %2")
                       .arg(reply.status)
@@ -305,6 +307,7 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::resumableUpload(std::optiona
     start.setHeader(QNetworkRequest::ContentTypeHeader, jsonType);
     const HttpResult started =
         co_await Http::send(start, fileID ? "PATCH" : "POST", compactJson(metadata), 30s);
+    ensureAlive(self);
     m_auth.noteReply(started.status);
     const QByteArray location = started.header("Location");
     if (started.status != 200 || location.isEmpty())
@@ -388,10 +391,10 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::restore(QString, std::option
     } catch (const NetworkError&) {
         throw bad(QStringLiteral("couldn't download revision"));
     }
+    ensureAlive(self);
     m_auth.noteReply(old.status);
     if (old.status != 200)
         throw bad(QStringLiteral("couldn't download revision"));
-    ensureAlive(self);
 
     // Drive keeps the old content as a new current version; the replaced one stays listed.
     const QByteArray reply = co_await request(

@@ -326,3 +326,14 @@ TEST_F(GoogleDrive, AccountInfoNamesThePlanAndUsesTheEmailAsUid) {
     EXPECT_EQ(info.usedBytes, 1234);
     EXPECT_EQ(info.quotaBytes, sim.accounts().first().allocation);
 }
+
+TEST_F(GoogleDrive, AProviderRemovedMidUploadEndsItsUploadsCleanly) {
+    sim.addFault({{"endpoint", "/google/www/drive/v3/files"}, {"method", "GET"}, {"delayMs", 200}});
+    QCoro::Task<CloudUploadResult> first = start(*provider, "gone/a", "a");
+    QCoro::Task<CloudUploadResult> second = start(*provider, "gone/b", "b");
+    ASSERT_TRUE(waitFor([] { return Http::inFlight() == 1; }));
+    provider.reset();
+    EXPECT_EQ(failure(std::move(first)), "No Google Drive account is linked.");
+    EXPECT_EQ(failure(std::move(second)), "No Google Drive account is linked.");
+    EXPECT_EQ(folderCreations(), 0);
+}
