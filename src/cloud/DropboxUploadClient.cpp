@@ -1,5 +1,6 @@
 #include "DropboxUploadClient.h"
 
+#include "FileChunk.h"
 #include "auth/AuthError.h"
 #include "auth/DecodeError.h"
 #include "auth/DropboxAuthService.h"
@@ -25,22 +26,6 @@ void ensureAlive(const QPointer<QObject>& owner) {
 
 NorvelaError fileError(const QFile& file) {
     return NorvelaError(file.fileName() + QStringLiteral(": ") + file.errorString());
-}
-
-// Up to `max` bytes, short only at the end of the file.
-QByteArray readChunk(QFile& file, qint64 max) {
-    QByteArray chunk(max, Qt::Uninitialized);
-    qint64 filled = 0;
-    while (filled < max) {
-        const qint64 n = file.read(chunk.data() + filled, max - filled);
-        if (n < 0)
-            throw fileError(file);
-        if (n == 0)
-            break;
-        filled += n;
-    }
-    chunk.resize(filled);
-    return chunk;
 }
 
 DropboxUploadClient::UploadedFile fileMetadata(const QByteArray& body) {
@@ -107,7 +92,7 @@ DropboxUploadClient::sessionUpload(QString filePath, QString dropboxPath, qint64
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw fileError(file);
 
-    QByteArray chunk = readChunk(file, std::clamp<qint64>(size, 0, chunkSize));
+    QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, chunkSize));
     co_await m_limiter.take(chunk.size(), owner);
     ensureAlive(owner);
     const QString sessionId = co_await sessionStart(chunk);
@@ -118,7 +103,7 @@ DropboxUploadClient::sessionUpload(QString filePath, QString dropboxPath, qint64
 
     while (offset < size) {
         chunk.clear(); // let go of the sent chunk first: one chunk in memory at a time
-        chunk = readChunk(file, std::min(chunkSize, size - offset));
+        chunk = co_await FileChunk::read(file, std::min(chunkSize, size - offset));
         if (chunk.isEmpty())
             break; // the file shrank: commit what it still has
         co_await m_limiter.take(chunk.size(), owner);

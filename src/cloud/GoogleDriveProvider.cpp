@@ -1,5 +1,6 @@
 #include "GoogleDriveProvider.h"
 
+#include "FileChunk.h"
 #include "auth/DecodeError.h"
 #include "auth/Http.h"
 #include "auth/NetworkError.h"
@@ -114,16 +115,6 @@ QString folderQuery(const QString& name, const QString& parentID) {
     return QStringLiteral("name = '") + escaped + QStringLiteral("' and '") + parentID +
            QStringLiteral("' in parents and mimeType = '") + QString::fromLatin1(folderType) +
            QStringLiteral("' and trashed = false");
-}
-
-QByteArray readWholeFile(const QString& filePath) {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw NorvelaError(QStringLiteral("Couldn't open %1: %2").arg(filePath, file.errorString()));
-    QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw NorvelaError(QStringLiteral("Couldn't read %1: %2").arg(filePath, file.errorString()));
-    return content;
 }
 
 QByteArray fileSegment(const QString& id) {
@@ -254,7 +245,12 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(QString filePath, QSt
             co_await resumableUpload(existingRef, name, parentID, filePath, size, std::move(progress));
         co_return sent;
     }
-    const QByteArray content = readWholeFile(filePath);
+    // Bytes the file gained after `size` was measured wait for the next upload.
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw NorvelaError(QStringLiteral("Couldn't open %1: %2").arg(filePath, file.errorString()));
+    const QByteArray content = co_await FileChunk::read(file, std::max<qint64>(size, 0));
+    ensureAlive(self);
     const CloudUploadResult sent = co_await simpleUpload(existingRef, name, parentID, content);
     if (progress)
         progress(size);
@@ -321,9 +317,8 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::resumableUpload(std::optiona
     std::optional<QByteArray> final;
     while (offset < size) {
         // One chunk in memory at a time.
-        const QByteArray chunk = file.read(chunkSize);
-        if (file.error() != QFileDevice::NoError)
-            throw NorvelaError(QStringLiteral("Couldn't read %1: %2").arg(filePath, file.errorString()));
+        const QByteArray chunk = co_await FileChunk::read(file, std::min(chunkSize, size - offset));
+        ensureAlive(self);
         if (chunk.isEmpty())
             break;
         co_await m_limiter.take(chunk.size(), this);
