@@ -13,6 +13,8 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 using namespace norvela;
@@ -125,6 +127,31 @@ TEST_F(SyncCommand, OnceStopsWithTheReasonWhenAFolderIsRefused) {
     EXPECT_TRUE(
         err.contains("gdrive refused: Sync paused \u2014 unsafe folder: unsafe sync root (home directory)"))
         << err.toStdString();
+}
+
+TEST_F(SyncCommand, RunsUntilInterruptedThenStopsCleanly) {
+    for (const QString& name : {QStringLiteral("D"), QStringLiteral("G")}) {
+        QDir().mkpath(folder(name));
+        writeFile(folder(name) + QStringLiteral("/a.txt"), "alpha");
+    }
+    ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
+    ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
+    QString o, e;
+    QTextStream os(&o), es(&e);
+    std::optional<int> status;
+    const QStringList args{QStringLiteral("sync")};
+    auto running = [&]() -> QCoro::Task<> {
+        cli::Io io{os, es}; // named first: braced lists inside co_await trip the compiler
+        status = co_await cli::run(args, io);
+    };
+    auto task = running();
+    // Still running once both accounts are up to date; Ctrl-C ends it.
+    ASSERT_TRUE(waitFor([&] { return o.count(QStringLiteral("Up to date")) >= 2; }, 60s)) << o.toStdString();
+    EXPECT_FALSE(status.has_value());
+    std::raise(SIGINT);
+    ASSERT_TRUE(waitFor([&] { return status.has_value(); }, 30s));
+    EXPECT_EQ(*status, 130);
+    EXPECT_TRUE(e.contains("norvela: stopping")) << e.toStdString();
 }
 
 } // namespace
