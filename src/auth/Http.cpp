@@ -2,7 +2,9 @@
 
 #include "NetworkError.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QThread>
 
@@ -35,8 +37,16 @@ QString HttpResult::bodyText() const {
 namespace Http {
 
 QNetworkAccessManager& manager() {
-    // One per thread; in practice the main thread's.
-    static thread_local QNetworkAccessManager* instance = new QNetworkAccessManager;
+    // One per thread; in practice the main thread's. The main thread's goes with the
+    // application object, so its connections close while Qt is still whole rather than
+    // during the process's own teardown.
+    static thread_local QPointer<QNetworkAccessManager> instance;
+    if (!instance) {
+        instance = new QNetworkAccessManager;
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app && app->thread() == QThread::currentThread())
+            instance->setParent(app);
+    }
     return *instance;
 }
 
