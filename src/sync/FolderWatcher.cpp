@@ -11,6 +11,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <future>
 #include <map>
 #include <optional>
 #include <thread>
@@ -396,7 +397,15 @@ public:
         m_started = true;
         if (!m_session->open())
             return;
-        m_thread = std::thread([session = m_session] { session->run(); });
+        // The callback may destroy this watcher, so it must not run before m_thread holds
+        // the thread: the new thread waits for the assignment below.
+        std::promise<void> assigned;
+        std::shared_future<void> go = assigned.get_future().share();
+        m_thread = std::thread([session = m_session, go] {
+            go.wait();
+            session->run();
+        });
+        assigned.set_value();
     }
 
     bool isRunning() const { return m_thread.joinable(); }

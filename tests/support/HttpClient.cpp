@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -20,7 +21,8 @@ QByteArray HttpReply::header(const QByteArray& name) const {
 
 HttpReply httpRequest(const QByteArray& method, const QString& url, const QByteArray& body,
                       const QList<QPair<QByteArray, QByteArray>>& headers, int timeoutMs) {
-    static QNetworkAccessManager* manager = new QNetworkAccessManager;
+    // Goes with the application object, closing its connections while Qt is still whole.
+    static QNetworkAccessManager* manager = new QNetworkAccessManager(QCoreApplication::instance());
     QNetworkRequest request{QUrl(url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(timeoutMs);
