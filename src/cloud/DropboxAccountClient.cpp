@@ -66,6 +66,8 @@ template <typename Record> QCoro::Task<Record> DropboxAccountClient::call(QStrin
     QNetworkRequest request(m_auth.endpoints().apiUrl(QStringLiteral("/2/") + endpoint));
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 20s);
+    if (!owner) // the provider went while the request was out
+        throw AuthError::notLinked();
     m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);

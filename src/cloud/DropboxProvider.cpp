@@ -106,6 +106,8 @@ QCoro::Task<QByteArray> DropboxProvider::rpc(QString endpoint, QJsonObject body)
     request.setRawHeader("Content-Type", "application/json");
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const HttpResult reply = co_await Http::send(request, "POST", json, 20s);
+    if (!self)
+        throw AuthError::notLinked();
     m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);
@@ -174,6 +176,8 @@ QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, s
     const QJsonObject arg{{QStringLiteral("path"), dropboxPath(relativePath)}};
     request.setRawHeader("Dropbox-API-Arg", QJsonDocument(arg).toJson(QJsonDocument::Compact));
     const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 60s);
+    if (!self)
+        throw AuthError::notLinked();
     m_auth.noteReply(reply.status);
     if (reply.status != 200)
         throw AuthError::badResponse(QStringLiteral("download HTTP ") + QString::number(reply.status));

@@ -78,6 +78,7 @@ DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qin
     if (!file.open(QIODevice::ReadOnly))
         throw fileError(file);
     const HttpResult reply = co_await Http::send(request, "POST", &file, 60s);
+    ensureAlive(owner);
     m_auth.noteReply(reply.status);
     check(reply);
     if (progress)
@@ -142,12 +143,15 @@ DropboxUploadClient::sessionFinish(QString sessionId, qint64 offset, QString dro
 }
 
 QCoro::Task<QByteArray> DropboxUploadClient::contentPost(QUrl url, QByteArray arg, QByteArray body) {
+    const QPointer<QObject> owner = m_owner;
     const QString token = co_await m_auth.validAccessToken();
+    ensureAlive(owner);
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setRawHeader("Content-Type", "application/octet-stream");
     request.setRawHeader("Dropbox-API-Arg", arg);
     const HttpResult reply = co_await Http::send(request, "POST", body, 60s);
+    ensureAlive(owner);
     m_auth.noteReply(reply.status);
     check(reply);
     co_return reply.body;
