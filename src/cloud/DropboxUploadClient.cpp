@@ -8,7 +8,9 @@
 #include "sync/BandwidthLimiter.h"
 
 #include <QFile>
+
 #include <QNetworkRequest>
+#include <memory>
 
 #include <algorithm>
 
@@ -19,6 +21,10 @@ using namespace std::chrono_literals;
 namespace {
 
 // The provider went while a step was waiting; the client and the auth service went with it.
+struct FileDeleter {
+    void operator()(QFile* file) const { file->deleteLater(); }
+};
+
 void ensureAlive(const QPointer<QObject>& owner) {
     if (!owner)
         throw AuthError::notLinked();
@@ -74,10 +80,12 @@ DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qin
     ensureAlive(owner);
 
     // The network manager reads the body from the file as it sends; it is never loaded whole.
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw fileError(file);
-    const HttpResult reply = co_await Http::send(request, "POST", &file, 60s);
+    // The network stack may still touch the body device while the finished reply waits for
+    // its deferred deletion; deleting the file later too keeps it alive until after that.
+    const std::unique_ptr<QFile, FileDeleter> file(new QFile(filePath));
+    if (!file->open(QIODevice::ReadOnly))
+        throw fileError(*file);
+    const HttpResult reply = co_await Http::send(request, "POST", file.get(), 60s);
     ensureAlive(owner);
     m_auth.noteReply(reply.status);
     check(reply);
