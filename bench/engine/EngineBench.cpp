@@ -92,7 +92,8 @@ struct Rig {
         factory.makeAccountEngine = [](AccountModel& a, Clock& c) -> std::unique_ptr<AccountSyncEngine> {
             return std::make_unique<UploadSyncEngine>(a, c, [] { return true; });
         };
-        app = std::make_unique<AppModel>(settings, factory, ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9"))));
+        app = std::make_unique<AppModel>(
+            settings, factory, ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9"))));
         account = std::make_unique<AccountModel>(provider, app.get(), root, settings);
         account->start();
         // Let the first pass, queued by start(), begin before waiting for quiet.

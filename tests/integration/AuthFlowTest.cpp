@@ -1,6 +1,6 @@
 #include "HttpClient.h"
-#include "SimBrowser.h"
 #include "ManualClock.h"
+#include "SimBrowser.h"
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
 #include "auth/GoogleAuthService.h"
