@@ -19,12 +19,9 @@ QCoro::Task<int> folderCommand(QStringList args, Io io) {
         io.err << "usage: norvela folder ACCOUNT_KEY [PATH]\n";
         co_return 2;
     }
-    QStringList known;
-    const auto provider = findLinkedAccount(args.first(), ServiceEndpoints::configured(), known);
-    if (!provider) {
-        io.err << "norvela: " << unknownAccountText(args.first(), known) << '\n';
+    const auto provider = findLinkedAccount(args.first(), io.err);
+    if (!provider)
         co_return 1;
-    }
     SettingsStore settings;
     const QString appFolder =
         settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));

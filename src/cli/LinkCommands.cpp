@@ -41,12 +41,9 @@ QCoro::Task<int> unlinkCommand(QStringList args, Io io) {
         io.err << "usage: norvela unlink ACCOUNT_KEY\n";
         co_return 2;
     }
-    QStringList known;
-    const auto provider = findLinkedAccount(args.first(), ServiceEndpoints::configured(), known);
-    if (!provider) {
-        io.err << "norvela: " << unknownAccountText(args.first(), known) << '\n';
+    const auto provider = findLinkedAccount(args.first(), io.err);
+    if (!provider)
         co_return 1;
-    }
     co_await provider->unlink();
     io.out << "Unlinked " << args.first() << '\n';
     co_return 0;

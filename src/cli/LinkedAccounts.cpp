@@ -1,27 +1,25 @@
 #include "LinkedAccounts.h"
 
+#include "auth/ServiceEndpoints.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
 
 namespace norvela::cli {
 
-std::shared_ptr<CloudProvider> findLinkedAccount(const QString& key, const ServiceEndpoints& endpoints,
-                                                 QStringList& known) {
+std::shared_ptr<CloudProvider> findLinkedAccount(const QString& key, QTextStream& err) {
+    QStringList known;
     for (ProviderKind kind : ProviderKinds::all) {
-        for (const auto& provider : ProviderKinds::linkedProviders(kind, endpoints)) {
+        for (const auto& provider : ProviderKinds::linkedProviders(kind, ServiceEndpoints::configured())) {
             if (provider->accountKey() == key)
                 return provider;
             known.append(provider->accountKey());
         }
     }
+    err << "norvela: no linked account '" << key << "' ("
+        << (known.isEmpty() ? QStringLiteral("no accounts are linked")
+                            : QStringLiteral("linked: ") + known.join(QStringLiteral(", ")))
+        << ")\n";
     return nullptr;
-}
-
-QString unknownAccountText(const QString& key, const QStringList& known) {
-    return QStringLiteral("no linked account '") + key + QStringLiteral("' (") +
-           (known.isEmpty() ? QStringLiteral("no accounts are linked")
-                            : QStringLiteral("linked: ") + known.join(QStringLiteral(", "))) +
-           QLatin1Char(')');
 }
 
 } // namespace norvela::cli

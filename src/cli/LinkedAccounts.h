@@ -1,9 +1,7 @@
 #pragma once
 
-#include "auth/ServiceEndpoints.h"
-
 #include <QString>
-#include <QStringList>
+#include <QTextStream>
 
 #include <memory>
 
@@ -13,10 +11,8 @@ class CloudProvider;
 
 namespace norvela::cli {
 
-// The linked account stored under `key`, or null; `known` receives every linked key.
-std::shared_ptr<CloudProvider> findLinkedAccount(const QString& key, const ServiceEndpoints& endpoints,
-                                                 QStringList& known);
-// "no linked account 'x' (linked: a, b)", for commands that take an account key.
-QString unknownAccountText(const QString& key, const QStringList& known);
+// The linked account stored under `key`; when there is none, says so on `err`, naming the
+// linked keys, and returns null.
+std::shared_ptr<CloudProvider> findLinkedAccount(const QString& key, QTextStream& err);
 
 } // namespace norvela::cli
