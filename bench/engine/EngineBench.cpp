@@ -6,6 +6,7 @@
 //  3. the peak resident memory of a separate process holding the index with its engine idle,
 //     next to that of a bare Qt process.
 #include "FakeProvider.h"
+#include "RecordingDesktop.h"
 #include "common/SettingsStore.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
@@ -92,8 +93,9 @@ struct Rig {
         factory.makeAccountEngine = [](AccountModel& a, Clock& c) -> std::unique_ptr<AccountSyncEngine> {
             return std::make_unique<UploadSyncEngine>(a, c, [] { return true; });
         };
-        app = std::make_unique<AppModel>(
-            settings, factory, ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9"))));
+        app =
+            std::make_unique<AppModel>(settings, factory, desktop,
+                                       ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9"))));
         account = std::make_unique<AccountModel>(provider, app.get(), root, settings);
         account->start();
         // Let the first pass, queued by start(), begin before waiting for quiet.
@@ -111,6 +113,7 @@ struct Rig {
     }
 
     SettingsStore settings;
+    test::RecordingDesktop desktop; // nothing here opens windows
     std::shared_ptr<test::FakeProvider> provider = std::make_shared<test::FakeProvider>(accountKey);
     std::unique_ptr<AppModel> app;
     std::unique_ptr<AccountModel> account;

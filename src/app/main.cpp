@@ -3,6 +3,7 @@
 #include "common/SettingsStore.h"
 #include "engines/StandardEngines.h"
 #include "models/AppModel.h"
+#include "platform/DesktopServices.h"
 
 #include <QApplication>
 
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false); // a tray app lives on without windows
 
     norvela::SettingsStore settings;
-    norvela::AppModel model(settings, norvela::standardEngines());
+    norvela::AppModel model(settings, norvela::standardEngines(), norvela::DesktopServices::system());
     norvela::TrayIcon tray(model);
     model.maybeShowOnboarding();
     return QApplication::exec();

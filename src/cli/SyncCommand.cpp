@@ -6,6 +6,7 @@
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
+#include "platform/DesktopServices.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -71,14 +72,15 @@ Q_SIGNALS:
 
 // Why an account will not sync until the user acts, or nothing.
 std::optional<QString> refusal(const AccountModel& account) {
-    const auto* engine = qobject_cast<const UploadSyncEngine*>(account.engine());
-    if (account.pausedForLargeFolder() || (engine && engine->isSuspended()))
+    switch (account.status().note) {
+    case SyncStatus::Note::largeFolder:
         return account.lastSyncedDescription() + QStringLiteral(" (approve it in the app first)");
-    if (account.syncState() == SyncState::paused &&
-        account.lastSyncedDescription().endsWith(QStringLiteral("unsafe folder")))
+    case SyncStatus::Note::unsafeFolder:
         return account.lastSyncedDescription() + QStringLiteral(": ") +
                account.lastDebugError().value_or(QString());
-    return std::nullopt;
+    default:
+        return std::nullopt;
+    }
 }
 
 bool settled(const AccountModel& account) {
@@ -123,7 +125,7 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
     }
 
     SettingsStore settings;
-    AppModel model(settings, standardEngines());
+    AppModel model(settings, standardEngines(), DesktopServices::system());
     for (AccountModel* account : model.accounts()) {
         io.out << account->id() << ": syncing " << account->folderPath() << '\n';
         report(account, io);

@@ -7,18 +7,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace norvela::AtomicFile {
 
-bool write(const QString& path, const QByteArray& data, int mode, Durability durability) {
+bool write(const QString& path, const QByteArray& data, int mode, Durability durability, QString* error) {
     const QByteArray target = QFile::encodeName(path);
     QByteArray tmpl = target + ".tmp-XXXXXX";
+    auto fail = [&] {
+        if (error)
+            *error =
+                QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(" (") + path + QLatin1Char(')');
+        return false;
+    };
     const int fd = ::mkstemp(tmpl.data()); // created 0600
     if (fd < 0)
-        return false;
+        return fail();
 
     bool ok = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
     const char* cursor = data.constData();
@@ -38,9 +45,12 @@ bool write(const QString& path, const QByteArray& data, int mode, Durability dur
         ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmpl.constData(), target.constData()) == 0;
-    if (!ok)
-        ::unlink(tmpl.constData());
-    return ok;
+    if (ok)
+        return true;
+    const int cause = errno;
+    ::unlink(tmpl.constData());
+    errno = cause;
+    return fail();
 }
 
 void moveAside(const QString& path, const QString& tag) {

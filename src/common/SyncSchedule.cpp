@@ -43,11 +43,11 @@ std::optional<SyncSchedule> SyncSchedule::decode(const QByteArray& json) {
     return SyncSchedule{enabled.toBool(), *start, *end, battery.toBool()};
 }
 
-std::optional<QString> SyncSchedule::blockReason(const QDateTime& now, bool onACPower) const {
+std::optional<SyncStatus::Note> SyncSchedule::hold(const QDateTime& now, bool onACPower) const {
     if (!enabled)
         return std::nullopt;
     if (pauseOnBattery && !onACPower)
-        return QString::fromUtf8("Sync paused \u2014 on battery");
+        return SyncStatus::Note::onBattery;
     const int hour = now.toLocalTime().time().hour();
     if (startHour == endHour)
         return std::nullopt;
@@ -55,8 +55,7 @@ std::optional<QString> SyncSchedule::blockReason(const QDateTime& now, bool onAC
         startHour < endHour ? (startHour <= hour && hour < endHour) : (hour >= startHour || hour < endHour);
     if (inside)
         return std::nullopt;
-    return QString::fromUtf8("Sync paused \u2014 outside ") + QString::asprintf("%02d:00", startHour) +
-           QString::fromUtf8("\u2013") + QString::asprintf("%02d:00", endHour);
+    return SyncStatus::Note::outsideHours;
 }
 
 } // namespace norvela

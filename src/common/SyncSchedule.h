@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "SyncStatus.h"
+
 #include <optional>
 
 namespace norvela {
@@ -22,8 +24,8 @@ struct SyncSchedule {
     // Strict: an object holding all four keys with their exact types and hours in 0...23.
     static std::optional<SyncSchedule> decode(const QByteArray& json);
 
-    // A status text while uploads must wait, otherwise none.
-    std::optional<QString> blockReason(const QDateTime& now, bool onACPower) const;
+    // Why uploads must wait right now (outsideHours or onBattery), otherwise none.
+    std::optional<SyncStatus::Note> hold(const QDateTime& now, bool onACPower) const;
 };
 
 } // namespace norvela

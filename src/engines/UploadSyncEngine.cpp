@@ -64,17 +64,16 @@ void UploadSyncEngine::start() {
     const QString root = QDir::cleanPath(Paths::expandTilde(m_account->folderPath()));
     m_rootURL = root;
 
-    AccountModel& account = *m_account;
-    account.setSyncState(SyncState::idle);
-    account.setProgress(0);
-    account.setPausedForLargeFolder(false);
-    account.setLastSyncedDescription(QStringLiteral("Connected to ") + m_provider->displayName());
+    m_status.state = SyncState::idle;
+    m_status.note = SyncStatus::Note::connected;
+    m_status.filesDone = m_status.filesTotal = 0;
+    report();
 
     if (const auto reason = dangerousRootReason(root, QDir::homePath())) {
-        account.setSyncState(SyncState::paused);
-        account.setLastSyncedDescription(QString::fromUtf8("Sync paused \u2014 unsafe folder"));
-        account.setLastDebugError(QStringLiteral("unsafe sync root (") + *reason + QStringLiteral("): ") +
-                                  root);
+        m_status.state = SyncState::paused;
+        m_status.note = SyncStatus::Note::unsafeFolder;
+        m_status.lastError = QStringLiteral("unsafe sync root (") + *reason + QStringLiteral("): ") + root;
+        report();
         systemLog(QStringLiteral("Refusing to sync unsafe root: ") + root + QString::fromUtf8(" \u2014 ") +
                   *reason);
         return;
@@ -96,20 +95,27 @@ void UploadSyncEngine::watch(std::function<void()> onMainThread) {
     m_watcher->start();
 }
 
+void UploadSyncEngine::report() {
+    if (m_account)
+        m_account->setStatus(m_status);
+}
+
 void UploadSyncEngine::pause() {
     m_paused = true;
-    if (m_account)
-        m_account->setSyncState(SyncState::paused);
+    m_status.userPaused = true;
+    m_status.state = SyncState::paused;
+    report();
 }
 
 void UploadSyncEngine::resume() {
     m_paused = false;
+    m_status.userPaused = false;
     if (m_suspended) {
         start(); // scans again: proceeds, or refuses again
         return;
     }
-    if (m_account)
-        m_account->setSyncState(m_pending.empty() ? SyncState::idle : SyncState::syncing);
+    m_status.state = m_pending.empty() ? SyncState::idle : SyncState::syncing;
+    report();
     QTimer::singleShot(0, this, [this] { reconcile(); });
 }
 
@@ -230,17 +236,13 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
     AppSupport::breadcrumb(QStringLiteral("reconcile: scan found %1 files").arg(files.size()));
 
     if (files.size() > largeFolderLimit && !(m_account && m_account->isLargeFolderApproved())) {
-        if (m_account) {
-            m_account->setSyncState(SyncState::paused);
-            m_account->setPausedForLargeFolder(true);
-            m_account->setLastSyncedDescription(QString::fromUtf8("Sync paused \u2014 folder has ") +
-                                                QLocale(QLocale::English).toString(qlonglong(files.size())) +
-                                                QStringLiteral(" files"));
-            m_account->setLastDebugError(
-                QStringLiteral("sync root has %1 files (> %2); refusing to auto-upload")
-                    .arg(files.size())
-                    .arg(largeFolderLimit));
-        }
+        m_status.state = SyncState::paused;
+        m_status.note = SyncStatus::Note::largeFolder;
+        m_status.largeFolderFiles = int(files.size());
+        m_status.lastError = QStringLiteral("sync root has %1 files (> %2); refusing to auto-upload")
+                                 .arg(files.size())
+                                 .arg(largeFolderLimit);
+        report();
         systemLog(QStringLiteral("Refusing to auto-sync %1 files from %2").arg(files.size()).arg(root));
         suspendAutoSync();
         co_return;
@@ -288,31 +290,38 @@ void UploadSyncEngine::enqueue(const QString& path) {
 
 // --- worker ---
 
-std::optional<QString> UploadSyncEngine::scheduleBlockReason() const {
+bool UploadSyncEngine::scheduleHolds() {
     if (!m_account || !m_account->app())
-        return std::nullopt;
+        return false;
     const SyncSchedule& schedule = m_account->app()->schedule();
     if (!schedule.enabled)
-        return std::nullopt;
-    return schedule.blockReason(m_clock.now(), m_onACPower ? m_onACPower() : true);
+        return false;
+    const auto hold = schedule.hold(m_clock.now(), m_onACPower ? m_onACPower() : true);
+    if (!hold)
+        return false;
+    m_status.state = SyncState::paused;
+    m_status.note = *hold;
+    m_status.holdStartHour = schedule.startHour;
+    m_status.holdEndHour = schedule.endHour;
+    report();
+    return true;
 }
 
 QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
     QPointer<UploadSyncEngine> self(this);
     while (self && context) {
         if (!m_paused && m_account) {
-            if (const auto reason = scheduleBlockReason()) {
+            if (scheduleHolds()) {
                 m_scheduleHeld = true;
-                m_account->setSyncState(SyncState::paused);
-                m_account->setLastSyncedDescription(*reason);
                 co_await m_clock.sleep(scheduleHoldWait, context);
                 continue;
             }
             if (m_scheduleHeld) {
                 m_scheduleHeld = false;
-                m_account->setSyncState(m_pending.empty() ? SyncState::idle : SyncState::syncing);
+                m_status.state = m_pending.empty() ? SyncState::idle : SyncState::syncing;
                 if (m_pending.empty())
-                    m_account->setLastSyncedDescription(QStringLiteral("Up to date"));
+                    m_status.note = SyncStatus::Note::upToDate;
+                report();
             }
             if (!m_pending.empty()) {
                 const QString path = m_pending.front();
@@ -321,7 +330,7 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
                 co_await uploadOne(path);
                 continue;
             }
-            if (m_account->syncState() == SyncState::syncing)
+            if (m_status.state == SyncState::syncing)
                 finishBatch();
         }
         co_await m_clock.sleep(idlePoll, context);
@@ -329,8 +338,9 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
 }
 
 void UploadSyncEngine::reportProgress() {
-    m_account->setFilesDone(m_uploadedThisBatch);
-    m_account->setProgress(m_batchTotal < 1 ? 1.0 : double(m_uploadedThisBatch) / double(m_batchTotal));
+    m_status.filesDone = m_uploadedThisBatch;
+    m_status.filesTotal = m_batchTotal;
+    report();
 }
 
 QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
@@ -352,11 +362,10 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         co_return;
     }
 
-    m_account->setSyncState(SyncState::syncing);
-    m_account->setFilesTotal(m_batchTotal);
-    m_account->setFilesDone(m_uploadedThisBatch);
-    m_account->setCurrentFile(lastComponent(path));
-    m_account->setProgress(m_batchTotal < 1 ? 0.0 : double(m_uploadedThisBatch) / double(m_batchTotal));
+    m_status.state = SyncState::syncing;
+    m_status.currentFile = lastComponent(path);
+    m_status.bytesPerSecond.reset();
+    reportProgress();
     AppSupport::breadcrumb(
         QStringLiteral("upload start: %1 (%2 bytes) \u2192 %3").arg(path).arg(size).arg(m_provider->id()));
 
@@ -386,41 +395,40 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         m_index->set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
         recordRecent(path, filePath, result->ref);
         ++m_uploadedThisBatch;
-        if (m_account)
-            reportProgress();
+        reportProgress();
         co_return;
     }
 
-    if (m_account) {
-        m_account->setLastDebugError(QStringLiteral("upload ") + path + QStringLiteral(": ") + failure);
-        m_account->setLastSyncedDescription(QStringLiteral("Can't reach ") + m_provider->displayName());
-    }
+    m_status.lastError = QStringLiteral("upload ") + path + QStringLiteral(": ") + failure;
+    m_status.note = SyncStatus::Note::unreachable;
+    report();
     systemLog(QStringLiteral("Upload failed for ") + path + QStringLiteral(": ") + failure);
     enqueue(path);
     co_await m_clock.sleep(failureWait, this);
     if (!self)
         co_return;
     ++m_uploadedThisBatch;
-    if (m_account)
-        reportProgress();
+    reportProgress();
 }
 
 void UploadSyncEngine::updateRate(qint64 bytes, qint64 startMs) {
     if (m_uploadStartMs != startMs)
         return;
     const double elapsed = double(m_clock.monotonicMs() - startMs) / 1000.0;
-    if (elapsed > 0.2 && m_account)
-        m_account->setTransferRate(QString::asprintf("%.1f MB/s", double(bytes) / elapsed / 1'000'000.0));
+    if (elapsed > 0.2) {
+        m_status.bytesPerSecond = double(bytes) / elapsed;
+        report();
+    }
 }
 
 void UploadSyncEngine::finishBatch() {
-    m_account->setSyncState(SyncState::idle);
-    m_account->setProgress(0);
-    m_account->setCurrentFile(QString());
-    m_account->setTransferRate(QString());
-    m_account->setLastSyncedDescription(QStringLiteral("Up to date"));
     m_uploadedThisBatch = 0;
     m_batchTotal = 0;
+    m_status.state = SyncState::idle;
+    m_status.note = SyncStatus::Note::upToDate;
+    m_status.currentFile.clear();
+    m_status.bytesPerSecond.reset();
+    report();
     refreshAccountUsage();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/SyncStatus.h"
 #include "models/AccountSyncEngine.h"
 #include "sync/ScannedFile.h"
 #include "sync/SyncIndex.h"
@@ -40,6 +41,7 @@ public:
     void resume() override;
     void noteRestored(const QString& relativePath, const CloudUploadResult& result,
                       const QString& filePath) override;
+    const SyncIndex* loadedIndex() const override { return m_index ? &*m_index : nullptr; }
 
     // Why `root` must never be synced ("home directory", "ancestor of home", "filesystem
     // root"), or none.
@@ -74,7 +76,10 @@ private:
     QCoro::Task<> uploadOne(QString path);
     void enqueue(const QString& path);
     void finishBatch();
-    std::optional<QString> scheduleBlockReason() const;
+    // Holds the account (and says why) while the schedule or the battery forbids uploads.
+    bool scheduleHolds();
+    // Hands the status to the account model, which notifies what really changed.
+    void report();
     void updateRate(qint64 bytes, qint64 startMs);
     void recordRecent(const QString& path, const QString& filePath, const QString& ref);
     QCoro::Task<> refreshAccountUsage();
@@ -83,6 +88,7 @@ private:
     void reportProgress();
 
     QPointer<AccountModel> m_account;
+    SyncStatus m_status;
     std::shared_ptr<CloudProvider> m_provider;
     Clock& m_clock;
     std::function<bool()> m_onACPower;

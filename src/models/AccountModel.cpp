@@ -5,7 +5,9 @@
 #include "Assign.h"
 #include "Paths.h"
 #include "SettingsKeys.h"
+#include "StatusText.h"
 #include "cloud/CloudProvider.h"
+#include "cloud/CloudUploadResult.h"
 #include "common/SettingsStore.h"
 #include "platform/FolderBookmark.h"
 #include "sync/SyncIndex.h"
@@ -21,11 +23,7 @@ AccountModel::AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* ap
     m_folderPath = m_settings.stringValue(SettingsKeys::accountFolderPath(m_id)).value_or(defaultFolder);
     m_approvedLargeFolder = m_settings.stringValue(SettingsKeys::approvedLargeFolder(m_id));
 
-    for (auto signal : {&AccountModel::syncStateChanged, &AccountModel::progressChanged,
-                        &AccountModel::filesTotalChanged, &AccountModel::filesDoneChanged,
-                        &AccountModel::currentFileChanged, &AccountModel::transferRateChanged,
-                        &AccountModel::lastSyncedDescriptionChanged, &AccountModel::recentFilesChanged,
-                        &AccountModel::accountChanged, &AccountModel::lastDebugErrorChanged})
+    for (auto signal : {&AccountModel::recentFilesChanged, &AccountModel::accountChanged})
         connect(this, signal, this, &AccountModel::statusChanged);
     connect(this, &AccountModel::accountChanged, this, &AccountModel::displayNameChanged);
 }
@@ -54,38 +52,50 @@ bool AccountModel::storeFolderPath(const QString& value) {
     return true;
 }
 
-void AccountModel::setSyncState(SyncState v) {
-    assignChanged(this, m_syncState, v, &AccountModel::syncStateChanged);
+void AccountModel::setStatus(const SyncStatus& value) {
+    if (m_status == value)
+        return;
+    const SyncStatus old = std::exchange(m_status, value);
+    auto notifyIf = [this](bool changed, void (AccountModel::*signal)()) {
+        if (changed)
+            Q_EMIT(this->*signal)();
+    };
+    const QString provider = m_provider->displayName();
+    notifyIf(old.state != value.state, &AccountModel::syncStateChanged);
+    notifyIf((old.note == SyncStatus::Note::largeFolder) != (value.note == SyncStatus::Note::largeFolder),
+             &AccountModel::pausedForLargeFolderChanged);
+    notifyIf(old.filesTotal != value.filesTotal, &AccountModel::filesTotalChanged);
+    notifyIf(old.filesDone != value.filesDone, &AccountModel::filesDoneChanged);
+    notifyIf(progressOf(old) != progressOf(value), &AccountModel::progressChanged);
+    notifyIf(old.currentFile != value.currentFile, &AccountModel::currentFileChanged);
+    notifyIf(StatusText::rate(old.bytesPerSecond) != StatusText::rate(value.bytesPerSecond),
+             &AccountModel::transferRateChanged);
+    notifyIf(StatusText::subLine(old, provider) != StatusText::subLine(value, provider),
+             &AccountModel::lastSyncedDescriptionChanged);
+    notifyIf(old.lastError != value.lastError, &AccountModel::lastDebugErrorChanged);
+    Q_EMIT statusChanged();
 }
-void AccountModel::setPausedForLargeFolder(bool v) {
-    assignChanged(this, m_pausedForLargeFolder, v, &AccountModel::pausedForLargeFolderChanged);
+
+double AccountModel::progressOf(const SyncStatus& status) {
+    // The counts of a finished batch stay for the aggregate; the account's own bar empties.
+    if (status.state == SyncState::idle || status.filesTotal < 1)
+        return 0.0;
+    return double(status.filesDone) / double(status.filesTotal);
 }
-void AccountModel::setProgress(double v) {
-    assignChanged(this, m_progress, v, &AccountModel::progressChanged);
+
+QString AccountModel::transferRate() const {
+    return StatusText::rate(m_status.bytesPerSecond);
 }
-void AccountModel::setFilesTotal(int v) {
-    assignChanged(this, m_filesTotal, v, &AccountModel::filesTotalChanged);
+
+QString AccountModel::lastSyncedDescription() const {
+    return StatusText::subLine(m_status, m_provider->displayName());
 }
-void AccountModel::setFilesDone(int v) {
-    assignChanged(this, m_filesDone, v, &AccountModel::filesDoneChanged);
-}
-void AccountModel::setCurrentFile(const QString& v) {
-    assignChanged(this, m_currentFile, v, &AccountModel::currentFileChanged);
-}
-void AccountModel::setTransferRate(const QString& v) {
-    assignChanged(this, m_transferRate, v, &AccountModel::transferRateChanged);
-}
-void AccountModel::setLastSyncedDescription(const QString& v) {
-    assignChanged(this, m_lastSyncedDescription, v, &AccountModel::lastSyncedDescriptionChanged);
-}
+
 void AccountModel::setRecentFiles(const QList<RecentFile>& v) {
     assignChanged(this, m_recentFiles, v, &AccountModel::recentFilesChanged);
 }
 void AccountModel::setAccount(const std::optional<AccountInfo>& v) {
     assignChanged(this, m_account, v, &AccountModel::accountChanged);
-}
-void AccountModel::setLastDebugError(const std::optional<QString>& v) {
-    assignChanged(this, m_lastDebugError, v, &AccountModel::lastDebugErrorChanged);
 }
 
 void AccountModel::start() {
@@ -189,7 +199,7 @@ QString AccountModel::displayName() const {
 }
 
 QList<RecentFile> AccountModel::syncedFiles() const {
-    const QString root = Paths::expandTilde(m_folderPath);
+    const QString root = rootPath();
     QList<RecentFile> files;
     const SyncIndex index(m_id);
     for (auto it = index.entries().cbegin(); it != index.entries().cend(); ++it) {
@@ -206,6 +216,52 @@ QList<RecentFile> AccountModel::syncedFiles() const {
     std::stable_sort(files.begin(), files.end(),
                      [](const RecentFile& l, const RecentFile& r) { return l.syncedAt > r.syncedAt; });
     return files;
+}
+
+} // namespace norvela
+
+namespace norvela {
+
+std::optional<SyncIndexEntry> AccountModel::indexEntry(const QString& relativePath) const {
+    if (const SyncIndex* index = m_engine ? m_engine->loadedIndex() : nullptr)
+        return index->entry(relativePath);
+    return SyncIndex(m_id).entry(relativePath);
+}
+
+int AccountModel::indexedFileCount() const {
+    if (const SyncIndex* index = m_engine ? m_engine->loadedIndex() : nullptr)
+        return int(index->entries().size());
+    return int(SyncIndex(m_id).entries().size());
+}
+
+void AccountModel::noteRestored(const QString& relativePath, const CloudUploadResult& result,
+                                const QString& filePath) {
+    if (m_engine) {
+        m_engine->noteRestored(relativePath, result, filePath);
+        return;
+    }
+    // Nothing runs (the command-line tool holds the instance lock): record it in the file.
+    const QFileInfo info(filePath);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    SyncIndex(m_id).set(relativePath, {result.size, info.exists() ? info.lastModified().toUTC() : now,
+                                       result.contentHash, result.ref, now});
+}
+
+QString AccountModel::rootPath() const {
+    return Paths::standardized(Paths::expandTilde(m_folderPath));
+}
+
+std::optional<QString> AccountModel::relativePathOf(const QString& path) const {
+    const QString file = Paths::standardized(path);
+    for (QString root : {rootPath(), QFileInfo(rootPath()).canonicalFilePath()}) {
+        if (root.isEmpty())
+            continue;
+        if (!root.endsWith(QLatin1Char('/')))
+            root += QLatin1Char('/');
+        if (file.startsWith(root) && file.size() > root.size())
+            return file.mid(root.size());
+    }
+    return std::nullopt;
 }
 
 } // namespace norvela

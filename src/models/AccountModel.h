@@ -3,6 +3,8 @@
 #include "common/AccountInfo.h"
 #include "common/RecentFile.h"
 #include "common/SyncState.h"
+#include "common/SyncStatus.h"
+#include "sync/SyncIndex.h"
 
 #include <QList>
 #include <QObject>
@@ -18,6 +20,7 @@ namespace norvela {
 class AccountSyncEngine;
 class AppModel;
 class CloudProvider;
+struct CloudUploadResult;
 class SettingsStore;
 
 // One linked cloud account: its provider, local folder, folder access, large-folder
@@ -51,33 +54,28 @@ public:
     // restarts a running engine. Assigning the same string does nothing.
     void setFolderPath(const QString& value);
 
-    SyncState syncState() const { return m_syncState; }
-    bool pausedForLargeFolder() const { return m_pausedForLargeFolder; }
+    // What the engine last reported; the fields below are read from it.
+    const SyncStatus& status() const { return m_status; }
+    // Written by the engine; notifies each derived field that really changed.
+    void setStatus(const SyncStatus& value);
+
+    SyncState syncState() const { return m_status.state; }
+    bool pausedForLargeFolder() const { return m_status.note == SyncStatus::Note::largeFolder; }
     const std::optional<QString>& approvedLargeFolder() const { return m_approvedLargeFolder; }
-    double progress() const { return m_progress; }
-    int filesTotal() const { return m_filesTotal; }
-    int filesDone() const { return m_filesDone; }
-    const QString& currentFile() const { return m_currentFile; }
-    const QString& transferRate() const { return m_transferRate; }
-    const QString& lastSyncedDescription() const { return m_lastSyncedDescription; }
+    double progress() const { return progressOf(m_status); }
+    int filesTotal() const { return m_status.filesTotal; }
+    int filesDone() const { return m_status.filesDone; }
+    const QString& currentFile() const { return m_status.currentFile; }
+    QString transferRate() const;
+    QString lastSyncedDescription() const;
+    const std::optional<QString>& lastDebugError() const { return m_status.lastError; }
     const QList<RecentFile>& recentFiles() const { return m_recentFiles; }
     const std::optional<AccountInfo>& account() const { return m_account; }
-    const std::optional<QString>& lastDebugError() const { return m_lastDebugError; }
     const std::optional<QString>& accessedFolderURL() const { return m_accessedFolderURL; }
     AccountSyncEngine* engine() const { return m_engine.get(); }
 
-    // Written by the engine (and by pause/resume); each notifies only on a real change.
-    void setSyncState(SyncState value);
-    void setPausedForLargeFolder(bool value);
-    void setProgress(double value);
-    void setFilesTotal(int value);
-    void setFilesDone(int value);
-    void setCurrentFile(const QString& value);
-    void setTransferRate(const QString& value);
-    void setLastSyncedDescription(const QString& value);
     void setRecentFiles(const QList<RecentFile>& value);
     void setAccount(const std::optional<AccountInfo>& value);
-    void setLastDebugError(const std::optional<QString>& value);
 
     // Opens folder access, creates and starts the upload engine, fetches account information.
     void start();
@@ -96,6 +94,18 @@ public:
 
     // Everything the account's index records, newest first.
     QList<RecentFile> syncedFiles() const;
+    // The index record of one file, and how many files the index holds: the running
+    // engine's when it has loaded it, the file's otherwise.
+    std::optional<SyncIndexEntry> indexEntry(const QString& relativePath) const;
+    int indexedFileCount() const;
+    // A restore made `result` current for `relativePath`: the index records it, so the
+    // restored local file is not sent back up.
+    void noteRestored(const QString& relativePath, const CloudUploadResult& result, const QString& filePath);
+
+    // The account's folder with "~" expanded.
+    QString rootPath() const;
+    // `path` below the account's folder ("a/b.txt"), or none when it lies elsewhere.
+    std::optional<QString> relativePathOf(const QString& path) const;
 
 Q_SIGNALS:
     void folderPathChanged();
@@ -116,6 +126,7 @@ Q_SIGNALS:
     void statusChanged();
 
 private:
+    static double progressOf(const SyncStatus& status);
     void restart();
     bool storeFolderPath(const QString& value);
     void endFolderAccess();
@@ -126,18 +137,10 @@ private:
     QPointer<AppModel> m_app;
     SettingsStore& m_settings;
     QString m_folderPath;
-    SyncState m_syncState = SyncState::idle;
-    bool m_pausedForLargeFolder = false;
+    SyncStatus m_status;
     std::optional<QString> m_approvedLargeFolder;
-    double m_progress = 0;
-    int m_filesTotal = 0;
-    int m_filesDone = 0;
-    QString m_currentFile;
-    QString m_transferRate;
-    QString m_lastSyncedDescription = QString::fromUtf8("Connecting\u2026");
     QList<RecentFile> m_recentFiles;
     std::optional<AccountInfo> m_account;
-    std::optional<QString> m_lastDebugError;
     std::optional<QString> m_accessedFolderURL;
     std::unique_ptr<AccountSyncEngine> m_engine;
 };

@@ -6,6 +6,7 @@
 namespace norvela {
 
 struct CloudUploadResult;
+class SyncIndex;
 
 // What an account model asks of its upload engine. The engine lives above the models (it
 // writes into them), so the models know it only through this seam. Destroying the engine
@@ -22,6 +23,8 @@ public:
     // A restore made `result` current for `relativePath`: record it without uploading.
     virtual void noteRestored(const QString& relativePath, const CloudUploadResult& result,
                               const QString& filePath) = 0;
+    // What the engine has recorded as uploaded; null while it is still being loaded.
+    virtual const SyncIndex* loadedIndex() const = 0;
 };
 
 } // namespace norvela

@@ -1,31 +1,45 @@
 #include "AppModel.h"
 
 #include "AccountModel.h"
+#include "AccountSyncEngine.h"
 #include "Assign.h"
+#include "Paths.h"
 #include "SettingsKeys.h"
 #include "auth/AuthService.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
 #include "common/AppSupport.h"
+#include "common/AtomicFile.h"
+#include "common/Formatting.h"
 #include "common/NorvelaError.h"
+#include "common/PlatformWords.h"
 #include "common/SettingsStore.h"
+#include "platform/DesktopServices.h"
 #include "platform/LoginItem.h"
 #include "platform/SystemLog.h"
 #include "sync/BandwidthLimiter.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoro/QCoroFuture>
 
 #include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
 
 namespace norvela {
 
 using namespace std::chrono_literals;
 
-AppModel::AppModel(SettingsStore& settings, EngineFactory engines, ServiceEndpoints endpoints, Clock& clock,
-                   BandwidthLimiter* limiter, QObject* parent)
-    : QObject(parent), m_settings(settings), m_engines(std::move(engines)), m_endpoints(std::move(endpoints)),
-      m_clock(clock), m_limiter(limiter ? *limiter : BandwidthLimiter::shared()) {
+AppModel::AppModel(SettingsStore& settings, EngineFactory engines, DesktopServices& desktop,
+                   ServiceEndpoints endpoints, Clock& clock, BandwidthLimiter* limiter, QObject* parent)
+    : QObject(parent), m_settings(settings), m_engines(std::move(engines)), m_desktop(desktop),
+      m_endpoints(std::move(endpoints)), m_clock(clock),
+      m_limiter(limiter ? *limiter : BandwidthLimiter::shared()) {
     // Settings: a missing value or one of the wrong type takes its default. Reading
     // "launchAtLogin" never touches the login item; only an assignment does.
     m_folderPath = m_settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));
@@ -370,6 +384,223 @@ bool AppModel::maybeShowOnboarding() {
         return false;
     Q_EMIT onboardingRequested();
     return true;
+}
+
+// --- pause and resume ---
+
+void AppModel::togglePauseResume() {
+    if (m_accounts.isEmpty()) {
+        if (m_engine)
+            m_syncState != SyncState::paused ? m_engine->pause() : m_engine->resume();
+        return;
+    }
+    // Paused only when nothing syncs: a click while one account syncs pauses that one.
+    displaySyncState() != SyncState::paused ? pause() : resume();
+}
+
+bool AppModel::pause(const std::optional<QString>& key) {
+    if (m_accounts.isEmpty() && !key) {
+        if (m_engine)
+            m_engine->pause();
+        return true;
+    }
+    bool found = false;
+    for (AccountModel* a : m_accounts) {
+        if (key && a->id() != *key)
+            continue;
+        found = true;
+        if (a->syncState() != SyncState::paused && a->engine())
+            a->engine()->pause();
+    }
+    return found || !key;
+}
+
+bool AppModel::resume(const std::optional<QString>& key) {
+    if (m_accounts.isEmpty() && !key) {
+        if (m_engine)
+            m_engine->resume();
+        return true;
+    }
+    bool found = false;
+    for (AccountModel* a : m_accounts) {
+        if (key && a->id() != *key)
+            continue;
+        found = true;
+        if (a->syncState() == SyncState::paused && a->engine())
+            a->engine()->resume();
+    }
+    return found || !key;
+}
+
+// --- files ---
+
+void AppModel::openLocalFolder(AccountModel* account) {
+    if (!account && !m_accounts.isEmpty())
+        account = m_accounts.first();
+    m_desktop.openPath(account ? account->rootPath() : Paths::expandTilde(m_folderPath));
+}
+
+void AppModel::openFile(const RecentFile& file) {
+    if (file.url)
+        m_desktop.revealFile(file.url->toLocalFile());
+}
+
+AccountModel* AppModel::accountOf(const RecentFile& file) const {
+    return file.providerID ? account(*file.providerID) : nullptr;
+}
+
+AccountModel* AppModel::account(const QString& key) const {
+    const auto it =
+        std::find_if(m_accounts.cbegin(), m_accounts.cend(), [&key](auto* a) { return a->id() == key; });
+    return it == m_accounts.cend() ? nullptr : *it;
+}
+
+std::optional<RecentFile> AppModel::syncedFile(const QString& localPath) const {
+    for (AccountModel* a : m_accounts) {
+        const auto relative = a->relativePathOf(localPath);
+        if (!relative)
+            continue;
+        RecentFile file;
+        file.name = relative->section(QLatin1Char('/'), -1);
+        file.url = QUrl::fromLocalFile(a->rootPath() + QLatin1Char('/') + *relative);
+        if (const auto entry = a->indexEntry(*relative)) {
+            file.syncedAt = entry->syncedAt;
+            file.providerID = a->id();
+            file.relativePath = *relative;
+            file.ref = entry->rev;
+            file.sizeBytes = entry->size;
+        }
+        return file;
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<std::optional<QUrl>> AppModel::createSharedLink(RecentFile file) {
+    AccountModel* account = accountOf(file);
+    if (!account || !file.relativePath) {
+        setStatus(QString::fromUtf8("Can't share this file yet \u2014 wait for it to finish syncing"));
+        co_return std::nullopt;
+    }
+    setStatus(QStringLiteral("Creating shared link for ") + file.name + QString::fromUtf8("\u2026"));
+    QPointer<AppModel> self(this);
+    const std::shared_ptr<CloudProvider> provider = account->provider();
+    std::optional<QUrl> link;
+    QString failure;
+    try {
+        link = co_await provider->createSharedLink(*file.relativePath, file.ref);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!self)
+        co_return link;
+    if (!link) {
+        setStatus(QStringLiteral("Couldn't create link: ") + failure);
+        co_return std::nullopt;
+    }
+    m_desktop.copyText(link->toString(QUrl::FullyEncoded));
+    setStatus(QString::fromUtf8("Link copied to clipboard \u00b7 ") + file.name);
+    co_return link;
+}
+
+QCoro::Task<QList<FileRevision>> AppModel::revisions(RecentFile file) {
+    AccountModel* account = accountOf(file);
+    if (!account || !file.relativePath)
+        co_return {};
+    const std::shared_ptr<CloudProvider> provider = account->provider();
+    co_return co_await provider->listRevisions(*file.relativePath, file.ref);
+}
+
+QCoro::Task<bool> AppModel::restore(FileRevision revision, RecentFile file) {
+    AccountModel* found = accountOf(file);
+    if (!found || !file.relativePath)
+        co_return false;
+    QPointer<AppModel> self(this);
+    QPointer<AccountModel> account(found);
+    const std::shared_ptr<CloudProvider> provider = found->provider();
+    const QString relativePath = *file.relativePath;
+    const QString providerName = provider->displayName();
+    QString failure;
+    auto failed = [&] {
+        if (self)
+            setStatus(QStringLiteral("Restore failed: ") + failure);
+        return false;
+    };
+
+    std::optional<CloudUploadResult> result;
+    try {
+        result = co_await provider->restore(relativePath, file.ref, revision);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!result)
+        co_return failed();
+    if (!file.url) {
+        if (self)
+            setStatus(QStringLiteral("Restored ") + file.name + QStringLiteral(" in ") + providerName);
+        co_return true;
+    }
+
+    const QString localPath = file.url->toLocalFile();
+    std::optional<QByteArray> content;
+    try {
+        content = co_await provider->downloadCurrent(relativePath, result->ref);
+    } catch (...) {
+        failure = describe(std::current_exception());
+    }
+    if (!content)
+        co_return failed();
+    // Written off the main thread: a version may be large. The file keeps its permissions.
+    QFuture<QString> writing = QtConcurrent::run([localPath, data = *content] {
+        struct stat existing {};
+        const bool exists = ::stat(QFile::encodeName(localPath).constData(), &existing) == 0;
+        QDir().mkpath(QFileInfo(localPath).absolutePath());
+        QString error;
+        return AtomicFile::write(localPath, data, exists ? int(existing.st_mode & 07777) : 0644,
+                                 AtomicFile::Durability::Synced, &error)
+                   ? QString()
+                   : error;
+    });
+    failure = co_await writing;
+    if (!failure.isEmpty())
+        co_return failed();
+    if (account)
+        account->noteRestored(relativePath, *result, localPath);
+    if (self)
+        setStatus(QStringLiteral("Restored ") + file.name + QString::fromUtf8(" \u2014 ") +
+                  PlatformWords::thisComputer() + QStringLiteral(" and ") + providerName +
+                  QStringLiteral(" now have the ") + Formatting::abbreviatedDateTime(revision.modified) +
+                  QStringLiteral(" version"));
+    co_return true;
+}
+
+// --- the command-line tool ---
+
+void AppModel::installCLI() {
+    installCLI(QCoreApplication::applicationDirPath() + QStringLiteral("/norvela"),
+               QStringLiteral(NORVELA_CLI_INSTALL_PATH));
+}
+
+void AppModel::installCLI(const QString& tool, const QString& destination) {
+    if (!QFileInfo(tool).isFile()) {
+        setStatus(QStringLiteral("CLI binary is missing from the app bundle"));
+        return;
+    }
+    const QString folder = QFileInfo(destination).absolutePath();
+    // Copied beside the destination and renamed over it, so a running copy is never torn.
+    const QString staging = destination + QStringLiteral(".norvela-new");
+    QFile::remove(staging);
+    const bool ok =
+        QDir().mkpath(folder) && QFile::copy(tool, staging) &&
+        QFile::setPermissions(staging, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                           QFile::ExeOther) &&
+        ::rename(QFile::encodeName(staging).constData(), QFile::encodeName(destination).constData()) == 0;
+    if (!ok) {
+        QFile::remove(staging);
+        setStatus(QStringLiteral("Couldn't write ") + folder + QStringLiteral(". Copy it manually: ") + tool);
+        return;
+    }
+    setStatus(QString::fromUtf8("CLI installed \u2014 run `norvela status` in ") + PlatformWords::terminal());
 }
 
 // --- state dump ---

@@ -3,6 +3,7 @@
 #include "EngineFactory.h"
 #include "SyncEngine.h"
 #include "auth/ServiceEndpoints.h"
+#include "cloud/FileRevision.h"
 #include "cloud/ProviderKind.h"
 #include "common/AccountInfo.h"
 #include "common/Clock.h"
@@ -13,6 +14,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QUrl>
 #include <QVariant>
 
 #include <QCoro/QCoroTask>
@@ -25,6 +27,7 @@ namespace norvela {
 class AccountModel;
 class BandwidthLimiter;
 class CloudProvider;
+class DesktopServices;
 class SettingsStore;
 
 // Everything the user interface shows: the linked accounts, the settings, the aggregated
@@ -58,7 +61,8 @@ class AppModel : public QObject {
 public:
     // Runs the whole start-up sequence: settings, bandwidth limit, accounts or the
     // application-wide engine, auto-link and the state dump as the environment asks.
-    AppModel(SettingsStore& settings, EngineFactory engines,
+    // `desktop` opens folders and files and holds the clipboard.
+    AppModel(SettingsStore& settings, EngineFactory engines, DesktopServices& desktop,
              ServiceEndpoints endpoints = ServiceEndpoints::configured(), Clock& clock = Clock::system(),
              BandwidthLimiter* limiter = nullptr, QObject* parent = nullptr);
     ~AppModel() override;
@@ -134,6 +138,40 @@ public:
     // System log line, and with `devHook` also "link-result.txt" for headless links.
     void logLinkResult(const QString& text, bool devHook);
 
+    // Pauses every account that is not paused, or resumes every paused one when the
+    // aggregated state is paused; without accounts, the application-wide engine.
+    Q_INVOKABLE void togglePauseResume();
+    // Pauses (resumes) every account, or only the one whose key is `key`. False when no
+    // linked account has that key.
+    bool pause(const std::optional<QString>& key = std::nullopt);
+    bool resume(const std::optional<QString>& key = std::nullopt);
+
+    // The account's folder (the first account's, or the app's own without accounts) in the
+    // file manager.
+    Q_INVOKABLE void openLocalFolder(norvela::AccountModel* account = nullptr);
+    // The file selected in a file-manager window.
+    void openFile(const RecentFile& file);
+
+    // The account a file belongs to, or null.
+    AccountModel* accountOf(const RecentFile& file) const;
+    AccountModel* account(const QString& key) const;
+    // The file at `localPath` as the index knows it (account, relative path, cloud
+    // reference), or a record without them when it has not been uploaded. None when the
+    // path lies in no account's folder.
+    std::optional<RecentFile> syncedFile(const QString& localPath) const;
+
+    // Each action reports its outcome with setStatus and returns it for callers that print.
+    // The link goes on the clipboard.
+    QCoro::Task<std::optional<QUrl>> createSharedLink(RecentFile file);
+    // Throws the provider's error; empty for a file that belongs to no account.
+    QCoro::Task<QList<FileRevision>> revisions(RecentFile file);
+    // Restores `revision` in the cloud, then writes it over the local file.
+    QCoro::Task<bool> restore(FileRevision revision, RecentFile file);
+
+    // Copies the `norvela` tool beside this executable to the build's install location.
+    Q_INVOKABLE void installCLI();
+    void installCLI(const QString& tool, const QString& destination);
+
     // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
     // Returns whether it asked.
     bool maybeShowOnboarding();
@@ -186,6 +224,7 @@ private:
 
     SettingsStore& m_settings;
     EngineFactory m_engines;
+    DesktopServices& m_desktop;
     ServiceEndpoints m_endpoints;
     Clock& m_clock;
     BandwidthLimiter& m_limiter;

@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 #include "ManualClock.h"
+#include "RecordingDesktop.h"
 #include "SimBrowser.h"
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
@@ -256,7 +257,8 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
 
 TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     SettingsStore settings(QTemporaryDir().path() + "/settings.json");
-    AppModel model(settings, EngineFactory{}, endpoints);
+    RecordingDesktop desktop;
+    AppModel model(settings, EngineFactory{}, desktop, endpoints);
     QUrl url;
     bool finished = false;
     auto run = [&]() -> QCoro::Task<> {

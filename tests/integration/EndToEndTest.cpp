@@ -1,6 +1,7 @@
 // The whole application (models, engines, providers, authorisation) against the emulator
 // over loopback HTTP: folders arrive byte for byte, once, and survive faults.
 #include "FastClock.h"
+#include "RecordingDesktop.h"
 #include "SimBrowser.h"
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
@@ -99,7 +100,7 @@ protected:
     QString driveRoot() const { return m_folders.filePath(QStringLiteral("Drive")); }
 
     void start() {
-        model = std::make_unique<AppModel>(*settings, standardEngines(), endpoints, clock, &limiter);
+        model = std::make_unique<AppModel>(*settings, standardEngines(), desktop, endpoints, clock, &limiter);
         ASSERT_EQ(model->accounts().size(), 2);
     }
     UploadSyncEngine& engine(int i) {
@@ -187,6 +188,7 @@ protected:
     ServiceEndpoints endpoints;
     QString dropboxId, driveId;
     FastClock clock;
+    RecordingDesktop desktop;
     BandwidthLimiter limiter{clock};
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<AppModel> model;

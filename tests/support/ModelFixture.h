@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ManualClock.h"
+#include "RecordingDesktop.h"
 #include "TestSupport.h"
 #include "auth/CloudTokenStore.h"
 #include "auth/Http.h"
@@ -47,7 +48,7 @@ protected:
     }
 
     AppModel& makeModel() {
-        model = std::make_unique<AppModel>(*settings, engines, endpoints, clock, &limiter);
+        model = std::make_unique<AppModel>(*settings, engines, desktop, endpoints, clock, &limiter);
         return *model;
     }
 
@@ -62,6 +63,7 @@ protected:
     // Nothing listens there: a provider that tries the network fails at once.
     ServiceEndpoints endpoints = ServiceEndpoints::sandbox(QUrl(QStringLiteral("http://127.0.0.1:9")));
     ManualClock clock;
+    RecordingDesktop desktop;
     BandwidthLimiter limiter{clock};
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<AppModel> model;

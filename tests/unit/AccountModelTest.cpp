@@ -132,13 +132,43 @@ TEST_F(AccountModelTest, NoEmailAnywhereShowsTheProviderName) {
     EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g2@example.com)");
 }
 
-TEST_F(AccountModelTest, EngineWritesNotifyOnlyOnRealChanges) {
+TEST_F(AccountModelTest, StatusNotifiesExactlyTheDerivedFieldsThatChange) {
     AccountModel& account = linkedDropbox(QStringLiteral("~/Norvela"));
-    int notified = 0;
-    QObject::connect(&account, &AccountModel::statusChanged, [&] { ++notified; });
-    account.setProgress(0.5);
-    account.setProgress(0.5);
-    account.setCurrentFile(QStringLiteral("x"));
-    account.setCurrentFile(QStringLiteral("x"));
-    EXPECT_EQ(notified, 2);
+    QStringList notified;
+    for (auto [signal, name] : {std::pair{&AccountModel::syncStateChanged, "state"},
+                                {&AccountModel::lastSyncedDescriptionChanged, "sub"},
+                                {&AccountModel::progressChanged, "progress"},
+                                {&AccountModel::transferRateChanged, "rate"},
+                                {&AccountModel::pausedForLargeFolderChanged, "large"},
+                                {&AccountModel::statusChanged, "any"}})
+        QObject::connect(&account, signal,
+                         [&notified, name = QString::fromLatin1(name)] { notified << name; });
+
+    SyncStatus status = account.status();
+    status.state = SyncState::syncing;
+    status.filesTotal = 4;
+    status.filesDone = 1;
+    account.setStatus(status);
+    account.setStatus(status); // the same value again notifies nothing
+    EXPECT_EQ(notified, (QStringList{"state", "progress", "any"}));
+    EXPECT_DOUBLE_EQ(account.progress(), 0.25);
+
+    // A rate that prints the same text is no change to the reader.
+    notified.clear();
+    status.bytesPerSecond = 2'500'000;
+    account.setStatus(status);
+    status.bytesPerSecond = 2'500'001;
+    account.setStatus(status);
+    EXPECT_EQ(notified, (QStringList{"rate", "any", "any"}));
+    EXPECT_EQ(account.transferRate(), "2.5 MB/s");
+
+    notified.clear();
+    status.state = SyncState::paused;
+    status.note = SyncStatus::Note::largeFolder;
+    status.largeFolderFiles = 30512;
+    account.setStatus(status);
+    EXPECT_EQ(notified, (QStringList{"state", "large", "sub", "any"}));
+    EXPECT_EQ(account.lastSyncedDescription(),
+              QString::fromUtf8("Sync paused \u2014 folder has 30,512 files"));
+    EXPECT_TRUE(account.pausedForLargeFolder());
 }

@@ -140,24 +140,29 @@ TEST_F(AppModelAccounts, DisplayValuesFoldSeveralAccounts) {
     EXPECT_EQ(m.displaySyncState(), SyncState::idle);
     EXPECT_EQ(m.displayLastSynced(), a.lastSyncedDescription());
 
-    b.setSyncState(SyncState::paused);
-    b.setLastSyncedDescription(QStringLiteral("paused b"));
+    SyncStatus paused;
+    paused.state = SyncState::paused;
+    paused.note = SyncStatus::Note::onBattery;
+    b.setStatus(paused);
     EXPECT_EQ(m.displaySyncState(), SyncState::paused);
-    EXPECT_EQ(m.displayLastSynced(), "paused b");
+    EXPECT_EQ(m.displayLastSynced(), QString::fromUtf8("Sync paused \u2014 on battery"));
 
-    c.setSyncState(SyncState::syncing);
-    c.setCurrentFile(QStringLiteral("c.bin"));
-    c.setTransferRate(QStringLiteral("3.1 MB/s"));
-    c.setLastSyncedDescription(QStringLiteral("Uploading c.bin"));
+    SyncStatus syncing;
+    syncing.state = SyncState::syncing;
+    syncing.note = SyncStatus::Note::unreachable;
+    syncing.currentFile = QStringLiteral("c.bin");
+    syncing.bytesPerSecond = 3'100'000;
+    syncing.filesTotal = syncing.filesDone = 30;
+    c.setStatus(syncing);
     EXPECT_EQ(m.displaySyncState(), SyncState::syncing);
     EXPECT_EQ(m.displayCurrentFile(), "c.bin");
     EXPECT_EQ(m.displayTransferRate(), "3.1 MB/s");
-    EXPECT_EQ(m.displayLastSynced(), "Uploading c.bin");
+    EXPECT_EQ(m.displayLastSynced(), "Can't reach Google Drive");
 
-    a.setFilesTotal(10);
-    a.setFilesDone(5);
-    c.setFilesTotal(30);
-    c.setFilesDone(30);
+    SyncStatus half;
+    half.filesTotal = 10;
+    half.filesDone = 5;
+    a.setStatus(half);
     EXPECT_DOUBLE_EQ(m.displayProgress(), 35.0 / 40.0);
 
     const QDateTime now = clock.now();
@@ -221,7 +226,9 @@ TEST_F(AppModelStateDump, WrittenEightSecondsAfterStartUpOnlyForTheValueOne) {
     qputenv("NORVELA_DUMP_STATE", "1");
     AppModel& m = makeModel();
     AccountModel& first = *m.accounts().first();
-    first.setLastDebugError(QStringLiteral("HTTP 500: oops"));
+    SyncStatus failing;
+    failing.lastError = QStringLiteral("HTTP 500: oops");
+    first.setStatus(failing);
     first.setRecentFiles({recent(QStringLiteral("report.pdf"), clock.now().addSecs(-10))});
     m.accounts()[1]->setRecentFiles({recent(QStringLiteral("old.txt"), clock.now().addSecs(-7200))});
     clock.advance(7999ms);

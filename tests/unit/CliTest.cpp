@@ -1,6 +1,6 @@
+#include "cli/Cli.h"
 #include "TestSupport.h"
 #include "auth/CloudTokenStore.h"
-#include "cli/Cli.h"
 
 #include <QTemporaryDir>
 

@@ -2,6 +2,7 @@
 #include "common/SettingsStore.h"
 #include "models/AppModel.h"
 #include "support/ManualClock.h"
+#include "support/RecordingDesktop.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -72,7 +73,9 @@ protected:
     QString binary = dir.filePath("maestral");
     SettingsStore settings{dir.filePath("settings.json")};
     test::ManualClock clock;
-    AppModel model{settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock};
+    test::RecordingDesktop desktop;
+    AppModel model{settings, EngineFactory{}, desktop, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")),
+                   clock};
     std::unique_ptr<MaestralSyncEngine> engine;
 };
 

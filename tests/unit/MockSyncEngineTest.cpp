@@ -4,6 +4,7 @@
 #include "common/SettingsStore.h"
 #include "models/AppModel.h"
 #include "support/ManualClock.h"
+#include "support/RecordingDesktop.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -20,7 +21,9 @@ protected:
     QTemporaryDir dir;
     SettingsStore settings{dir.filePath("settings.json")};
     test::ManualClock clock;
-    AppModel model{settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock};
+    test::RecordingDesktop desktop;
+    AppModel model{settings, EngineFactory{}, desktop, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")),
+                   clock};
 };
 
 TEST_F(MockSyncEngineTest, StartsTheDemoBatchAndWalksThroughTheNames) {
@@ -80,8 +83,9 @@ TEST(MockSyncEngine, LinkedAccountsKeepTheirAccountInformation) {
     test::ManualClock clock;
     {
         // Nothing listens at that address: nothing the account does leaves this machine.
-        AppModel model(settings, EngineFactory{}, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")),
-                       clock);
+        test::RecordingDesktop desktop;
+        AppModel model(settings, EngineFactory{}, desktop,
+                       ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock);
         EXPECT_EQ(model.accounts().size(), 1);
         const AccountInfo own{"Kim", "kim@example.com", "Dropbox", 1, 2, "uid"};
         model.setAccount(own);

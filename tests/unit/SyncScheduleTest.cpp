@@ -33,25 +33,24 @@ TEST(SyncSchedule, DecodeNeedsAllFourKeysWithTheirTypes) {
     }
 }
 
-TEST(SyncSchedule, BlockReasonChecksBatteryFirstThenTheLocalHour) {
-    const QString dayWindow = QString::fromUtf8("Sync paused \u2014 outside 09:00\u201318:00");
-    const QString nightWindow = QString::fromUtf8("Sync paused \u2014 outside 22:00\u201306:00");
-    const QString battery = QString::fromUtf8("Sync paused \u2014 on battery");
+TEST(SyncSchedule, HoldChecksBatteryFirstThenTheLocalHour) {
+    constexpr auto outside = SyncStatus::Note::outsideHours;
+    constexpr auto battery = SyncStatus::Note::onBattery;
     const struct {
         SyncSchedule schedule;
         QTime at;
         bool onAC;
-        std::optional<QString> expected;
+        std::optional<SyncStatus::Note> expected;
     } rows[] = {
-        {{true, 9, 18}, {8, 59}, true, dayWindow},
+        {{true, 9, 18}, {8, 59}, true, outside},
         {{true, 9, 18}, {9, 0}, true, {}},
         {{true, 9, 18}, {17, 59}, true, {}},
-        {{true, 9, 18}, {18, 0}, true, dayWindow},
-        {{true, 9, 18}, {3, 0}, false, dayWindow},
+        {{true, 9, 18}, {18, 0}, true, outside},
+        {{true, 9, 18}, {3, 0}, false, outside},
         {{true, 22, 6}, {23, 0}, true, {}},
         {{true, 22, 6}, {5, 0}, true, {}},
-        {{true, 22, 6}, {6, 0}, true, nightWindow},
-        {{true, 22, 6}, {12, 0}, true, nightWindow},
+        {{true, 22, 6}, {6, 0}, true, outside},
+        {{true, 22, 6}, {12, 0}, true, outside},
         {{true, 7, 7}, {3, 0}, true, {}},
         {{false, 9, 18, true}, {3, 0}, false, {}},
         {{false, 9, 18, true}, {12, 0}, true, {}},
@@ -59,22 +58,22 @@ TEST(SyncSchedule, BlockReasonChecksBatteryFirstThenTheLocalHour) {
         {{true, 9, 18, true}, {3, 0}, false, battery},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(row.schedule.blockReason(QDateTime(QDate(2026, 3, 10), row.at, Qt::LocalTime), row.onAC),
+        EXPECT_EQ(row.schedule.hold(QDateTime(QDate(2026, 3, 10), row.at, Qt::LocalTime), row.onAC),
                   row.expected)
             << row.schedule.startHour << "-" << row.schedule.endHour << " at " << row.at.hour() << " AC "
             << row.onAC;
 }
 
 // The application clock hands out UTC times; the window is in the user's own hours.
-TEST(SyncSchedule, BlockReasonConvertsAUtcTimeToLocal) {
+TEST(SyncSchedule, HoldConvertsAUtcTimeToLocal) {
     const bool hadTZ = qEnvironmentVariableIsSet("TZ");
     const QByteArray savedTZ = qgetenv("TZ");
     qputenv("TZ", "NRV-5"); // five hours east of UTC, needs no zone database
     tzset();
     const QDateTime utc(QDate(2026, 3, 10), QTime(6, 0), Qt::UTC); // 11:00 local
     const bool switched = utc.toLocalTime().time().hour() == 11;
-    const auto inside = SyncSchedule{true, 9, 18}.blockReason(utc, true);
-    const auto outside = SyncSchedule{true, 9, 18}.blockReason(utc.addSecs(8 * 3600), true);
+    const auto inside = SyncSchedule{true, 9, 18}.hold(utc, true);
+    const auto outside = SyncSchedule{true, 9, 18}.hold(utc.addSecs(8 * 3600), true);
     hadTZ ? qputenv("TZ", savedTZ) : qunsetenv("TZ");
     tzset();
     if (!switched)

@@ -1,0 +1,15 @@
+#include "PlatformWords.h"
+
+namespace norvela::PlatformWords {
+
+QString thisComputer() {
+    return QStringLiteral("this computer");
+}
+QString fileManager() {
+    return QStringLiteral("file manager");
+}
+QString terminal() {
+    return QStringLiteral("a terminal");
+}
+
+} // namespace norvela::PlatformWords

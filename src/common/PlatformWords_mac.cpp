@@ -1,0 +1,15 @@
+#include "PlatformWords.h"
+
+namespace norvela::PlatformWords {
+
+QString thisComputer() {
+    return QStringLiteral("this Mac");
+}
+QString fileManager() {
+    return QStringLiteral("Finder");
+}
+QString terminal() {
+    return QStringLiteral("Terminal");
+}
+
+} // namespace norvela::PlatformWords
