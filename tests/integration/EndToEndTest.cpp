@@ -7,9 +7,11 @@
 #include "auth/DropboxAuthService.h"
 #include "auth/GoogleAuthService.h"
 #include "auth/Http.h"
+#include "cloud/CloudProvider.h"
 #include "cloud/DropboxContentHash.h"
 #include "cloud/MD5FileHasher.h"
 #include "cloudsim/CloudSim.h"
+#include "common/Formatting.h"
 #include "common/SettingsStore.h"
 #include "engines/StandardEngines.h"
 #include "engines/UploadSyncEngine.h"
@@ -19,6 +21,7 @@
 #include "sync/BandwidthLimiter.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -282,3 +285,136 @@ TEST_F(EndToEnd, FaultsDelayButNeverCorruptOrDuplicate) {
 }
 
 } // namespace
+
+// --- what the user does with synced files ---
+
+TEST_F(EndToEnd, ShareListAndRestoreOnBothServicesWithoutUploadingTheRestoredFile) {
+    const QString path = QStringLiteral("Notes/plan.txt");
+    const QByteArray first = "first draft\n";
+    const QByteArray second = "second draft, a little longer\n";
+    putBoth(path, first);
+    start();
+    ASSERT_TRUE(waitSettled());
+    putBoth(path, second);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return engine(0).index().entry(path)->size == second.size() &&
+                   engine(1).index().entry(path)->size == second.size() && settled();
+        },
+        60s));
+
+    const QStringList roots{dropboxRoot(), driveRoot()};
+    for (int i = 0; i < 2; ++i) {
+        AccountModel& account = *model->accounts()[i];
+        SCOPED_TRACE(account.id().toStdString());
+        const QString local = roots[i] + QLatin1Char('/') + path;
+        const std::optional<RecentFile> file = model->syncedFile(local);
+        ASSERT_TRUE(file && file->relativePath);
+
+        const std::optional<QUrl> link = await(model->createSharedLink(*file));
+        ASSERT_TRUE(link);
+        EXPECT_TRUE(link->isValid());
+        EXPECT_EQ(desktop.clipboard, link->toString(QUrl::FullyEncoded));
+        EXPECT_EQ(model->actionStatus(), QString::fromUtf8("Link copied to clipboard \u00b7 plan.txt"));
+
+        const QList<FileRevision> revisions = await(model->revisions(*file));
+        ASSERT_EQ(revisions.size(), 2);
+        EXPECT_EQ(revisions[0].size, second.size()); // newest first
+        EXPECT_EQ(revisions[1].size, first.size());
+
+        ASSERT_TRUE(await(model->restore(revisions[1], *file)));
+        EXPECT_EQ(readFile(local), first);
+        EXPECT_EQ(model->actionStatus(),
+                  QString::fromUtf8("Restored plan.txt \u2014 this computer and ") +
+                      account.provider()->displayName() + QStringLiteral(" now have the ") +
+                      Formatting::abbreviatedDateTime(revisions[1].modified) + QStringLiteral(" version"));
+        EXPECT_EQ(await(account.provider()->downloadCurrent(path, account.indexEntry(path)->rev)), first);
+
+        // The restored file is what the index holds: a full pass sends nothing.
+        const int before = uploadRequests();
+        await(engine(i).reconcile());
+        ASSERT_TRUE(waitSettled());
+        EXPECT_EQ(uploadRequests(), before);
+    }
+}
+
+TEST_F(EndToEnd, RestoreWhoseLocalWriteFailsSaysSoAndTheCloudKeepsTheVersion) {
+    const QString path = QStringLiteral("draft.txt");
+    putBoth(path, "old words");
+    start();
+    ASSERT_TRUE(waitSettled());
+    putBoth(path, "new words!");
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return engine(1).index().entry(path)->size == 10 && engine(0).index().entry(path)->size == 10;
+        },
+        60s));
+    ASSERT_TRUE(waitSettled());
+
+    // The local copy lies below a regular file: nothing can be written there, not even by root.
+    put(dropboxRoot(), QStringLiteral("blocker"), "");
+    for (AccountModel* account : model->accounts()) {
+        SCOPED_TRACE(account->id().toStdString());
+        RecentFile file = *model->syncedFile(account->rootPath() + QLatin1Char('/') + path);
+        file.url = QUrl::fromLocalFile(dropboxRoot() + QStringLiteral("/blocker/draft.txt"));
+        const QList<FileRevision> revisions = await(model->revisions(file));
+        ASSERT_EQ(revisions.size(), 2);
+        EXPECT_FALSE(await(model->restore(revisions[1], file)));
+        EXPECT_TRUE(model->actionStatus()->startsWith(QStringLiteral("Restore failed: ")))
+            << model->actionStatus()->toStdString();
+        EXPECT_EQ(await(account->provider()->downloadCurrent(path, file.ref)), "old words");
+    }
+}
+
+TEST_F(EndToEnd, PauseHoldsEveryAccountUntilResumedAndAFileNotUploadedCannotBeShared) {
+    start();
+    ASSERT_TRUE(waitSettled());
+    model->togglePauseResume();
+    EXPECT_EQ(model->accounts()[0]->syncState(), SyncState::paused);
+    EXPECT_EQ(model->accounts()[1]->syncState(), SyncState::paused);
+    EXPECT_EQ(model->displaySyncState(), SyncState::paused);
+
+    putBoth(QStringLiteral("while paused.txt"), "waiting");
+    await(engine(0).reconcile());
+    await(engine(1).reconcile());
+    EXPECT_EQ(engine(0).pending().size(), 1u);
+    EXPECT_EQ(engine(1).pending().size(), 1u);
+    // Many worker polls go by (the clock runs fast); none of them uploads.
+    const int before = uploadRequests();
+    waitFor([] { return false; }, 300ms);
+    EXPECT_EQ(uploadRequests(), before);
+
+    const auto waiting = model->syncedFile(dropboxRoot() + QStringLiteral("/while paused.txt"));
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(await(model->createSharedLink(*waiting)), std::nullopt);
+    EXPECT_EQ(model->actionStatus(),
+              QString::fromUtf8("Can't share this file yet \u2014 wait for it to finish syncing"));
+
+    // One account resumes alone; the next toggle resumes the other.
+    EXPECT_FALSE(model->resume(QStringLiteral("nobody")));
+    EXPECT_TRUE(model->resume(QStringLiteral("gdrive")));
+    ASSERT_TRUE(waitFor(
+        [&] { return engine(1).pending().empty() && model->accounts()[1]->syncState() == SyncState::idle; }));
+    EXPECT_EQ(model->accounts()[0]->syncState(), SyncState::paused);
+    EXPECT_EQ(model->accounts()[0]->status().reasonKey(), "user");
+    model->togglePauseResume();
+    ASSERT_TRUE(waitSettled());
+    expectMirrored({QStringLiteral("while paused.txt")});
+}
+
+TEST_F(EndToEnd, ALimitSetDuringAnUploadHoldsItsRemainingPieces) {
+    put(dropboxRoot(), QStringLiteral("big.bin"), randomBytes(20 * MiB, 42)); // 8 + 8 + 4 MiB pieces
+    start();
+    ASSERT_TRUE(waitFor([&] { return model->accounts()[0]->syncState() == SyncState::syncing; }, 60s));
+    QElapsedTimer sinceLimit;
+    sinceLimit.start();
+    model->setUploadLimitMBps(0.1);
+    EXPECT_EQ(limiter.bytesPerSecond(), 100'000);
+    ASSERT_TRUE(waitSettled());
+    // At the latest the last 4 MiB piece waits for the limiter: 42 s at 100 kB/s, which the
+    // test clock shortens fifty-fold. A lower bound only: a slow machine can but add to it.
+    EXPECT_GE(sinceLimit.elapsed(), 800);
+    const QString local = dropboxRoot() + QStringLiteral("/big.bin");
+    EXPECT_EQ(engine(0).index().entry(QStringLiteral("big.bin"))->contentHash,
+              DropboxContentHash::hash(local));
+}

@@ -3,7 +3,9 @@
 #include "common/AppSupport.h"
 #include "models/AccountModel.h"
 #include "platform/LoginItem.h"
+#include "sync/SyncIndex.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace norvela;
@@ -255,4 +257,82 @@ TEST_F(AppModelStateDump, AutoLinkSuppressesOnboarding) {
     qputenv("NORVELA_AUTOLINK", "google");
     AppModel& m = makeModel();
     EXPECT_FALSE(m.maybeShowOnboarding());
+}
+
+using AppModelActions = ModelFixture;
+
+TEST_F(AppModelActions, FilesOfNoAccountAreNeverSentToAProvider) {
+    AppModel& m = makeModel();
+    RecentFile demo = recent(QStringLiteral("Q3 report.pdf"), clock.now());
+    EXPECT_EQ(await(m.createSharedLink(demo)), std::nullopt);
+    EXPECT_EQ(m.actionStatus(),
+              QString::fromUtf8("Can't share this file yet \u2014 wait for it to finish syncing"));
+    EXPECT_TRUE(await(m.revisions(demo)).isEmpty());
+    m.setStatus(QStringLiteral("before"));
+    EXPECT_FALSE(await(m.restore(FileRevision{QStringLiteral("r1"), clock.now(), 3}, demo)));
+    EXPECT_EQ(m.actionStatus(), "before");
+    EXPECT_TRUE(desktop.clipboard.isEmpty());
+    EXPECT_EQ(Http::inFlight(), 0);
+
+    // Opening needs a local file; without accounts the folder is the app's own.
+    m.openFile(demo);
+    EXPECT_TRUE(desktop.revealed.isEmpty());
+    demo.url = QUrl::fromLocalFile(QStringLiteral("/tmp/x/Q3 report.pdf"));
+    m.openFile(demo);
+    EXPECT_EQ(desktop.revealed, QStringList{"/tmp/x/Q3 report.pdf"});
+    m.openLocalFolder();
+    EXPECT_EQ(desktop.opened, QStringList{QDir::homePath() + "/Norvela"});
+}
+
+TEST_F(AppModelActions, SyncedFileFindsTheAccountByFolder) {
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g@example.com"), QStringLiteral("g@example.com"));
+    const QString drive = supportPath() + QStringLiteral("/Drive");
+    settings->setString(QStringLiteral("folderPath.gdrive"), drive);
+    SyncIndex(QStringLiteral("gdrive"))
+        .set(QStringLiteral("a/b.txt"),
+             {3, clock.now(), QStringLiteral("h"), QStringLiteral("id1"), clock.now()});
+    AppModel& m = makeModel();
+
+    const auto uploaded = m.syncedFile(drive + QStringLiteral("/x/../a/b.txt"));
+    ASSERT_TRUE(uploaded);
+    EXPECT_EQ(uploaded->providerID, "gdrive");
+    EXPECT_EQ(uploaded->relativePath, "a/b.txt");
+    EXPECT_EQ(uploaded->ref, "id1");
+    EXPECT_EQ(uploaded->name, "b.txt");
+
+    const auto notYet = m.syncedFile(drive + QStringLiteral("/new.txt"));
+    ASSERT_TRUE(notYet);
+    EXPECT_EQ(notYet->relativePath, std::nullopt);
+    EXPECT_EQ(m.syncedFile(drive), std::nullopt); // the folder itself is no file in it
+    EXPECT_EQ(m.syncedFile(drive + QStringLiteral("2/b.txt")), std::nullopt);
+
+    m.openLocalFolder(m.accounts()[1]);
+    m.openLocalFolder();
+    EXPECT_EQ(desktop.opened, (QStringList{drive, QDir::homePath() + "/Norvela"}));
+}
+
+TEST_F(AppModelActions, InstallingTheToolReplacesAnOlderCopyAndNamesFailures) {
+    AppModel& m = makeModel();
+    const QString tool = supportPath() + QStringLiteral("/norvela");
+    const QString destination = supportPath() + QStringLiteral("/usr/local/bin/norvela");
+    m.installCLI(tool, destination);
+    EXPECT_EQ(m.actionStatus(), "CLI binary is missing from the app bundle");
+
+    writeFile(tool, "v1");
+    m.installCLI(tool, destination);
+    writeFile(tool, "v2");
+    m.installCLI(tool, destination);
+    EXPECT_EQ(readFile(destination), "v2");
+    EXPECT_EQ(QFileInfo(destination).permissions() & 0x777, 0x755)
+        << std::oct << int(QFileInfo(destination).permissions());
+    EXPECT_EQ(m.actionStatus(), QString::fromUtf8("CLI installed \u2014 run `norvela status` in a terminal"));
+    EXPECT_EQ(QDir(QFileInfo(destination).absolutePath()).entryList(QDir::Files), QStringList{"norvela"});
+
+    // A file where the folder should be cannot be written into, even by root.
+    const QString blocked = supportPath() + QStringLiteral("/blocker/bin/norvela");
+    writeFile(supportPath() + QStringLiteral("/blocker"), "");
+    m.installCLI(tool, blocked);
+    EXPECT_EQ(m.actionStatus(), QStringLiteral("Couldn't write ") + supportPath() +
+                                    QStringLiteral("/blocker/bin. Copy it manually: ") + tool);
 }
