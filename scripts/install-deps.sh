@@ -14,6 +14,7 @@ qcoro-qt6-dev libssl-dev openssl libgl-dev
 libgtest-dev libgmock-dev clang-format
 fonts-material-design-icons-iconfont xvfb xauth curl
 chromium
+dpkg-dev appstream desktop-file-utils librsvg2-bin groff-base zsh
 "
 
 missing=""
