@@ -19,6 +19,13 @@ TrayIcon::TrayIcon(AppModel& model, QObject* parent) : QObject(parent), m_model(
         m_icon.show();
 }
 
+void TrayIcon::present() {
+    if (m_model.maybeShowOnboarding())
+        return;
+    if (m_icon.isVisible())
+        m_icon.showMessage(QStringLiteral("Norvela is running"), m_model.displayLastSynced());
+}
+
 void TrayIcon::refreshTooltip() {
     m_icon.setToolTip(QStringLiteral("Norvela \u2014 ") + m_model.displayLastSynced() + QLatin1Char('\n') +
                       m_model.displayFooterLine());

@@ -15,6 +15,8 @@ class TrayIcon : public QObject {
 public:
     explicit TrayIcon(AppModel& model, QObject* parent = nullptr);
     bool isShown() const { return m_icon.isVisible(); }
+    // Brings Norvela to the user's attention, as a second start of the app asks.
+    void present();
 
 private:
     void refreshTooltip();

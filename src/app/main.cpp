@@ -1,13 +1,37 @@
 // Norvela: the tray application.
 #include "TrayIcon.h"
 #include "common/SettingsStore.h"
+#include "control/ControlClient.h"
+#include "control/ControlServer.h"
+#include "control/InstanceLock.h"
 #include "engines/StandardEngines.h"
+#include "models/AppControl.h"
 #include "models/AppModel.h"
 #include "platform/DesktopServices.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Another Norvela holds the lock: ask it to show itself, then leave it the stage.
+int showRunningInstance(QApplication& app, pid_t pid) {
+    std::fprintf(stderr, "Norvela is already running (pid %d); showing it\n", int(pid));
+    auto ask = [&app]() -> QCoro::Task<> {
+        const auto result = co_await norvela::ControlClient::request({{QStringLiteral("cmd"), QStringLiteral("show")}}, 5s);
+        if (!result.ok())
+            std::fprintf(stderr, "Norvela: the running instance did not answer: %s\n", qPrintable(result.error));
+        QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
+    };
+    auto task = ask();
+    return QApplication::exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // Without any display there is nothing to draw on; run headless rather than abort.
@@ -19,11 +43,26 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvela"));
     QApplication::setApplicationVersion(QStringLiteral(NORVELA_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.norvela.Norvela"));
     QApplication::setQuitOnLastWindowClosed(false); // a tray app lives on without windows
+
+    // One Norvela per user, taken before any engine starts.
+    auto lock = norvela::InstanceLock::acquire();
+    if (const auto* held = std::get_if<norvela::InstanceLock::Held>(&lock))
+        return showRunningInstance(app, held->pid);
+    if (const auto* error = std::get_if<QString>(&lock)) {
+        std::fprintf(stderr, "Norvela: %s\n", qPrintable(*error));
+        return 1;
+    }
 
     norvela::SettingsStore settings;
     norvela::AppModel model(settings, norvela::standardEngines(), norvela::DesktopServices::system());
     norvela::TrayIcon tray(model);
+    norvela::AppControl control(model);
+    QObject::connect(&control, &norvela::AppControl::showRequested, &tray, &norvela::TrayIcon::present);
+    norvela::ControlServer server([&control](QJsonObject request) { return control.handle(std::move(request)); });
+    if (QString error; !server.listen(&error))
+        std::fprintf(stderr, "Norvela: the command-line tool cannot reach this instance: %s\n", qPrintable(error));
     model.maybeShowOnboarding();
     return QApplication::exec();
 }

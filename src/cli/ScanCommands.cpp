@@ -21,10 +21,6 @@ namespace {
 const char* const scanUsage = "usage: norvela scan FOLDER [--count]\n";
 const char* const checkIgnoreUsage = "usage: norvela check-ignore FOLDER PATH...\n";
 
-bool isHelp(const QStringList& args) {
-    return args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
-}
-
 // Why `folder` cannot be scanned, in the words of the system; none when it can.
 std::optional<QString> folderProblem(const QString& folder) {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -66,15 +62,6 @@ bool wouldBeIgnored(const MignoreRules& rules, const QString& relative, bool isD
 } // namespace
 
 QCoro::Task<int> scanCommand(QStringList args, Io io) {
-    if (isHelp(args)) {
-        io.out << scanUsage
-               << "\nLists the files below FOLDER that would sync under its .mignore, one per line,\n"
-                  "sorted by their UTF-8 bytes. Hidden files, symbolic links and ignored files are\n"
-                  "left out.\n\n"
-                  "  --count    print only the number of files\n\n"
-                  "Exit status: 0 listed, 1 FOLDER cannot be read, 2 usage error.\n";
-        co_return 0;
-    }
     const bool countOnly = args.removeAll(QStringLiteral("--count")) > 0;
     if (args.size() != 1 || args.first().isEmpty() || args.first().startsWith(u'-')) {
         io.err << scanUsage;
@@ -103,18 +90,6 @@ QCoro::Task<int> scanCommand(QStringList args, Io io) {
 }
 
 QCoro::Task<int> checkIgnoreCommand(QStringList args, Io io) {
-    if (isHelp(args)) {
-        io.out << checkIgnoreUsage
-               << "\nPrints each PATH (relative to FOLDER) that FOLDER's .mignore keeps from syncing,\n"
-                  "one per line, in the order given. A PATH below an ignored directory counts as\n"
-                  "ignored, since the scan never enters that directory. A PATH ending in \"/\" is\n"
-                  "tested as a directory; otherwise it is one when it is a directory under FOLDER.\n"
-                  "Only .mignore is asked: hidden names, which never sync, are printed only when a\n"
-                  "rule matches them.\n\n"
-                  "Exit status: 0 some PATH is ignored, 1 none is or FOLDER cannot be read,\n"
-                  "2 usage error (including a PATH outside FOLDER).\n";
-        co_return 0;
-    }
     if (args.size() < 2 || args.first().isEmpty()) {
         io.err << checkIgnoreUsage;
         co_return 2;

@@ -5,6 +5,9 @@
 #include "engines/StandardEngines.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
+#include "control/ControlServer.h"
+#include "control/InstanceLock.h"
+#include "models/AppControl.h"
 #include "models/AppModel.h"
 #include "platform/DesktopServices.h"
 
@@ -113,8 +116,17 @@ void report(AccountModel* account, Io io) {
 QCoro::Task<int> syncCommand(QStringList args, Io io) {
     const bool once = args.removeAll(QStringLiteral("--once")) > 0;
     if (!args.isEmpty()) {
-        io.err << "usage: norvela sync [--once]\n";
-        co_return 2;
+        co_return usageError(QStringLiteral("sync"), io);
+    }
+    // Two processes uploading one account would race on its index: one Norvela per user.
+    auto lock = InstanceLock::acquire();
+    if (const auto* held = std::get_if<InstanceLock::Held>(&lock)) {
+        io.err << QString::fromUtf8("Norvela is already running (pid %1) \u2014 use `norvela status`\n").arg(held->pid);
+        co_return Exit::alreadyRunning;
+    }
+    if (const auto* error = std::get_if<QString>(&lock)) {
+        io.err << "norvela: " << *error << '\n';
+        co_return Exit::failure;
     }
     bool anyLinked = false;
     for (ProviderKind kind : ProviderKinds::all)
@@ -126,6 +138,11 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
 
     SettingsStore settings;
     AppModel model(settings, standardEngines(), DesktopServices::system());
+    // `norvela status`, `pause`, `share`… from other terminals reach this process.
+    AppControl control(model);
+    ControlServer server([&control](QJsonObject request) { return control.handle(std::move(request)); });
+    if (QString error; !server.listen(&error))
+        io.err << "norvela: other commands cannot reach this one: " << error << '\n';
     for (AccountModel* account : model.accounts()) {
         io.out << account->id() << ": syncing " << account->folderPath() << '\n';
         report(account, io);

@@ -1,0 +1,59 @@
+#include "LsCommand.h"
+
+#include "LinkedAccounts.h"
+#include "cloud/CloudProvider.h"
+#include "cloud/ProviderKind.h"
+#include "common/Formatting.h"
+#include "sync/SyncIndex.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace norvela::cli {
+
+QCoro::Task<int> lsCommand(QStringList args, Io io) {
+    const bool json = args.removeAll(QStringLiteral("--json")) > 0;
+    if (args.size() > 1 || (!args.isEmpty() && args.first().startsWith(u'-')))
+        co_return usageError(QStringLiteral("ls"), io);
+
+    QStringList keys;
+    if (!args.isEmpty()) {
+        if (!findLinkedAccount(args.first(), io.err))
+            co_return Exit::failure;
+        keys.append(args.first());
+    } else {
+        for (ProviderKind kind : ProviderKinds::all)
+            for (const TokenSlot& slot : ProviderKinds::tokenStore(kind).load())
+                keys.append(slot.storageKey);
+    }
+
+    QJsonArray list;
+    for (const QString& key : keys) {
+        const SyncIndex index(key);
+        QStringList paths = index.entries().keys();
+        std::sort(paths.begin(), paths.end());
+        for (const QString& path : paths) {
+            const SyncIndexEntry& entry = index.entries()[path];
+            if (json) {
+                list.append(QJsonObject{{QStringLiteral("account"), key},
+                                        {QStringLiteral("path"), path},
+                                        {QStringLiteral("size"), entry.size},
+                                        {QStringLiteral("syncedAt"), entry.syncedAt.toUTC().toString(Qt::ISODate)}});
+                continue;
+            }
+            if (args.isEmpty())
+                io.out << key << "  ";
+            io.out << Formatting::byteCount(entry.size).rightJustified(10) << "  "
+                   << entry.syncedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) << "  " << path
+                   << '\n';
+        }
+    }
+    if (json)
+        io.out << QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented));
+    co_return Exit::success;
+}
+
+} // namespace norvela::cli

@@ -1,0 +1,78 @@
+#include "StatusCommand.h"
+
+#include "Instance.h"
+#include "common/SettingsStore.h"
+#include "models/AppControl.h"
+#include "models/Paths.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace norvela::cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString text(const QJsonValue& value) {
+    return value.isString() ? value.toString() : QString();
+}
+
+void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
+    const QString email = text(account.value(QStringLiteral("email")));
+    out << text(account.value(QStringLiteral("key"))) << "  (" << text(account.value(QStringLiteral("kind")));
+    if (!email.isEmpty())
+        out << ", " << email;
+    out << ")\n";
+    out << "  folder:   " << Paths::abbreviateHome(text(account.value(QStringLiteral("folder")))) << '\n';
+    if (running) {
+        QString state = text(account.value(QStringLiteral("state")));
+        if (const QString reason = text(account.value(QStringLiteral("reason"))); !reason.isEmpty())
+            state += QStringLiteral(" (") + reason + QLatin1Char(')');
+        const int done = account.value(QStringLiteral("filesDone")).toInt();
+        const int total = account.value(QStringLiteral("filesTotal")).toInt();
+        if (total > 0 && state.startsWith(QLatin1String("syncing")))
+            state += QStringLiteral(", %1 of %2 files").arg(done).arg(total);
+        if (const QString file = text(account.value(QStringLiteral("currentFile"))); !file.isEmpty())
+            state += QString::fromUtf8(" \u2014 ") + file;
+        out << "  state:    " << state << '\n';
+        out << "  status:   " << text(account.value(QStringLiteral("lastSynced"))) << '\n';
+    }
+    const int indexed = account.value(QStringLiteral("indexedFiles")).toInt();
+    out << "  uploaded: " << indexed << (indexed == 1 ? " file" : " files") << '\n';
+}
+
+} // namespace
+
+QCoro::Task<int> statusCommand(QStringList args, Io io) {
+    const bool json = args.removeAll(QStringLiteral("--json")) > 0;
+    if (!args.isEmpty())
+        co_return usageError(QStringLiteral("status"), io);
+
+    const Answer answer = co_await ask({{QStringLiteral("cmd"), QStringLiteral("status")}}, 10s, false);
+    if (answer.kind == Answer::Kind::refused)
+        co_return reportFailure(answer, io.err);
+    const bool running = answer.kind == Answer::Kind::answered;
+    SettingsStore settings;
+    const QJsonObject status = running ? answer.reply : AppControl::offlineStatus(settings);
+
+    if (json) {
+        const QJsonObject out{{QStringLiteral("running"), running},
+                              {QStringLiteral("accounts"), status.value(QStringLiteral("accounts"))}};
+        io.out << QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented));
+    } else {
+        if (!running)
+            io.out << "Norvela is not running.\n";
+        const QJsonArray accounts = status.value(QStringLiteral("accounts")).toArray();
+        if (accounts.isEmpty())
+            io.out << "No accounts linked (see 'norvela link').\n";
+        for (qsizetype i = 0; i < accounts.size(); ++i) {
+            if (i > 0 || !running)
+                io.out << '\n';
+            printAccount(accounts[i].toObject(), running, io.out);
+        }
+    }
+    co_return running ? Exit::success : Exit::notRunning;
+}
+
+} // namespace norvela::cli
