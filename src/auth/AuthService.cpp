@@ -4,7 +4,7 @@
 #include "Http.h"
 #include "LoopbackCallbackServer.h"
 #include "common/AppSupport.h"
-#include "platform/Browser.h"
+#include "platform/DesktopServices.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -67,7 +67,7 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
 
     LoopbackCallbackServer server(callbackPort(), callbackPath()); // throws when the port is taken
     if (openBrowser)
-        openInBrowser(url);
+        DesktopServices::system().openUrl(url);
     else
         AppSupport::writeDiagnosticFile(authUrlFileName(), url.toString(QUrl::FullyEncoded));
     if (onAuthorizationUrl)
