@@ -31,7 +31,7 @@ public:
     // while holding the InstanceLock.
     bool listen(QString* error);
 
-    QString socketPath() const;
+    QString socketPath() const; // empty until listening
 
 private:
     void accept();

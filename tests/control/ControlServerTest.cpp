@@ -335,6 +335,11 @@ TEST_F(ControlServerTest, ReplacesAStaleSocketButNeverALiveOne) {
     QString error;
     EXPECT_FALSE(second.listen(&error));
     EXPECT_TRUE(error.contains(socketPath())) << error.toStdString();
+    {
+        // Giving up must not take the live socket file with it.
+        ControlServer third(echo());
+        EXPECT_FALSE(third.listen(nullptr));
+    }
     EXPECT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 1);
 
     first.reset();
