@@ -1,0 +1,438 @@
+#include "control/ControlServer.h"
+#include "RuntimeDirFixture.h"
+#include "TestSupport.h"
+#include "common/NorvelaError.h"
+#include "control/ControlClient.h"
+#include "control/ControlProtocol.h"
+#include "control/RuntimeDirectory.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace norvela;
+using namespace norvela::test;
+using namespace std::chrono_literals;
+using Kind = ControlClient::Result::Kind;
+
+namespace {
+
+// Holds handlers back until the test lets them go.
+class Gate : public QObject {
+    Q_OBJECT
+public:
+    void open() {
+        m_open = true;
+        Q_EMIT opened();
+    }
+    bool isOpen() const { return m_open; }
+Q_SIGNALS:
+    void opened();
+
+private:
+    bool m_open = false;
+};
+
+QCoro::Task<> passThrough(std::shared_ptr<Gate> gate) {
+    if (!gate->isOpen())
+        co_await qCoro(gate.get(), &Gate::opened);
+}
+
+ControlServer::Handler echo() {
+    return [](QJsonObject request) -> QCoro::Task<QJsonObject> {
+        co_return QJsonObject{{"cmd", request.value("cmd")}, {"text", request.value("text")}};
+    };
+}
+
+ControlClient::Result ask(QJsonObject request, std::chrono::milliseconds timeout = 10s) {
+    return await(ControlClient::request(std::move(request), timeout));
+}
+
+std::unique_ptr<QLocalSocket> connectRaw(const QString& path) {
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(path);
+    EXPECT_TRUE(waitFor([&] { return socket->state() == QLocalSocket::ConnectedState; }));
+    return socket;
+}
+
+QJsonObject nextReply(QLocalSocket& socket) {
+    if (!waitFor([&] { return socket.canReadLine(); }))
+        return {};
+    return ControlProtocol::decode(socket.readLine()).value_or(QJsonObject{{"undecodable", true}});
+}
+
+QByteArray line(const QJsonObject& message) {
+    return ControlProtocol::encode(message);
+}
+
+sockaddr_un addressOf(const QString& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    std::memcpy(address.sun_path, native.constData(), native.size());
+    return address;
+}
+
+// A socket file with nobody behind it, as a crashed instance leaves.
+void leaveStaleSocket(const QString& path) {
+    const sockaddr_un address = addressOf(path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(path));
+}
+
+// Runs `body` in a child process as uid/gid 65534; its return value is the exit status. The
+// child may only make system calls: the parent has threads.
+pid_t forkAsNobody(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
+        ::_exit(body());
+    }
+    return child;
+}
+
+// The child's exit status, or -1 when it did not end in time (it is killed then).
+int exitStatus(pid_t child) {
+    int status = 0;
+    if (!waitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Connects to `address`, sends one request and reads: 0 when the other end closes without a
+// byte, 2 when it answers, 3 when nothing happens for ten seconds.
+int requestAndExpectHangUp(const sockaddr_un& address) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return 1;
+    static const char request[] = "{\"v\":1,\"id\":1,\"cmd\":\"status\"}\n";
+    // No SIGPIPE when the other end has already hung up.
+    [[maybe_unused]] const auto sent = ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
+    pollfd wait{fd, POLLIN, 0};
+    if (::poll(&wait, 1, 10000) != 1)
+        return 3;
+    char byte;
+    return ::read(fd, &byte, 1) <= 0 ? 0 : 2;
+}
+
+} // namespace
+
+class ControlServerTest : public RuntimeDirFixture {
+protected:
+    QString socketPath() const { return runtimePath() + QStringLiteral("/control.sock"); }
+
+    std::unique_ptr<ControlServer> listening(ControlServer::Handler handler) {
+        auto server = std::make_unique<ControlServer>(std::move(handler));
+        QString error;
+        EXPECT_TRUE(server->listen(&error)) << error.toStdString();
+        return server;
+    }
+};
+
+TEST_F(ControlServerTest, AnswersARequestWithTheHandlersPayload) {
+    auto server = listening(echo());
+    EXPECT_EQ(server->socketPath(), socketPath());
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(socketPath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+    const auto first = ask({{"cmd", "status"}, {"text", "héllo ✓\nline"}});
+    ASSERT_EQ(first.kind, Kind::replied) << first.error.toStdString();
+    EXPECT_TRUE(first.ok());
+    EXPECT_EQ(first.reply.value("v").toInt(), 1);
+    EXPECT_EQ(first.reply.value("cmd").toString(), "status");
+    EXPECT_EQ(first.reply.value("text").toString(), "héllo ✓\nline");
+
+    const auto second = ask({{"cmd", "pause"}});
+    ASSERT_TRUE(second.ok());
+    EXPECT_NE(second.reply.value("id").toInt(), first.reply.value("id").toInt());
+}
+
+TEST_F(ControlServerTest, WhatTheHandlerThrowsBecomesAFailedReply) {
+    auto server = listening([](QJsonObject request) -> QCoro::Task<QJsonObject> {
+        co_await QCoro::sleepFor(1ms);
+        if (request.value("cmd") == "share")
+            throw NorvelaError(QStringLiteral("The file is not in a synced folder"));
+        throw std::runtime_error("engine gone");
+    });
+    const auto share = ask({{"cmd", "share"}});
+    EXPECT_EQ(share.kind, Kind::replied);
+    EXPECT_FALSE(share.ok());
+    EXPECT_FALSE(share.reply.value("ok").toBool(true));
+    EXPECT_EQ(share.error, "The file is not in a synced folder");
+    EXPECT_EQ(share.reply.value("error").toString(), share.error);
+
+    const auto other = ask({{"cmd", "status"}});
+    EXPECT_EQ(other.kind, Kind::replied);
+    EXPECT_EQ(other.error, "engine gone");
+}
+
+TEST_F(ControlServerTest, BadLinesGetFailedRepliesAndTheConnectionStaysUsable) {
+    int handled = 0;
+    auto server = listening([&handled](QJsonObject request) -> QCoro::Task<QJsonObject> {
+        ++handled;
+        co_return QJsonObject{{"cmd", request.value("cmd")}};
+    });
+    auto socket = connectRaw(socketPath());
+    socket->write("this is not json\n");
+    socket->write(line({{"v", 2}, {"id", 7}, {"cmd", "status"}}));
+    socket->write(line({{"id", 8}, {"cmd", "status"}}));
+    socket->write(line({{"v", 1}, {"id", 9}}));
+    socket->write("[1,2,3]\n");
+    socket->write(line({{"v", 1}, {"id", 10}, {"cmd", "status"}}));
+
+    const QJsonObject garbage = nextReply(*socket);
+    EXPECT_FALSE(garbage.value("ok").toBool(true));
+    EXPECT_FALSE(garbage.contains("id"));
+    EXPECT_FALSE(garbage.value("error").toString().isEmpty());
+    for (int id : {7, 8, 9}) {
+        const QJsonObject reply = nextReply(*socket);
+        EXPECT_EQ(reply.value("id").toInt(), id);
+        EXPECT_EQ(reply.value("ok"), false);
+        EXPECT_EQ(reply.value("v").toInt(), 1);
+    }
+    EXPECT_EQ(nextReply(*socket).value("ok"), false);
+    const QJsonObject good = nextReply(*socket);
+    EXPECT_EQ(good.value("id").toInt(), 10);
+    EXPECT_EQ(good.value("ok"), true);
+    EXPECT_EQ(good.value("cmd"), "status");
+    EXPECT_EQ(handled, 1);
+}
+
+TEST_F(ControlServerTest, AnswersPipelinedRequestsInOrderOneAtATime) {
+    auto gate = std::make_shared<Gate>();
+    QStringList started;
+    auto server = listening([gate, &started](QJsonObject request) -> QCoro::Task<QJsonObject> {
+        started << request.value("cmd").toString();
+        if (request.value("cmd") == "slow")
+            co_await passThrough(gate);
+        co_return QJsonObject{};
+    });
+    auto socket = connectRaw(socketPath());
+    socket->write(line({{"v", 1}, {"id", 1}, {"cmd", "slow"}}) +
+                  line({{"v", 1}, {"id", 2}, {"cmd", "fast"}}));
+    ASSERT_TRUE(waitFor([&] { return !started.isEmpty(); }));
+    processEvents();
+    EXPECT_EQ(started, QStringList{"slow"});
+    EXPECT_FALSE(socket->canReadLine());
+
+    gate->open();
+    EXPECT_EQ(nextReply(*socket).value("id").toInt(), 1);
+    EXPECT_EQ(nextReply(*socket).value("id").toInt(), 2);
+    EXPECT_EQ(started, (QStringList{"slow", "fast"}));
+}
+
+TEST_F(ControlServerTest, ALineOverOneMebibyteClosesTheConnection) {
+    auto server = listening(echo());
+    // Exactly at the limit is still answered.
+    QJsonObject big{{"v", 1}, {"id", 1}, {"cmd", "status"}, {"text", ""}};
+    const qsizetype padding = ControlProtocol::maxLineBytes - (line(big).size() - 1);
+    big["text"] = QString(padding, QLatin1Char('x'));
+    ASSERT_EQ(line(big).size(), ControlProtocol::maxLineBytes + 1);
+    auto socket = connectRaw(socketPath());
+    // The newline only once the server holds the rest, so it sees a full line without one.
+    socket->write(line(big).chopped(1));
+    ASSERT_TRUE(waitFor([&] { return socket->bytesToWrite() == 0; }));
+    processEvents();
+    socket->write("\n");
+    EXPECT_EQ(nextReply(*socket).value("text").toString().size(), padding);
+
+    big["text"] = QString(padding + 1, QLatin1Char('x'));
+    socket->write(line(big));
+    EXPECT_TRUE(waitFor([&] { return socket->state() == QLocalSocket::UnconnectedState; }));
+    EXPECT_FALSE(socket->canReadLine());
+    EXPECT_TRUE(ask({{"cmd", "status"}}).ok()); // the server itself carries on
+}
+
+TEST_F(ControlServerTest, ServesTwoClientsAtOnce) {
+    auto secondArrived = std::make_shared<Gate>();
+    auto server = listening([secondArrived](QJsonObject request) -> QCoro::Task<QJsonObject> {
+        // The first client's answer needs the second's request: one client at a time would hang.
+        if (request.value("cmd") == "first")
+            co_await passThrough(secondArrived);
+        else
+            secondArrived->open();
+        co_return QJsonObject{{"cmd", request.value("cmd")}};
+    });
+    auto first = ControlClient::request({{"cmd", "first"}});
+    auto second = ControlClient::request({{"cmd", "second"}});
+    const auto firstResult = await(std::move(first));
+    const auto secondResult = await(std::move(second));
+    EXPECT_EQ(firstResult.reply.value("cmd"), "first");
+    EXPECT_EQ(secondResult.reply.value("cmd"), "second");
+}
+
+TEST_F(ControlServerTest, AClientOrTheServerGoingMidRequestIsHarmless) {
+    std::map<QString, std::shared_ptr<Gate>> gates{{"left", std::make_shared<Gate>()},
+                                                   {"orphaned", std::make_shared<Gate>()}};
+    auto started = std::make_shared<QStringList>();
+    auto finished = std::make_shared<QStringList>();
+    const QString capture = QStringLiteral("captured by the handler");
+    auto server =
+        listening([gates, started, finished, capture](QJsonObject request) -> QCoro::Task<QJsonObject> {
+            const QString cmd = request.value("cmd").toString();
+            *started << cmd;
+            if (gates.count(cmd))
+                co_await passThrough(gates.at(cmd));
+            *finished << cmd + ": " + capture;
+            co_return QJsonObject{};
+        });
+
+    auto leaving = connectRaw(socketPath());
+    leaving->write(line({{"v", 1}, {"id", 1}, {"cmd", "left"}}));
+    ASSERT_TRUE(waitFor([&] { return started->contains("left"); }));
+    leaving->abort();
+    processEvents();
+    gates.at("left")->open();
+    ASSERT_TRUE(waitFor([&] { return finished->contains("left: captured by the handler"); }));
+    EXPECT_TRUE(ask({{"cmd", "after"}}).ok());
+
+    // The server goes while a handler waits: the client learns it, and the handler still ends
+    // with its captures intact.
+    auto pending = ControlClient::request({{"cmd", "orphaned"}});
+    ASSERT_TRUE(waitFor([&] { return started->contains("orphaned"); }));
+    server.reset();
+    EXPECT_FALSE(QFile::exists(socketPath()));
+    const auto result = await(std::move(pending));
+    EXPECT_EQ(result.kind, Kind::failed);
+    gates.at("orphaned")->open();
+    EXPECT_TRUE(waitFor([&] { return finished->contains("orphaned: captured by the handler"); }));
+}
+
+TEST_F(ControlServerTest, ReplacesAStaleSocketButNeverALiveOne) {
+    ASSERT_TRUE(RuntimeDirectory::ensure());
+    leaveStaleSocket(socketPath());
+    auto first = listening([](QJsonObject) -> QCoro::Task<QJsonObject> {
+        co_return QJsonObject{{"who", 1}};
+    });
+    ASSERT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 1);
+
+    ControlServer second([](QJsonObject) -> QCoro::Task<QJsonObject> { co_return QJsonObject{{"who", 2}}; });
+    QString error;
+    EXPECT_FALSE(second.listen(&error));
+    EXPECT_TRUE(error.contains(socketPath())) << error.toStdString();
+    {
+        // Giving up must not take the live socket file with it.
+        ControlServer third(echo());
+        EXPECT_FALSE(third.listen(nullptr));
+    }
+    EXPECT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 1);
+
+    first.reset();
+    EXPECT_TRUE(second.listen(&error)) << error.toStdString();
+    EXPECT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 2);
+}
+
+TEST_F(ControlServerTest, ClientTellsNothingRunningFromFailures) {
+    EXPECT_EQ(ask({{"cmd", "status"}}).kind, Kind::notRunning); // no socket file
+    ASSERT_TRUE(RuntimeDirectory::ensure());
+    leaveStaleSocket(socketPath());
+    EXPECT_EQ(ask({{"cmd", "status"}}).kind, Kind::notRunning); // nobody behind it
+    ASSERT_TRUE(QFile::remove(socketPath()));
+
+    // Something that hangs up without answering, or answers garbage.
+    QLocalServer raw;
+    ASSERT_TRUE(raw.listen(socketPath()));
+    QByteArray answer;
+    QObject::connect(&raw, &QLocalServer::newConnection, [&] {
+        QLocalSocket* socket = raw.nextPendingConnection();
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, &answer] {
+            if (!socket->canReadLine())
+                return;
+            socket->write(answer);
+            socket->disconnectFromServer();
+        });
+    });
+    const auto hungUp = ask({{"cmd", "status"}});
+    EXPECT_EQ(hungUp.kind, Kind::failed);
+    EXPECT_FALSE(hungUp.error.isEmpty());
+    answer = "{\"v\":1,\"id\":-5,\"ok\":true}\n";
+    EXPECT_EQ(ask({{"cmd", "status"}}).kind, Kind::failed);
+    raw.close();
+
+    // A running instance that takes longer than the caller waits.
+    auto gate = std::make_shared<Gate>();
+    auto server = listening([gate](QJsonObject) -> QCoro::Task<QJsonObject> {
+        co_await passThrough(gate);
+        co_return QJsonObject{};
+    });
+    const auto late = ask({{"cmd", "share"}}, 100ms);
+    EXPECT_EQ(late.kind, Kind::failed);
+    EXPECT_TRUE(late.error.contains("in time")) << late.error.toStdString();
+    gate->open();
+    processEvents();
+}
+
+TEST(ControlPeerCheck, AcceptsThisUserAndRejectsAnother) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_TRUE(ControlProtocol::peerIsSameUser(pair[0]));
+    EXPECT_TRUE(ControlProtocol::peerIsSameUser(pair[1]));
+    ::close(pair[0]);
+    ::close(pair[1]);
+    EXPECT_FALSE(ControlProtocol::peerIsSameUser(-1));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    QTemporaryDir open;
+    ASSERT_EQ(::chmod(QFile::encodeName(open.path()).constData(), 0755), 0);
+    const sockaddr_un address = addressOf(open.path() + "/s");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::chmod(address.sun_path, 0666), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    const pid_t child = forkAsNobody([&address] { return requestAndExpectHangUp(address); });
+    pollfd incoming{listener, POLLIN, 0};
+    ASSERT_EQ(::poll(&incoming, 1, 10000), 1);
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(accepted, 0);
+    EXPECT_FALSE(ControlProtocol::peerIsSameUser(accepted));
+    ::close(accepted);
+    ::close(listener);
+    EXPECT_EQ(exitStatus(child), 0);
+}
+
+TEST_F(ControlServerTest, DropsAnotherUsersConnectionUnread) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    int handled = 0;
+    auto server = listening([&handled](QJsonObject) -> QCoro::Task<QJsonObject> {
+        ++handled;
+        co_return QJsonObject{};
+    });
+    // Opened up so the other user can reach the socket at all; only the peer check stops it.
+    for (const QString& path : {xdgPath(), runtimePath()})
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0711), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(socketPath()).constData(), 0666), 0);
+    const sockaddr_un address = addressOf(socketPath());
+    const pid_t child = forkAsNobody([&address] { return requestAndExpectHangUp(address); });
+    EXPECT_EQ(exitStatus(child), 0);
+    EXPECT_EQ(handled, 0);
+    EXPECT_TRUE(ask({{"cmd", "status"}}).ok());
+}
+
+#include "ControlServerTest.moc"
