@@ -22,9 +22,11 @@ using namespace std::chrono_literals;
 int showRunningInstance(QApplication& app, pid_t pid) {
     std::fprintf(stderr, "Norvela is already running (pid %d); showing it\n", int(pid));
     auto ask = [&app]() -> QCoro::Task<> {
-        const auto result = co_await norvela::ControlClient::request({{QStringLiteral("cmd"), QStringLiteral("show")}}, 5s);
+        const QJsonObject show{{QStringLiteral("cmd"), QStringLiteral("show")}};
+        const auto result = co_await norvela::ControlClient::request(show, 5s);
         if (!result.ok())
-            std::fprintf(stderr, "Norvela: the running instance did not answer: %s\n", qPrintable(result.error));
+            std::fprintf(stderr, "Norvela: the running instance did not answer: %s\n",
+                         qPrintable(result.error));
         QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     };
     auto task = ask();
@@ -60,9 +62,11 @@ int main(int argc, char** argv) {
     norvela::TrayIcon tray(model);
     norvela::AppControl control(model);
     QObject::connect(&control, &norvela::AppControl::showRequested, &tray, &norvela::TrayIcon::present);
-    norvela::ControlServer server([&control](QJsonObject request) { return control.handle(std::move(request)); });
+    norvela::ControlServer server(
+        [&control](QJsonObject request) { return control.handle(std::move(request)); });
     if (QString error; !server.listen(&error))
-        std::fprintf(stderr, "Norvela: the command-line tool cannot reach this instance: %s\n", qPrintable(error));
+        std::fprintf(stderr, "Norvela: the command-line tool cannot reach this instance: %s\n",
+                     qPrintable(error));
     model.maybeShowOnboarding();
     return QApplication::exec();
 }

@@ -38,11 +38,11 @@ const Command* find(const QString& name) {
 }
 
 // Texts shared by the commands that talk to the running Norvela.
-const QString runningNote = QStringLiteral(
-    "Talks to the running Norvela (the app or 'norvela sync'); exits 3 when none runs.\n");
-const QString fileNote = QStringLiteral(
-    "PATH is a file inside a linked account's folder. Asks the running Norvela when there\n"
-    "is one, and the service directly otherwise.\n");
+const QString runningNote =
+    QStringLiteral("Talks to the running Norvela (the app or 'norvela sync'); exits 3 when none runs.\n");
+const QString fileNote =
+    QStringLiteral("PATH is a file inside a linked account's folder. Asks the running Norvela when there\n"
+                   "is one, and the service directly otherwise.\n");
 
 } // namespace
 
@@ -61,8 +61,10 @@ const QList<Command>& commands() {
                         "            \"email\", \"folder\", \"state\", \"reason\", \"filesDone\",\n"
                         "            \"filesTotal\", \"currentFile\", \"lastSynced\", \"indexedFiles\"}]}\n"),
          statusCommand},
-        {QStringLiteral("pause"), QStringLiteral("[KEY]"), QStringLiteral("pause uploads (every account, or KEY)"),
-         QStringLiteral("Uploads wait until 'norvela resume'; the folders are still watched.\n") + runningNote,
+        {QStringLiteral("pause"), QStringLiteral("[KEY]"),
+         QStringLiteral("pause uploads (every account, or KEY)"),
+         QStringLiteral("Uploads wait until 'norvela resume'; the folders are still watched.\n") +
+             runningNote,
          pauseCommand},
         {QStringLiteral("resume"), QStringLiteral("[KEY]"),
          QStringLiteral("resume uploads (every account, or KEY)"), runningNote, resumeCommand},
@@ -91,7 +93,8 @@ const QList<Command>& commands() {
          QStringLiteral("Opens the service's sign-in page and waits up to five minutes for approval.\n\n"
                         "  --no-browser    print the sign-in URL instead of opening it\n"),
          linkCommand},
-        {QStringLiteral("unlink"), QStringLiteral("KEY"), QStringLiteral("revoke and forget a linked account"),
+        {QStringLiteral("unlink"), QStringLiteral("KEY"),
+         QStringLiteral("revoke and forget a linked account"),
          QStringLiteral("The folder, its files and the account's settings stay.\n"), unlinkCommand},
         {QStringLiteral("folder"), QStringLiteral("KEY [PATH]"),
          QStringLiteral("show or set the account's local folder"),

@@ -17,7 +17,8 @@ QCoro::Task<int> pauseOrResume(QString command, QStringList args, Io io) {
     const Answer answer = co_await ask(request, 10s, false);
     if (answer.kind != Answer::Kind::answered)
         co_return reportFailure(answer, io.err);
-    const QString verb = command == QLatin1String("pause") ? QStringLiteral("Paused") : QStringLiteral("Resumed");
+    const QString verb =
+        command == QLatin1String("pause") ? QStringLiteral("Paused") : QStringLiteral("Resumed");
     io.out << verb << ' ' << (args.isEmpty() ? QStringLiteral("every account") : args.first()) << ".\n";
     co_return Exit::success;
 }

@@ -52,7 +52,8 @@ QCoro::Task<int> versionsCommand(QStringList args, Io io) {
         co_return reportFailure(answer, io.err);
     const QJsonArray versions = answer.reply.value(QStringLiteral("versions")).toArray();
     if (json) {
-        io.out << QString::fromUtf8(QJsonDocument(versions).toJson(QJsonDocument::Indented));
+        io.out << QString::fromUtf8(QJsonDocument(versions).toJson(QJsonDocument::Indented)).trimmed()
+               << '\n';
         co_return Exit::success;
     }
     qsizetype idWidth = 0;

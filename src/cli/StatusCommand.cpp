@@ -20,7 +20,8 @@ QString text(const QJsonValue& value) {
 
 void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
     const QString email = text(account.value(QStringLiteral("email")));
-    out << text(account.value(QStringLiteral("key"))) << "  (" << text(account.value(QStringLiteral("kind")));
+    out << text(account.value(QStringLiteral("key"))) << "  ("
+        << text(account.value(QStringLiteral("service")));
     if (!email.isEmpty())
         out << ", " << email;
     out << ")\n";
@@ -42,6 +43,25 @@ void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
     out << "  uploaded: " << indexed << (indexed == 1 ? " file" : " files") << '\n';
 }
 
+void print(const QJsonObject& status, bool running, bool json, QTextStream& out) {
+    if (json) {
+        const QJsonObject document{{QStringLiteral("running"), running},
+                                   {QStringLiteral("accounts"), status.value(QStringLiteral("accounts"))}};
+        out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented)).trimmed() << '\n';
+        return;
+    }
+    if (!running)
+        out << "Norvela is not running.\n";
+    const QJsonArray accounts = status.value(QStringLiteral("accounts")).toArray();
+    if (accounts.isEmpty())
+        out << "No accounts linked (see 'norvela link').\n";
+    for (qsizetype i = 0; i < accounts.size(); ++i) {
+        if (i > 0 || !running)
+            out << '\n';
+        printAccount(accounts[i].toObject(), running, out);
+    }
+}
+
 } // namespace
 
 QCoro::Task<int> statusCommand(QStringList args, Io io) {
@@ -49,29 +69,14 @@ QCoro::Task<int> statusCommand(QStringList args, Io io) {
     if (!args.isEmpty())
         co_return usageError(QStringLiteral("status"), io);
 
-    const Answer answer = co_await ask({{QStringLiteral("cmd"), QStringLiteral("status")}}, 10s, false);
+    // Named first: g++ 12 cannot build this object inside a co_await expression.
+    const QJsonObject request{{QStringLiteral("cmd"), QStringLiteral("status")}};
+    const Answer answer = co_await ask(request, 10s, false);
     if (answer.kind == Answer::Kind::refused)
         co_return reportFailure(answer, io.err);
     const bool running = answer.kind == Answer::Kind::answered;
     SettingsStore settings;
-    const QJsonObject status = running ? answer.reply : AppControl::offlineStatus(settings);
-
-    if (json) {
-        const QJsonObject out{{QStringLiteral("running"), running},
-                              {QStringLiteral("accounts"), status.value(QStringLiteral("accounts"))}};
-        io.out << QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented));
-    } else {
-        if (!running)
-            io.out << "Norvela is not running.\n";
-        const QJsonArray accounts = status.value(QStringLiteral("accounts")).toArray();
-        if (accounts.isEmpty())
-            io.out << "No accounts linked (see 'norvela link').\n";
-        for (qsizetype i = 0; i < accounts.size(); ++i) {
-            if (i > 0 || !running)
-                io.out << '\n';
-            printAccount(accounts[i].toObject(), running, io.out);
-        }
-    }
+    print(running ? answer.reply : AppControl::offlineStatus(settings), running, json, io.out);
     co_return running ? Exit::success : Exit::notRunning;
 }
 

@@ -2,11 +2,11 @@
 
 #include "cloud/ProviderKind.h"
 #include "common/SettingsStore.h"
+#include "control/ControlServer.h"
+#include "control/InstanceLock.h"
 #include "engines/StandardEngines.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
-#include "control/ControlServer.h"
-#include "control/InstanceLock.h"
 #include "models/AppControl.h"
 #include "models/AppModel.h"
 #include "platform/DesktopServices.h"
@@ -121,7 +121,8 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
     // Two processes uploading one account would race on its index: one Norvela per user.
     auto lock = InstanceLock::acquire();
     if (const auto* held = std::get_if<InstanceLock::Held>(&lock)) {
-        io.err << QString::fromUtf8("Norvela is already running (pid %1) \u2014 use `norvela status`\n").arg(held->pid);
+        io.err << QString::fromUtf8("Norvela is already running (pid %1) \u2014 use `norvela status`\n")
+                      .arg(held->pid);
         co_return Exit::alreadyRunning;
     }
     if (const auto* error = std::get_if<QString>(&lock)) {

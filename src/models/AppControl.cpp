@@ -36,7 +36,8 @@ QCoro::Task<QJsonObject> AppControl::handle(QJsonObject request) {
     if (command == QLatin1String("status"))
         co_return status();
     if (command == QLatin1String("pause") || command == QLatin1String("resume")) {
-        const bool found = command == QLatin1String("pause") ? m_model.pause(account) : m_model.resume(account);
+        const bool found =
+            command == QLatin1String("pause") ? m_model.pause(account) : m_model.resume(account);
         if (!found)
             throw NorvelaError(QStringLiteral("no linked account '") + *account + QLatin1Char('\''));
         co_return QJsonObject{};
@@ -58,10 +59,12 @@ QCoro::Task<QJsonObject> AppControl::handle(QJsonObject request) {
 
 QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
     const CloudProvider& provider = *account.provider();
-    const std::optional<QString> email = account.account() ? account.account()->email : provider.accountEmail();
+    const std::optional<QString> email =
+        account.account() ? account.account()->email : provider.accountEmail();
     QJsonObject json{
         {QStringLiteral("key"), account.id()},
         {QStringLiteral("kind"), provider.id()},
+        {QStringLiteral("service"), provider.displayName()},
         {QStringLiteral("email"), orNull(email)},
         {QStringLiteral("folder"), account.rootPath()},
         {QStringLiteral("indexedFiles"), account.indexedFileCount()},
@@ -93,12 +96,14 @@ QJsonObject AppControl::status() const {
 }
 
 QJsonObject AppControl::offlineStatus(SettingsStore& settings) {
-    const QString appFolder = settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));
+    const QString appFolder =
+        settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));
     QJsonArray accounts;
     for (ProviderKind kind : ProviderKinds::all) {
         for (const auto& provider : ProviderKinds::linkedProviders(kind, ServiceEndpoints::configured())) {
             // Without an application the model only reads its settings and index.
-            const AccountModel account(provider, nullptr, AppModel::defaultFolder(*provider, appFolder), settings);
+            const AccountModel account(provider, nullptr, AppModel::defaultFolder(*provider, appFolder),
+                                       settings);
             accounts.append(accountJson(account, false));
         }
     }
@@ -122,7 +127,8 @@ QCoro::Task<QJsonObject> AppControl::share(QString path) {
     QPointer<AppControl> self(this);
     const std::optional<QUrl> link = co_await m_model.createSharedLink(fileAt(m_model, path));
     if (!link)
-        throw NorvelaError(self ? m_model.actionStatus().value_or(QString()) : QStringLiteral("Norvela stopped"));
+        throw NorvelaError(self ? m_model.actionStatus().value_or(QString())
+                                : QStringLiteral("Norvela stopped"));
     co_return QJsonObject{{QStringLiteral("link"), link->toString(QUrl::FullyEncoded)}};
 }
 
@@ -153,7 +159,8 @@ QCoro::Task<QJsonObject> AppControl::restore(QString path, QString versionId) {
     if (!self)
         throw NorvelaError(QStringLiteral("Norvela stopped"));
     const bool restored = co_await m_model.restore(*it, file);
-    const QString text = self ? m_model.actionStatus().value_or(QString()) : QStringLiteral("Norvela stopped");
+    const QString text =
+        self ? m_model.actionStatus().value_or(QString()) : QStringLiteral("Norvela stopped");
     if (!restored)
         throw NorvelaError(text);
     co_return QJsonObject{{QStringLiteral("status"), text}};

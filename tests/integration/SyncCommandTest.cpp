@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -152,6 +154,151 @@ TEST_F(SyncCommand, RunsUntilInterruptedThenStopsCleanly) {
     ASSERT_TRUE(waitFor([&] { return status.has_value(); }, 30s));
     EXPECT_EQ(*status, 130);
     EXPECT_TRUE(e.contains("norvela: stopping")) << e.toStdString();
+}
+
+// --- the commands around a running Norvela ---
+
+QJsonObject parse(const QString& json) {
+    return QJsonDocument::fromJson(json.toUtf8()).object();
+}
+
+TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
+    QDir().mkpath(folder("D"));
+    QDir().mkpath(folder("G"));
+    ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
+    ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
+    const QString plan = folder("D") + QStringLiteral("/plan.txt");
+    writeFile(plan, "first");
+
+    // What needs a running Norvela says so; the rest works on the files.
+    EXPECT_EQ(run({"status"}), 3);
+    EXPECT_TRUE(out.startsWith("Norvela is not running.\n")) << out.toStdString();
+    EXPECT_EQ(run({"pause"}), 3);
+    EXPECT_TRUE(err.contains("Norvela is not running")) << err.toStdString();
+    EXPECT_EQ(run({"resume", "gdrive"}), 3);
+    EXPECT_EQ(run({"share", plan}), 1);
+    EXPECT_EQ(err,
+              QString::fromUtf8("norvela: Can't share this file yet \u2014 wait for it to finish syncing\n"));
+    EXPECT_EQ(run({"versions", plan}), 1);
+    EXPECT_EQ(run({"share", "/etc/hostname"}), 1);
+    EXPECT_TRUE(err.contains("not inside the folder of a linked account")) << err.toStdString();
+    EXPECT_EQ(run({"ls"}), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(run({"ls", "nobody"}), 1);
+    for (const QStringList& wrong : {QStringList{"status", "now"},
+                                     {"share"},
+                                     {"restore", plan},
+                                     {"pause", "a", "b"},
+                                     {"ls", "a", "b"},
+                                     {"versions", plan, "x"}}) {
+        EXPECT_EQ(run(wrong), 2) << wrong.join(' ').toStdString();
+        EXPECT_TRUE(err.startsWith("usage: norvela " + wrong.first())) << err.toStdString();
+    }
+
+    ASSERT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
+    EXPECT_EQ(run({"status", "--json"}), 3);
+    const QJsonArray accounts = parse(out).value("accounts").toArray();
+    ASSERT_EQ(accounts.size(), 2);
+    EXPECT_FALSE(parse(out).value("running").toBool());
+    EXPECT_EQ(accounts[0].toObject().value("indexedFiles").toInt(), 1);
+    EXPECT_TRUE(accounts[0].toObject().value("state").isNull());
+    EXPECT_EQ(run({"ls", "dropbox", "--json"}), 0);
+    const QJsonArray listed = QJsonDocument::fromJson(out.toUtf8()).array();
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(listed[0].toObject().value("path").toString(), "plan.txt");
+    EXPECT_EQ(listed[0].toObject().value("size").toInt(), 5);
+
+    EXPECT_EQ(run({"share", plan}), 0) << err.toStdString();
+    EXPECT_TRUE(QUrl(out.trimmed()).isValid()) << out.toStdString();
+
+    writeFile(plan, "second version");
+    ASSERT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
+    EXPECT_EQ(run({"versions", plan, "--json"}), 0);
+    const QJsonArray versions = QJsonDocument::fromJson(out.toUtf8()).array();
+    ASSERT_EQ(versions.size(), 2);
+    EXPECT_TRUE(versions[0].toObject().value("current").toBool());
+    EXPECT_EQ(versions[1].toObject().value("size").toInt(), 5);
+    EXPECT_EQ(run({"versions", plan}), 0);
+    EXPECT_TRUE(out.section('\n', 0, 0).endsWith("  current")) << out.toStdString();
+
+    EXPECT_EQ(run({"restore", plan, "no-such-version"}), 1);
+    EXPECT_EQ(run({"restore", plan, versions[1].toObject().value("id").toString()}), 0) << err.toStdString();
+    EXPECT_TRUE(
+        out.startsWith(QString::fromUtf8("Restored plan.txt \u2014 this computer and Dropbox now have the")))
+        << out.toStdString();
+    EXPECT_EQ(readFile(plan), "first");
+    // The index took the restored file in: the next pass sends nothing.
+    const int before = uploads();
+    ASSERT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
+    EXPECT_EQ(uploads(), before);
+}
+
+TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
+    QDir().mkpath(folder("D"));
+    QDir().mkpath(folder("G"));
+    writeFile(folder("D") + QStringLiteral("/a.txt"), "alpha");
+    ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
+    ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
+    QString o, e;
+    QTextStream os(&o), es(&e);
+    std::optional<int> status;
+    const QStringList args{QStringLiteral("sync")};
+    auto running = [&]() -> QCoro::Task<> {
+        cli::Io io{os, es};
+        status = co_await cli::run(args, io);
+    };
+    auto task = running();
+    ASSERT_TRUE(waitFor([&] { return o.contains(QStringLiteral("dropbox: Up to date")); }, 60s))
+        << o.toStdString();
+
+    // A second one is refused and the first goes on.
+    EXPECT_EQ(run({"sync", "--once"}), 4);
+    EXPECT_EQ(err, QString::fromUtf8("Norvela is already running (pid %1) \u2014 use `norvela status`\n")
+                       .arg(QCoreApplication::applicationPid()));
+    EXPECT_FALSE(status.has_value());
+
+    EXPECT_EQ(run({"status", "--json"}), 0);
+    QJsonObject report = parse(out);
+    EXPECT_TRUE(report.value("running").toBool());
+    ASSERT_EQ(report.value("accounts").toArray().size(), 2);
+    EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("state").toString(), "idle");
+    EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("indexedFiles").toInt(), 1);
+
+    EXPECT_EQ(run({"pause"}), 0) << err.toStdString();
+    EXPECT_EQ(run({"status", "--json"}), 0);
+    for (const QJsonValue account : parse(out).value("accounts").toArray()) {
+        EXPECT_EQ(account.toObject().value("state").toString(), "paused");
+        EXPECT_EQ(account.toObject().value("reason").toString(), "user");
+    }
+    const QString later = folder("G") + QStringLiteral("/later.txt");
+    writeFile(later, "written while paused");
+    EXPECT_EQ(run({"share", later}), 1);
+    EXPECT_EQ(run({"resume", "nobody"}), 1);
+    EXPECT_EQ(err, "norvela: no linked account 'nobody'\n");
+    EXPECT_EQ(run({"resume", "gdrive"}), 0);
+    ASSERT_TRUE(waitFor([&] { return run({"share", later}) == 0; }, 60s)) << err.toStdString();
+    EXPECT_TRUE(out.startsWith("https://drive.google.com/")) << out.toStdString();
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_TRUE(out.contains("paused (user)")) << out.toStdString(); // dropbox still waits
+    EXPECT_EQ(run({"resume"}), 0);
+
+    // A restore through the running instance: its engine records it, nothing goes up again.
+    writeFile(later, "second words");
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return run({"versions", later, "--json"}) == 0 &&
+                   QJsonDocument::fromJson(out.toUtf8()).array().size() == 2;
+        },
+        60s));
+    const QString older = QJsonDocument::fromJson(out.toUtf8()).array()[1].toObject().value("id").toString();
+    const int before = uploads();
+    EXPECT_EQ(run({"restore", later, older}), 0) << err.toStdString();
+    EXPECT_EQ(readFile(later), "written while paused");
+    EXPECT_EQ(run({"status", "--json"}), 0);
+    std::raise(SIGINT);
+    ASSERT_TRUE(waitFor([&] { return status.has_value(); }, 30s));
+    EXPECT_EQ(*status, 130);
+    EXPECT_EQ(uploads(), before + 1); // the restore's own upload of the earlier content
 }
 
 } // namespace

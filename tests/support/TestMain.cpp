@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toUtf8());
     qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
+    // The instance lock and control socket too: never the user's, never another test's.
+    qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
     for (const char* name : {"NORVELA_AUTOLINK", "NORVELA_DUMP_STATE", "NORVELA_APP_SUPPORT_DIR",
                              "NORVELA_STATIC_RENDER", "NORVELA_SANDBOX_URL"})
         qunsetenv(name);
