@@ -16,6 +16,7 @@
 #include "common/SettingsStore.h"
 #include "platform/DesktopServices.h"
 #include "platform/LoginItem.h"
+#include "platform/Support.h"
 #include "platform/SystemLog.h"
 #include "sync/BandwidthLimiter.h"
 
@@ -601,6 +602,10 @@ void AppModel::installCLI(const QString& tool, const QString& destination) {
         return;
     }
     setStatus(QString::fromUtf8("CLI installed \u2014 run `norvela status` in ") + PlatformWords::terminal());
+}
+
+void AppModel::composeFeedback() {
+    Support::composeFeedback(m_desktop);
 }
 
 // --- state dump ---

@@ -172,6 +172,9 @@ public:
     Q_INVOKABLE void installCLI();
     void installCLI(const QString& tool, const QString& destination);
 
+    // A feedback mail in the user's mail program.
+    Q_INVOKABLE void composeFeedback();
+
     // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
     // Returns whether it asked.
     bool maybeShowOnboarding();

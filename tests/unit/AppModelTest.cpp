@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QUrlQuery>
 
 using namespace norvela;
 using namespace norvela::test;
@@ -282,6 +283,12 @@ TEST_F(AppModelActions, FilesOfNoAccountAreNeverSentToAProvider) {
     EXPECT_EQ(desktop.revealed, QStringList{"/tmp/x/Q3 report.pdf"});
     m.openLocalFolder();
     EXPECT_EQ(desktop.opened, QStringList{QDir::homePath() + "/Norvela"});
+
+    m.composeFeedback();
+    ASSERT_EQ(desktop.urls.size(), 1);
+    EXPECT_EQ(desktop.urls.first().scheme(), "mailto");
+    EXPECT_EQ(QUrlQuery(desktop.urls.first()).queryItemValue("subject", QUrl::FullyDecoded),
+              "Norvela feedback (v" NORVELA_VERSION ")");
 }
 
 TEST_F(AppModelActions, SyncedFileFindsTheAccountByFolder) {
