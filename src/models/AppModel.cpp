@@ -400,26 +400,17 @@ void AppModel::togglePauseResume() {
 }
 
 bool AppModel::pause(const std::optional<QString>& key) {
-    if (m_accounts.isEmpty() && !key) {
-        if (m_engine)
-            m_engine->pause();
-        return true;
-    }
-    bool found = false;
-    for (AccountModel* a : m_accounts) {
-        if (key && a->id() != *key)
-            continue;
-        found = true;
-        if (a->syncState() != SyncState::paused && a->engine())
-            a->engine()->pause();
-    }
-    return found || !key;
+    return setPaused(true, key);
 }
 
 bool AppModel::resume(const std::optional<QString>& key) {
+    return setPaused(false, key);
+}
+
+bool AppModel::setPaused(bool paused, const std::optional<QString>& key) {
     if (m_accounts.isEmpty() && !key) {
         if (m_engine)
-            m_engine->resume();
+            paused ? m_engine->pause() : m_engine->resume();
         return true;
     }
     bool found = false;
@@ -427,8 +418,9 @@ bool AppModel::resume(const std::optional<QString>& key) {
         if (key && a->id() != *key)
             continue;
         found = true;
-        if (a->syncState() == SyncState::paused && a->engine())
-            a->engine()->resume();
+        // Held by the schedule counts as paused: resuming it starts a new pass.
+        if (a->engine() && (a->syncState() == SyncState::paused) != paused)
+            paused ? a->engine()->pause() : a->engine()->resume();
     }
     return found || !key;
 }

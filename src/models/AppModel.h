@@ -220,6 +220,7 @@ private:
     void setAccounts(const QList<AccountModel*>& value);
     void setEngine(std::unique_ptr<SyncEngine> engine);
     void setIsLinking(bool value);
+    bool setPaused(bool paused, const std::optional<QString>& key);
     void setLinkError(const std::optional<QString>& value);
     QCoro::Task<> unlinkTask(std::shared_ptr<CloudProvider> provider);
     QCoro::Task<> clearStatusLater(QString text);

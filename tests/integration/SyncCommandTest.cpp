@@ -55,6 +55,13 @@ protected:
         return status;
     }
     QString folder(const QString& name) const { return m_folders.filePath(name); }
+    // Folders "D" and "G" for the Dropbox and the Google Drive account.
+    void useFolders() {
+        QDir().mkpath(folder("D"));
+        QDir().mkpath(folder("G"));
+        ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
+        ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
+    }
     int uploads() const {
         int n = 0;
         const auto counts = sim.requestCounts();
@@ -163,10 +170,7 @@ QJsonObject parse(const QString& json) {
 }
 
 TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
-    QDir().mkpath(folder("D"));
-    QDir().mkpath(folder("G"));
-    ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
-    ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
+    useFolders();
     const QString plan = folder("D") + QStringLiteral("/plan.txt");
     writeFile(plan, "first");
 
@@ -234,11 +238,8 @@ TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
 }
 
 TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
-    QDir().mkpath(folder("D"));
-    QDir().mkpath(folder("G"));
+    useFolders();
     writeFile(folder("D") + QStringLiteral("/a.txt"), "alpha");
-    ASSERT_EQ(run({"folder", "dropbox", folder("D")}), 0);
-    ASSERT_EQ(run({"folder", "gdrive", folder("G")}), 0);
     QString o, e;
     QTextStream os(&o), es(&e);
     std::optional<int> status;
