@@ -121,7 +121,9 @@ void UpdaterService::startAutomaticChecks() {
 QString UpdaterService::lastCheckDescription() const {
     if (!m_lastCheck)
         return QStringLiteral("Updates are checked automatically");
-    return QStringLiteral("Last checked ") + Formatting::relativeTime(*m_lastCheck, m_clock.now());
+    // A clock set back since the check must not read "Last checked in 2 hours".
+    const QDateTime now = m_clock.now();
+    return QStringLiteral("Last checked ") + Formatting::relativeTime(std::min(*m_lastCheck, now), now);
 }
 
 } // namespace norvela
