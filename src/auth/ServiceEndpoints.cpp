@@ -43,6 +43,7 @@ ServiceEndpoints ServiceEndpoints::production() {
                 join(www, QStringLiteral("/upload/drive/v3")),
                 QStringLiteral(NORVELA_GOOGLE_CLIENT_ID),
                 QStringLiteral(NORVELA_GOOGLE_CLIENT_SECRET)};
+    e.updateFeed = QUrl(QStringLiteral(NORVELA_UPDATE_FEED_URL));
     return e;
 }
 
@@ -59,6 +60,7 @@ ServiceEndpoints ServiceEndpoints::sandbox(const QUrl& base) {
                 orPlaceholder(NORVELA_GOOGLE_CLIENT_ID,
                               "000000000000-norvelasandboxnorvelasandbox0000.apps.googleusercontent.com"),
                 orPlaceholder(NORVELA_GOOGLE_CLIENT_SECRET, "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")};
+    e.updateFeed = join(base, QStringLiteral("/updates/appcast.xml"));
     return e;
 }
 

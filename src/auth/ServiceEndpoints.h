@@ -32,6 +32,7 @@ struct GoogleEndpoints {
 struct ServiceEndpoints {
     DropboxEndpoints dropbox;
     GoogleEndpoints google;
+    QUrl updateFeed; // the appcast that announces new releases
 
     // The build's configuration; in development builds NORVELA_SANDBOX_URL, when set,
     // points everything at the emulator at that base URL.

@@ -177,6 +177,13 @@ QList<CloudSim::LoggedRequest> CloudSim::lastRequests(int n) const {
     return out;
 }
 
+bool CloudSim::setLatestVersion(const QString& version, const QString& title) {
+    if (!m_updates.setLatestVersion(version, title))
+        return false;
+    persist();
+    return true;
+}
+
 int CloudSim::addFault(const QJsonObject& rule) {
     m_faults.append(FaultRule::fromJson(rule, m_nextFaultId));
     return m_nextFaultId++;
@@ -198,6 +205,7 @@ void CloudSim::reset() {
     m_googleAuth->reset();
     m_dropbox->reset();
     m_google->reset();
+    m_updates.reset();
     m_blobs->clear();
     persist();
 }
@@ -289,6 +297,7 @@ HttpResponse CloudSim::route(const HttpRequest& request) {
              }},
             {"/google/www",
              [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::www, rest); }},
+            {"/updates", [&](const QString& rest) { return m_updates.handle(request, rest, baseUrl()); }},
         };
         response = HttpResponse::text(404, "Not Found");
         for (const Prefix& prefix : prefixes) {
@@ -383,6 +392,12 @@ HttpResponse CloudSim::admin(const HttpRequest& request) {
                                     {QStringLiteral("status"), r.status}});
         return ok(list);
     }
+    if (path == QLatin1String("/updates") && request.method == "POST") {
+        if (!setLatestVersion(body.value(QStringLiteral("version")).toString(),
+                              body.value(QStringLiteral("title")).toString()))
+            return HttpResponse::text(400, "need a \"version\" of letters, digits, '.', '+' and '-'");
+        return ok(m_updates.toJson());
+    }
     if (path == QLatin1String("/faults") && request.method == "POST")
         return ok(QJsonObject{{QStringLiteral("id"), addFault(body)}});
     if (path == QLatin1String("/faults") && request.method == "GET") {
@@ -421,7 +436,8 @@ void CloudSim::persist() {
                             {QStringLiteral("dropboxAuth"), m_dropboxAuth->toJson()},
                             {QStringLiteral("googleAuth"), m_googleAuth->toJson()},
                             {QStringLiteral("dropbox"), m_dropbox->toJson()},
-                            {QStringLiteral("google"), m_google->toJson()}};
+                            {QStringLiteral("google"), m_google->toJson()},
+                            {QStringLiteral("updates"), m_updates.toJson()}};
     QDir().mkpath(m_options.stateDir);
     QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
     if (file.open(QIODevice::WriteOnly)) {
@@ -446,6 +462,7 @@ void CloudSim::load() {
     m_googleAuth->fromJson(state.value(QStringLiteral("googleAuth")).toObject());
     m_dropbox->fromJson(state.value(QStringLiteral("dropbox")).toObject());
     m_google->fromJson(state.value(QStringLiteral("google")).toObject());
+    m_updates.fromJson(state.value(QStringLiteral("updates")).toObject());
 }
 
 } // namespace cloudsim

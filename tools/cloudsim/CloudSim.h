@@ -5,6 +5,7 @@
 #include "FaultRule.h"
 #include "HttpServer.h"
 #include "OAuth.h"
+#include "UpdateFeed.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -23,6 +24,7 @@ class GoogleService;
 // A local stand-in for the Dropbox and Google services that Norvela talks to, on one
 // loopback base URL:
 //   /dropbox/www  /dropbox/api  /dropbox/content   /google/accounts  /google/oauth2  /google/www
+// and Norvela's own release feed under /updates,
 // plus an admin interface under /_admin (accounts, inspection, faults) that is also
 // available as the methods below.
 class CloudSim : public QObject {
@@ -79,6 +81,10 @@ public:
     QMap<QString, int> requestCounts() const { return m_counts; } // "METHOD /path" -> n
     QList<LoggedRequest> lastRequests(int n) const;
 
+    // The release the update feed advertises (UpdateFeed::setLatestVersion).
+    bool setLatestVersion(const QString& version, const QString& title = {});
+    const UpdateFeed& updateFeed() const { return m_updates; }
+
     // Faults.
     int addFault(const QJsonObject& rule);
     void clearFaults() { m_faults.clear(); }
@@ -108,6 +114,7 @@ private:
     std::unique_ptr<OAuth> m_googleAuth;
     std::unique_ptr<DropboxService> m_dropbox;
     std::unique_ptr<GoogleService> m_google;
+    UpdateFeed m_updates;
     QList<Account> m_accounts;
     QMap<Service, QString> m_nextApproval;
     QList<FaultRule> m_faults;

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Serves the Dropbox and Google endpoints Norvela uses on one loopback base URL:\n"
         "  /dropbox/www /dropbox/api /dropbox/content /google/accounts /google/oauth2 /google/www\n"
+        "the release feed /updates/appcast.xml,\n"
         "and an admin interface under /_admin (accounts, requests, counts, faults, reset)."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
