@@ -8,6 +8,7 @@
 #include "models/AppControl.h"
 #include "models/AppModel.h"
 #include "platform/DesktopServices.h"
+#include "update/UpdaterService.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -59,6 +60,10 @@ int main(int argc, char** argv) {
 
     norvela::SettingsStore settings;
     norvela::AppModel model(settings, norvela::standardEngines(), norvela::DesktopServices::system());
+    norvela::UpdaterService updater(norvela::ServiceEndpoints::configured().updateFeed, settings,
+                                    norvela::Clock::system(), QStringLiteral(NORVELA_VERSION));
+    updater.startAutomaticChecks();
+    model.setUpdater(&updater);
     norvela::TrayIcon tray(model);
     norvela::AppControl control(model);
     QObject::connect(&control, &norvela::AppControl::showRequested, &tray, &norvela::TrayIcon::present);

@@ -19,6 +19,7 @@
 #include "platform/Support.h"
 #include "platform/SystemLog.h"
 #include "sync/BandwidthLimiter.h"
+#include "update/UpdaterService.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -598,6 +599,28 @@ void AppModel::installCLI(const QString& tool, const QString& destination) {
 
 void AppModel::composeFeedback() {
     Support::composeFeedback(m_desktop);
+}
+
+void AppModel::checkForUpdates() {
+    checkForUpdatesTask();
+}
+
+QCoro::Task<> AppModel::checkForUpdatesTask() {
+    if (!m_updater)
+        co_return;
+    QPointer<AppModel> self(this);
+    const UpdaterService::CheckResult result = co_await m_updater->checkNow();
+    if (!self)
+        co_return;
+    if (result.outcome == UpdaterService::Outcome::upToDate)
+        setStatus(QStringLiteral("You're up to date"));
+    else if (result.outcome == UpdaterService::Outcome::updateAvailable && result.update)
+        setStatus(QStringLiteral("Norvela ") + result.update->version + QStringLiteral(" is available"));
+}
+
+void AppModel::openUpdatePage() {
+    if (m_updater && m_updater->availableUpdate())
+        m_desktop.openUrl(m_updater->availableUpdate()->page);
 }
 
 // --- state dump ---

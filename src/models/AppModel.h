@@ -11,9 +11,11 @@
 #include "common/SelectiveSyncFolder.h"
 #include "common/SyncSchedule.h"
 #include "common/SyncState.h"
+#include "update/UpdaterService.h"
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <QVariant>
 
@@ -175,6 +177,14 @@ public:
     // A feedback mail in the user's mail program.
     Q_INVOKABLE void composeFeedback();
 
+    // The app's update checker; the command-line tool has none.
+    void setUpdater(UpdaterService* updater) { m_updater = updater; }
+    UpdaterService* updater() const { return m_updater; }
+    // Asks the feed now: "You're up to date", or names the newer version, whose page
+    // openUpdatePage() shows. A feed that cannot be reached only leaves a log line.
+    Q_INVOKABLE void checkForUpdates();
+    Q_INVOKABLE void openUpdatePage();
+
     // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
     // Returns whether it asked.
     bool maybeShowOnboarding();
@@ -224,11 +234,13 @@ private:
     void setLinkError(const std::optional<QString>& value);
     QCoro::Task<> unlinkTask(std::shared_ptr<CloudProvider> provider);
     QCoro::Task<> clearStatusLater(QString text);
+    QCoro::Task<> checkForUpdatesTask();
     QCoro::Task<> writeStateDumpLater();
 
     SettingsStore& m_settings;
     EngineFactory m_engines;
     DesktopServices& m_desktop;
+    QPointer<UpdaterService> m_updater;
     ServiceEndpoints m_endpoints;
     Clock& m_clock;
     BandwidthLimiter& m_limiter;

@@ -1,10 +1,12 @@
 #include "update/UpdaterService.h"
 #include "HttpClient.h"
 #include "ManualClock.h"
+#include "RecordingDesktop.h"
 #include "TestSupport.h"
 #include "auth/ServiceEndpoints.h"
 #include "cloudsim/CloudSim.h"
 #include "common/SettingsStore.h"
+#include "models/AppModel.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -191,4 +193,31 @@ TEST_F(Updater, ACheckOutlivesItsService) {
     auto running = watch(updater->checkNow());
     updater.reset();
     ASSERT_TRUE(waitFor([&] { return finished; }));
+}
+
+TEST_F(Updater, CheckingFromTheAppSaysUpToDateOrOffersTheNewerPage) {
+    auto updater = makeService();
+    RecordingDesktop desktop;
+    AppModel model(settings, EngineFactory{}, desktop, ServiceEndpoints::sandbox(QUrl(sim.baseUrl())), clock);
+    model.setUpdater(updater.get());
+    model.checkForUpdates();
+    ASSERT_TRUE(waitFor([&] { return model.actionStatus().has_value(); }));
+    EXPECT_EQ(model.actionStatus(), "You're up to date");
+    model.openUpdatePage();
+    EXPECT_TRUE(desktop.urls.isEmpty());
+
+    sim.setLatestVersion("0.2.0");
+    model.checkForUpdates();
+    ASSERT_TRUE(waitFor([&] { return model.actionStatus() != "You're up to date"; }));
+    EXPECT_EQ(model.actionStatus(), "Norvela 0.2.0 is available");
+    model.openUpdatePage();
+    EXPECT_EQ(desktop.urls, QList<QUrl>{QUrl(sim.baseUrl() + "/updates/norvela-0.2.0.html")});
+
+    // Unreachable: only the log hears of it.
+    sim.addFault({{"endpoint", "/updates/appcast.xml"}, {"status", 503}, {"count", 0}});
+    model.setStatus(QStringLiteral("before"));
+    const int asked = feedRequests();
+    model.checkForUpdates();
+    ASSERT_TRUE(waitFor([&] { return feedRequests() > asked && !updater->checking(); }));
+    EXPECT_EQ(model.actionStatus(), "before");
 }
