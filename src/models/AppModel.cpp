@@ -391,13 +391,8 @@ bool AppModel::maybeShowOnboarding() {
 // --- pause and resume ---
 
 void AppModel::togglePauseResume() {
-    if (m_accounts.isEmpty()) {
-        if (m_engine)
-            m_syncState != SyncState::paused ? m_engine->pause() : m_engine->resume();
-        return;
-    }
     // Paused only when nothing syncs: a click while one account syncs pauses that one.
-    displaySyncState() != SyncState::paused ? pause() : resume();
+    setPaused(displaySyncState() != SyncState::paused, std::nullopt);
 }
 
 bool AppModel::pause(const std::optional<QString>& key) {
@@ -419,9 +414,14 @@ bool AppModel::setPaused(bool paused, const std::optional<QString>& key) {
         if (key && a->id() != *key)
             continue;
         found = true;
-        // Held by the schedule counts as paused: resuming it starts a new pass.
-        if (a->engine() && (a->syncState() == SyncState::paused) != paused)
-            paused ? a->engine()->pause() : a->engine()->resume();
+        if (!a->engine())
+            continue;
+        // An account the schedule holds is paused by the user too, so the end of the hold
+        // does not undo the pause; resuming it merely starts a new pass.
+        if (paused && !a->status().userPaused)
+            a->engine()->pause();
+        else if (!paused && a->syncState() == SyncState::paused)
+            a->engine()->resume();
     }
     return found || !key;
 }

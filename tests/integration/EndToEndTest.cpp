@@ -418,3 +418,22 @@ TEST_F(EndToEnd, ALimitSetDuringAnUploadHoldsItsRemainingPieces) {
     EXPECT_EQ(engine(0).index().entry(QStringLiteral("big.bin"))->contentHash,
               DropboxContentHash::hash(local));
 }
+
+TEST_F(EndToEnd, APauseDuringAScheduleHoldOutlastsTheHold) {
+    const int hour = QTime::currentTime().hour();
+    putBoth(QStringLiteral("held.txt"), "held");
+    start();
+    model->setSchedule({true, (hour + 2) % 24, (hour + 3) % 24, false}); // now lies well outside
+    ASSERT_TRUE(waitFor([&] { return model->accounts()[0]->status().reasonKey() == "schedule"; }));
+    EXPECT_TRUE(model->pause());
+    EXPECT_EQ(model->accounts()[0]->status().reasonKey(), "user");
+
+    model->setSchedule({});
+    const int before = uploadRequests();
+    waitFor([] { return false; }, 300ms); // many worker passes on the fast clock
+    EXPECT_EQ(uploadRequests(), before);
+    EXPECT_EQ(model->accounts()[0]->syncState(), SyncState::paused);
+    EXPECT_TRUE(model->resume());
+    ASSERT_TRUE(waitSettled());
+    expectMirrored({QStringLiteral("held.txt")});
+}

@@ -198,6 +198,10 @@ TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
         EXPECT_EQ(run(wrong), 2) << wrong.join(' ').toStdString();
         EXPECT_TRUE(err.startsWith("usage: norvela " + wrong.first())) << err.toStdString();
     }
+    for (const cli::Command& command : cli::commands()) {
+        EXPECT_EQ(run({command.name, "--help"}), 0) << command.name.toStdString();
+        EXPECT_TRUE(out.startsWith("usage: norvela " + command.name)) << out.toStdString();
+    }
 
     ASSERT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
     EXPECT_EQ(run({"status", "--json"}), 3);
