@@ -7,7 +7,6 @@
 #include "control/RuntimeDirectory.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -17,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <poll.h>
@@ -100,20 +98,23 @@ void leaveStaleSocket(const QString& path) {
     ASSERT_TRUE(QFile::exists(path));
 }
 
-// Runs `body` in a child process as uid/gid 65534; its return value is the exit status. The
-// child may only make system calls: the parent has threads.
-pid_t forkAsNobody(const std::function<int()>& body) {
+// From a child process running as uid/gid 65534 (it may only make system calls: the parent has
+// threads), connects to `address`, sends one request and reads. Gives 0 when the other end
+// closes without a byte, 2 when it answers, 3 or -1 when nothing happens in time.
+int requestAsNobody(const sockaddr_un& address) {
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(100);
-        ::_exit(body());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            ::_exit(1);
+        static const char request[] = "{\"v\":1,\"id\":1,\"cmd\":\"status\"}\n";
+        // No SIGPIPE when the other end has already hung up.
+        [[maybe_unused]] const auto sent = ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
+        pollfd wait{fd, POLLIN, 0};
+        char byte;
+        ::_exit(::poll(&wait, 1, 10000) != 1 ? 3 : ::read(fd, &byte, 1) <= 0 ? 0 : 2);
     }
-    return child;
-}
-
-// The child's exit status, or -1 when it did not end in time (it is killed then).
-int exitStatus(pid_t child) {
     int status = 0;
     if (!waitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
         ::kill(child, SIGKILL);
@@ -121,22 +122,6 @@ int exitStatus(pid_t child) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Connects to `address`, sends one request and reads: 0 when the other end closes without a
-// byte, 2 when it answers, 3 when nothing happens for ten seconds.
-int requestAndExpectHangUp(const sockaddr_un& address) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return 1;
-    static const char request[] = "{\"v\":1,\"id\":1,\"cmd\":\"status\"}\n";
-    // No SIGPIPE when the other end has already hung up.
-    [[maybe_unused]] const auto sent = ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
-    pollfd wait{fd, POLLIN, 0};
-    if (::poll(&wait, 1, 10000) != 1)
-        return 3;
-    char byte;
-    return ::read(fd, &byte, 1) <= 0 ? 0 : 2;
 }
 
 } // namespace
@@ -181,7 +166,6 @@ TEST_F(ControlServerTest, WhatTheHandlerThrowsBecomesAFailedReply) {
     });
     const auto share = ask({{"cmd", "share"}});
     EXPECT_EQ(share.kind, Kind::replied);
-    EXPECT_FALSE(share.ok());
     EXPECT_FALSE(share.reply.value("ok").toBool(true));
     EXPECT_EQ(share.error, "The file is not in a synced folder");
     EXPECT_EQ(share.reply.value("error").toString(), share.error);
@@ -387,33 +371,14 @@ TEST_F(ControlServerTest, ClientTellsNothingRunningFromFailures) {
     processEvents();
 }
 
-TEST(ControlPeerCheck, AcceptsThisUserAndRejectsAnother) {
+// Another user's peer is refused in DropsAnotherUsersConnectionUnread, through the server.
+TEST(ControlPeerCheck, AcceptsThisUserAndFailsClosed) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     EXPECT_TRUE(ControlProtocol::peerIsSameUser(pair[0]));
-    EXPECT_TRUE(ControlProtocol::peerIsSameUser(pair[1]));
     ::close(pair[0]);
     ::close(pair[1]);
     EXPECT_FALSE(ControlProtocol::peerIsSameUser(-1));
-
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to connect as another user";
-    QTemporaryDir open;
-    ASSERT_EQ(::chmod(QFile::encodeName(open.path()).constData(), 0755), 0);
-    const sockaddr_un address = addressOf(open.path() + "/s");
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::chmod(address.sun_path, 0666), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    const pid_t child = forkAsNobody([&address] { return requestAndExpectHangUp(address); });
-    pollfd incoming{listener, POLLIN, 0};
-    ASSERT_EQ(::poll(&incoming, 1, 10000), 1);
-    const int accepted = ::accept(listener, nullptr, nullptr);
-    ASSERT_GE(accepted, 0);
-    EXPECT_FALSE(ControlProtocol::peerIsSameUser(accepted));
-    ::close(accepted);
-    ::close(listener);
-    EXPECT_EQ(exitStatus(child), 0);
 }
 
 TEST_F(ControlServerTest, DropsAnotherUsersConnectionUnread) {
@@ -428,9 +393,7 @@ TEST_F(ControlServerTest, DropsAnotherUsersConnectionUnread) {
     for (const QString& path : {xdgPath(), runtimePath()})
         ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0711), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(socketPath()).constData(), 0666), 0);
-    const sockaddr_un address = addressOf(socketPath());
-    const pid_t child = forkAsNobody([&address] { return requestAndExpectHangUp(address); });
-    EXPECT_EQ(exitStatus(child), 0);
+    EXPECT_EQ(requestAsNobody(addressOf(socketPath())), 0);
     EXPECT_EQ(handled, 0);
     EXPECT_TRUE(ask({{"cmd", "status"}}).ok());
 }

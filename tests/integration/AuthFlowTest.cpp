@@ -30,13 +30,6 @@ using namespace norvela::test;
 
 namespace {
 
-QUrl withQuery(QUrl url, const std::function<void(QUrlQuery&)>& change) {
-    QUrlQuery q(url);
-    change(q);
-    url.setQuery(q);
-    return url;
-}
-
 class AuthFlow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -193,13 +186,14 @@ TEST_F(AuthFlow, ConcurrentCallersShareOneRefresh) {
 
 TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     DropboxAuthService service(std::nullopt, endpoints.dropbox);
+    // A browser that brings back `name` with another value.
     auto setQuery = [](const QString& name, const QString& value) {
-        return [=](QUrl u) {
-            return withQuery(u, [&](QUrlQuery& q) {
-                q.removeAllQueryItems(name);
-                if (!value.isNull())
-                    q.addQueryItem(name, value);
-            });
+        return [=](QUrl url) {
+            QUrlQuery q(url);
+            q.removeAllQueryItems(name);
+            q.addQueryItem(name, value);
+            url.setQuery(q);
+            return url;
         };
     };
     EXPECT_EQ(link(service, false, setQuery("state", "forged")),
@@ -245,7 +239,6 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     clock.advance(std::chrono::seconds(1));
     ASSERT_TRUE(waitFor([&] { return done; }));
     EXPECT_EQ(failure, "Timed out waiting for the browser.");
-    EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/auth-url.txt").left(7), "http://");
 
     // The callback port is taken by someone else.
     QTcpServer squatter;

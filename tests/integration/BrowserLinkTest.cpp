@@ -21,15 +21,14 @@ TEST(BrowserLink, ChromiumCompletesACommandLineLink) {
     ASSERT_TRUE(sim.start());
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NORVELA_SANDBOX_URL"), sim.baseUrl());
-    env.insert(QStringLiteral("NORVELA_APP_SUPPORT_DIR"), home.filePath(QStringLiteral("support")));
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.insert("NORVELA_SANDBOX_URL", sim.baseUrl());
+    env.insert("NORVELA_APP_SUPPORT_DIR", home.filePath("support"));
+    env.insert("HOME", home.path());
+    env.insert("XDG_DATA_HOME", home.filePath("data"));
 
     QProcess cli;
     cli.setProcessEnvironment(env);
-    cli.start(QStringLiteral(NORVELA_CLI_PATH),
-              {QStringLiteral("link"), QStringLiteral("dropbox"), QStringLiteral("--no-browser")});
+    cli.start(NORVELA_CLI_PATH, {"link", "dropbox", "--no-browser"});
     ASSERT_TRUE(waitFor([&] { return cli.canReadLine() || cli.state() == QProcess::NotRunning; }));
     const QString url = QString::fromUtf8(cli.readLine()).trimmed();
     ASSERT_TRUE(url.startsWith(sim.baseUrl()))
@@ -37,12 +36,9 @@ TEST(BrowserLink, ChromiumCompletesACommandLineLink) {
 
     QProcess browser;
     browser.start(chromium,
-                  {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                   QStringLiteral("--disable-gpu"), QStringLiteral("--disable-dev-shm-usage"),
-                   QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
-                   QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
-                   QStringLiteral("--user-data-dir=") + home.filePath(QStringLiteral("chromium")),
-                   QStringLiteral("--dump-dom"), url});
+                  {"--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                   "--user-data-dir=" + home.filePath("chromium"), "--dump-dom", url});
     const bool browserDone =
         waitFor([&] { return browser.state() == QProcess::NotRunning; }, std::chrono::seconds(90));
     const QByteArray dom = browser.readAllStandardOutput();
@@ -57,5 +53,5 @@ TEST(BrowserLink, ChromiumCompletesACommandLineLink) {
     ASSERT_TRUE(waitFor([&] { return cli.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     EXPECT_TRUE(cli.readAllStandardOutput().startsWith("Linked dropbox dropbox.user@example.com"));
-    EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("support/dropbox-credentials.json"))));
+    EXPECT_TRUE(QFile::exists(home.filePath("support/dropbox-credentials.json")));
 }

@@ -1,19 +1,12 @@
 #include "cloud/DropboxProvider.h"
-#include "SimBrowser.h"
-#include "TestSupport.h"
-#include "auth/AuthError.h"
-#include "auth/Http.h"
+#include "ProviderFixture.h"
 #include "cloud/DropboxContentHash.h"
-#include "cloudsim/CloudSim.h"
 #include "common/AppSupport.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -24,25 +17,6 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
-// Bytes that depend on their offset, so a chunk sent twice or out of place changes the hash.
-QByteArray pattern(qint64 size, int seed = 0) {
-    QByteArray data(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        data[i] = char((i * 131 + (i >> 12) * 7 + seed) & 0xff);
-    return data;
-}
-
-// The error's payload when it is a badResponse, otherwise its description.
-template <typename T> QString failure(QCoro::Task<T> task) {
-    try {
-        await(std::move(task));
-    } catch (const NorvelaError& e) {
-        const auto* auth = dynamic_cast<const AuthError*>(&e);
-        return auth && auth->kind() == AuthError::Kind::badResponse ? auth->payload() : e.description();
-    }
-    return QStringLiteral("(no error)");
-}
-
 QByteArray apiArg(const cloudsim::CloudSim::LoggedRequest& request) {
     for (const auto& [name, value] : request.headers)
         if (name == "dropbox-api-arg")
@@ -50,28 +24,13 @@ QByteArray apiArg(const cloudsim::CloudSim::LoggedRequest& request) {
     return {};
 }
 
-class Dropbox : public ::testing::Test {
+class Dropbox : public ProviderFixture<DropboxProvider, &ServiceEndpoints::dropbox> {
 protected:
-    void SetUp() override {
-        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
-        ASSERT_TRUE(sim.start());
-        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl())).dropbox;
-        provider = std::make_unique<DropboxProvider>(std::nullopt, endpoints, limiter);
-        ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
-    }
     void TearDown() override {
-        waitFor([] { return Http::inFlight() == 0; });
-        provider.reset();
-        processEvents();
-        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+        ProviderFixture::TearDown();
         qunsetenv("NORVELA_DUMP_STATE");
     }
 
-    QString localFile(const QByteArray& data) {
-        const QString path = m_files.filePath(QString::number(++m_fileCount));
-        writeFile(path, data);
-        return path;
-    }
     // Uploads `data`, reporting `size` (default: its length) as the measured size.
     CloudUploadResult upload(const QString& relativePath, const QByteArray& data, qint64 size = -1,
                              std::vector<qint64>* progress = nullptr) {
@@ -102,16 +61,6 @@ protected:
                 arg = apiArg(r);
         return arg;
     }
-
-    cloudsim::CloudSim sim;
-    DropboxEndpoints endpoints;
-    BandwidthLimiter limiter;
-    std::unique_ptr<DropboxProvider> provider;
-
-private:
-    QTemporaryDir m_support;
-    QTemporaryDir m_files;
-    int m_fileCount = 0;
 };
 
 } // namespace

@@ -1,17 +1,10 @@
 #include "cloud/GoogleDriveProvider.h"
-#include "SimBrowser.h"
-#include "TestSupport.h"
-#include "auth/AuthError.h"
-#include "auth/Http.h"
+#include "ProviderFixture.h"
 #include "cloud/MD5FileHasher.h"
-#include "cloudsim/CloudSim.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -26,48 +19,11 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
-// Bytes whose value depends on their offset, also across 8 MiB chunks, so a misplaced chunk shows.
-QByteArray pattern(qint64 size, int seed = 0) {
-    QByteArray data(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        data[i] = char((i * 131 + (i >> 13) * 7 + seed) & 0xff);
-    return data;
-}
-
-template <typename T> QString failure(QCoro::Task<T> task) {
-    try {
-        await(std::move(task));
-    } catch (const NorvelaError& e) {
-        return e.description();
-    }
-    return QStringLiteral("(no error)");
-}
-
-QString google(const QString& payload) {
-    return QStringLiteral("Unexpected Google response: ") + payload;
-}
-
-class GoogleDrive : public ::testing::Test {
+class GoogleDrive : public ProviderFixture<GoogleDriveProvider, &ServiceEndpoints::google> {
 protected:
     void SetUp() override {
-        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
-        ASSERT_TRUE(sim.start());
-        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl())).google;
-        provider = std::make_unique<GoogleDriveProvider>(std::nullopt, endpoints, limiter);
-        ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
+        ProviderFixture::SetUp();
         account = sim.accounts().first().id;
-    }
-    void TearDown() override {
-        waitFor([] { return Http::inFlight() == 0; });
-        provider.reset();
-        processEvents();
-        qunsetenv("NORVELA_APP_SUPPORT_DIR");
-    }
-
-    QString localFile(const QByteArray& data) {
-        const QString path = m_files.filePath(QString::number(++m_fileCount));
-        writeFile(path, data);
-        return path;
     }
     QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
                                          const QByteArray& data, std::optional<QString> existingRef = {}) {
@@ -112,16 +68,7 @@ protected:
         waitFor([now] { return QDateTime::currentMSecsSinceEpoch() > now; });
     }
 
-    cloudsim::CloudSim sim;
-    GoogleEndpoints endpoints;
-    BandwidthLimiter limiter;
-    std::unique_ptr<GoogleDriveProvider> provider;
     QString account;
-
-private:
-    QTemporaryDir m_support;
-    QTemporaryDir m_files;
-    int m_fileCount = 0;
 };
 
 } // namespace
@@ -166,7 +113,7 @@ TEST_F(GoogleDrive, OverlappingLookupsOfAMissingFolderMakeItOnce) {
         failing.push_back(start(*provider, QStringLiteral("A/D/x%1.txt").arg(i), "x"));
     for (auto& task : failing)
         EXPECT_EQ(failure(std::move(task)),
-                  google(R"(HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})"));
+                  R"(HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})");
     EXPECT_EQ(folderSearches(), 5);
     upload("A/D/y.txt", "y");
     EXPECT_EQ(folderSearches(), 6);
@@ -270,7 +217,7 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
     sim.addFault({{"endpoint", "/google/www/drive/v3/files/" + first.ref + "/revisions/"}, {"status", 404}});
     const int patches = requests("PATCH", "/upload/drive/v3/files/" + first.ref);
     EXPECT_EQ(failure(provider->restore("Notes/n.txt", first.ref, versions[1])),
-              google("couldn't download revision"));
+              "couldn't download revision");
     EXPECT_EQ(requests("PATCH", "/upload/drive/v3/files/" + first.ref), patches);
 
     const QUrl link = await(provider->createSharedLink("Notes/n.txt", first.ref));
@@ -280,12 +227,10 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
 
     // Without the file's id nothing is sent.
     const auto before = sim.requestCounts();
-    EXPECT_EQ(failure(provider->listRevisions("n", std::nullopt)), google("no Drive file id for revisions"));
-    EXPECT_EQ(failure(provider->restore("n", std::nullopt, versions[0])),
-              google("no Drive file id for restore"));
-    EXPECT_EQ(failure(provider->downloadCurrent("n", std::nullopt)), google("no Drive file id for download"));
-    EXPECT_EQ(failure(provider->createSharedLink("n", std::nullopt)),
-              google("no Drive file id for shared link"));
+    EXPECT_EQ(failure(provider->listRevisions("n", std::nullopt)), "no Drive file id for revisions");
+    EXPECT_EQ(failure(provider->restore("n", std::nullopt, versions[0])), "no Drive file id for restore");
+    EXPECT_EQ(failure(provider->downloadCurrent("n", std::nullopt)), "no Drive file id for download");
+    EXPECT_EQ(failure(provider->createSharedLink("n", std::nullopt)), "no Drive file id for shared link");
     EXPECT_TRUE(sim.requestCounts() == before);
 }
 
@@ -295,22 +240,21 @@ TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
     const QString sessions = "/google/www/upload/drive/v3/files";
 
     sim.addFault({{"endpoint", sessions}, {"method", "POST"}, {"status", 500}});
-    EXPECT_EQ(failure(start(*provider, "f", data)), google("no resumable session URI"));
+    EXPECT_EQ(failure(start(*provider, "f", data)), "no resumable session URI");
 
     sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}});
     EXPECT_EQ(
         failure(start(*provider, "f", data)),
-        google(
-            R"(resumable chunk HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})"));
+        R"(resumable chunk HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})");
 
     // The network stack sends a dropped request once more by itself, so every chunk is dropped.
     sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"dropUploadAfterBytes", 1000}, {"count", 0}});
-    EXPECT_EQ(failure(start(*provider, "f", data)), google("no HTTP response mid-upload"));
+    EXPECT_EQ(failure(start(*provider, "f", data)), "no HTTP response mid-upload");
     sim.clearFaults();
 
     // The file is shorter than the size the caller measured: Drive never confirms the upload.
     EXPECT_EQ(failure(provider->upload(localFile(data), "f", 400000, std::nullopt, {})),
-              google("resumable upload never completed"));
+              "resumable upload never completed");
 
     EXPECT_EQ(upload("f", data).size, 300000);
     EXPECT_EQ(names(node("")), QStringList{"f"});
@@ -318,13 +262,9 @@ TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
 
 TEST_F(GoogleDrive, AccountInfoNamesThePlanAndUsesTheEmailAsUid) {
     upload("a", pattern(1234));
-    const AccountInfo info = await(provider->fetchAccountInfo());
-    EXPECT_EQ(info.displayName, "Drive User");
-    EXPECT_EQ(info.email, "drive.user@example.com");
-    EXPECT_EQ(info.uid, "drive.user@example.com");
-    EXPECT_EQ(info.planName, "Google Drive");
-    EXPECT_EQ(info.usedBytes, 1234);
-    EXPECT_EQ(info.quotaBytes, sim.accounts().first().allocation);
+    EXPECT_EQ(await(provider->fetchAccountInfo()),
+              (AccountInfo{"Drive User", "drive.user@example.com", "Google Drive", 1234,
+                           sim.accounts().first().allocation, "drive.user@example.com"}));
 }
 
 TEST_F(GoogleDrive, AProviderRemovedMidUploadEndsItsUploadsCleanly) {

@@ -61,10 +61,8 @@ keys="dropbox dropbox-bob-example-com gdrive"
 # Command names, and the words some commands take first.
 expect "--help --version accounts check-ignore folder hash link ls pause restore resume scan share status sync unlink versions" norvela ""
 expect "restore resume" norvela re
-expect "check-ignore" norvela ch
 expect "dropbox gdrive" norvela link ""
 expect "dropbox md5" norvela hash ""
-expect "md5" norvela hash m
 expect "" norvela accounts ""
 
 # Options belong to their command.

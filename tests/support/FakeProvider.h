@@ -54,8 +54,6 @@ public:
     void release();
     int inFlight() const { return m_inFlight; }
     int maxInFlight() const { return m_maxInFlight; }
-    // Progress reports made during each upload, in bytes.
-    QList<qint64> progressReports{};
 
 Q_SIGNALS:
     void released();

@@ -1,7 +1,6 @@
 #include "auth/LoopbackCallbackServer.h"
 #include "HttpClient.h"
 #include "TestSupport.h"
-#include "common/NorvelaError.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -37,10 +36,11 @@ TEST(LoopbackCallbackServer, AnswersTheCallbackOnceAndEverythingElseWith404) {
     EXPECT_TRUE(received.isEmpty());
 
     const QByteArray page = rawExchange(port, "GET /oauth/callbackXYZ?code=abc&state=s%2B1 HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(page.startsWith(
-        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 292\r\n"));
-    EXPECT_TRUE(page.endsWith(LoopbackCallbackServer::successPage()));
-    EXPECT_EQ(LoopbackCallbackServer::successPage().size(), 292);
+    const QByteArray success = LoopbackCallbackServer::successPage();
+    EXPECT_TRUE(
+        page.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                        QByteArray::number(success.size()) + "\r\n"));
+    EXPECT_TRUE(page.endsWith(success));
     ASSERT_EQ(received.size(), 1);
     EXPECT_EQ(QUrlQuery(received.first()).queryItemValue("state", QUrl::FullyDecoded), "s+1");
 
@@ -82,15 +82,4 @@ TEST(LoopbackCallbackServer, FloodingClientsAreCappedAndStopClosesEveryConnectio
                            [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; });
     }));
     EXPECT_TRUE(reported);
-}
-
-TEST(LoopbackCallbackServer, ABusyPortIsAClearError) {
-    QTcpServer squatter;
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
-    try {
-        LoopbackCallbackServer server(squatter.serverPort(), QStringLiteral("/oauth/callback"));
-        FAIL() << "listening on a taken port succeeded";
-    } catch (const NorvelaError& e) {
-        EXPECT_TRUE(e.description().startsWith("Couldn't listen for the browser on port"));
-    }
 }

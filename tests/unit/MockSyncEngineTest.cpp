@@ -30,12 +30,11 @@ TEST_F(MockSyncEngineTest, StartsTheDemoBatchAndWalksThroughTheNames) {
     MockSyncEngine engine(clock, 0.22);
     engine.start(&model);
     EXPECT_EQ(model.syncState(), SyncState::syncing);
-    EXPECT_EQ(model.transferRate(), "2.4 MB/s");
+    EXPECT_FALSE(model.transferRate().isEmpty());
+    EXPECT_TRUE(model.account().has_value()); // a demonstration account where none is linked
+    EXPECT_EQ(model.recentFiles().size(), 3);
     EXPECT_EQ(model.filesDone(), 19);
     EXPECT_EQ(model.currentFile(), "Roadmap-v3.sketch");
-    EXPECT_EQ(model.account()->planName, "Dropbox Plus");
-    ASSERT_EQ(model.recentFiles().size(), 3);
-    EXPECT_EQ(model.recentFiles()[2].syncedAt, clock.now().addSecs(-3'600));
 
     clock.advance(5 * tick);
     EXPECT_EQ(model.currentFile(), "Roadmap-v3.sketch");

@@ -1,6 +1,6 @@
 #include "platform/Support.h"
+#include "RecordingDesktop.h"
 #include "TestSupport.h"
-#include "platform/DesktopServices.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,24 +11,7 @@
 using namespace norvela;
 using namespace norvela::test;
 
-namespace {
-
-class RecordingDesktop : public DesktopServices {
-public:
-    void revealFile(const QString&) override {}
-    bool openPath(const QString&) override { return true; }
-    bool openUrl(const QUrl& url) override {
-        opened.append(url);
-        return true;
-    }
-    void copyText(const QString&) override {}
-
-    QList<QUrl> opened;
-};
-
-const QString mailto = QStringLiteral("mailto:" NORVELA_SUPPORT_EMAIL);
-
-} // namespace
+static const QString mailto = QStringLiteral("mailto:" NORVELA_SUPPORT_EMAIL);
 
 TEST(FeedbackUrl, EncodesSubjectAndBodyAsQueryValues) {
     EXPECT_EQ(Support::feedbackUrl("0.1.0", "3e299bf", "Debian GNU/Linux 12 (bookworm)")
@@ -48,8 +31,8 @@ TEST(FeedbackUrl, EncodesSubjectAndBodyAsQueryValues) {
 TEST(FeedbackUrl, ComposeOpensThisBuildsMessage) {
     RecordingDesktop desktop;
     Support::composeFeedback(desktop);
-    ASSERT_EQ(desktop.opened.size(), 1);
-    const QUrl url = desktop.opened.front();
+    ASSERT_EQ(desktop.urls.size(), 1);
+    const QUrl url = desktop.urls.front();
     EXPECT_EQ(url.scheme(), "mailto");
     EXPECT_EQ(url.path(), NORVELA_SUPPORT_EMAIL);
     const QUrlQuery query(url);

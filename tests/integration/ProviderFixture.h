@@ -1,0 +1,74 @@
+#pragma once
+
+#include "SimBrowser.h"
+#include "TestSupport.h"
+#include "auth/AuthError.h"
+#include "auth/Http.h"
+#include "auth/ServiceEndpoints.h"
+#include "cloudsim/CloudSim.h"
+#include "sync/BandwidthLimiter.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace norvela::test {
+
+// Bytes that depend on every bit of their offset, so a piece sent twice or out of place,
+// even a whole 8 MiB chunk away, changes the content.
+inline QByteArray pattern(qint64 size, int seed = 0) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char((i * 131 + seed) ^ (i >> 9) ^ (i >> 17) ^ (i >> 25));
+    return data;
+}
+
+// The error's payload when it is a bad response, otherwise its description.
+template <typename T> QString failure(QCoro::Task<T> task) {
+    try {
+        await(std::move(task));
+    } catch (const NorvelaError& e) {
+        const auto* auth = dynamic_cast<const AuthError*>(&e);
+        return auth && auth->kind() == AuthError::Kind::badResponse ? auth->payload() : e.description();
+    }
+    return QStringLiteral("(no error)");
+}
+
+// A provider of one service, linked against the in-process emulator, and files for it to upload.
+template <typename Provider, auto ServiceEndpoints::*service> class ProviderFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
+        ASSERT_TRUE(sim.start());
+        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl())).*service;
+        provider = std::make_unique<Provider>(std::nullopt, endpoints, limiter);
+        ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
+    }
+    void TearDown() override {
+        waitFor([] { return Http::inFlight() == 0; });
+        provider.reset();
+        processEvents();
+        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+    }
+
+    QString localFile(const QByteArray& data) {
+        const QString path = m_files.filePath(QString::number(++m_fileCount));
+        writeFile(path, data);
+        return path;
+    }
+
+    cloudsim::CloudSim sim;
+    std::remove_cvref_t<decltype(ServiceEndpoints{}.*service)> endpoints;
+    BandwidthLimiter limiter;
+    std::unique_ptr<Provider> provider;
+
+private:
+    QTemporaryDir m_support;
+    QTemporaryDir m_files;
+    int m_fileCount = 0;
+};
+
+} // namespace norvela::test
