@@ -1,4 +1,5 @@
 // Norvela: the tray application.
+#include "DevelopmentHooks.h"
 #include "TrayIcon.h"
 #include "common/SettingsStore.h"
 #include "control/ControlClient.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     if (QString error; !server.listen(&error))
         std::fprintf(stderr, "Norvela: the command-line tool cannot reach this instance: %s\n",
                      qPrintable(error));
-    model.maybeShowOnboarding();
+    if (!norvela::DevelopmentHooks::fromEnvironment().apply(model))
+        model.maybeShowOnboarding();
     return QApplication::exec();
 }

@@ -59,13 +59,6 @@ AppModel::AppModel(SettingsStore& settings, EngineFactory engines, DesktopServic
 
     applyBandwidthLimit();
     activateSync();
-
-    if (qEnvironmentVariableIsSet("NORVELA_AUTOLINK") && m_accounts.isEmpty()) {
-        const bool google = qEnvironmentVariable("NORVELA_AUTOLINK") == QLatin1String("google");
-        link(google ? ProviderKind::googleDrive : ProviderKind::dropbox, false);
-    }
-    if (qEnvironmentVariable("NORVELA_DUMP_STATE") == QLatin1String("1"))
-        writeStateDumpLater();
 }
 
 AppModel::~AppModel() {
@@ -382,7 +375,7 @@ QCoro::Task<> AppModel::unlinkTask(std::shared_ptr<CloudProvider> provider) {
 }
 
 bool AppModel::maybeShowOnboarding() {
-    if (!m_accounts.isEmpty() || qEnvironmentVariableIsSet("NORVELA_AUTOLINK"))
+    if (!m_accounts.isEmpty())
         return false;
     Q_EMIT onboardingRequested();
     return true;
@@ -647,6 +640,10 @@ QString AppModel::stateDumpText() const {
         lines.append(QStringLiteral("recent: ") + file.name + QStringLiteral("  (") + file.relativeTime(now) +
                      QLatin1Char(')'));
     return lines.join(QLatin1Char('\n'));
+}
+
+void AppModel::scheduleStateDump() {
+    writeStateDumpLater();
 }
 
 QCoro::Task<> AppModel::writeStateDumpLater() {

@@ -61,8 +61,8 @@ class AppModel : public QObject {
     Q_PROPERTY(QString displayFooterLine READ displayFooterLine NOTIFY displayChanged)
 
 public:
-    // Runs the whole start-up sequence: settings, bandwidth limit, accounts or the
-    // application-wide engine, auto-link and the state dump as the environment asks.
+    // Runs the start-up sequence: settings, bandwidth limit, accounts or the
+    // application-wide engine. The development switches are applied by the caller.
     // `desktop` opens folders and files and holds the clipboard.
     AppModel(SettingsStore& settings, EngineFactory engines, DesktopServices& desktop,
              ServiceEndpoints endpoints = ServiceEndpoints::configured(), Clock& clock = Clock::system(),
@@ -185,12 +185,14 @@ public:
     Q_INVOKABLE void checkForUpdates();
     Q_INVOKABLE void openUpdatePage();
 
-    // Asks for the onboarding window unless accounts exist or NORVELA_AUTOLINK is set.
+    // Asks for the onboarding window unless accounts exist.
     // Returns whether it asked.
     bool maybeShowOnboarding();
 
     // The four lines (and recent files) of "state-dump.txt".
     QString stateDumpText() const;
+    // Writes "state-dump.txt" into the diagnostic folder 8 seconds from now.
+    void scheduleStateDump();
 
     SettingsStore& settings() const { return m_settings; }
     Clock& clock() const { return m_clock; }
