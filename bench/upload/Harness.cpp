@@ -1,9 +1,9 @@
 #include "Harness.h"
 
 #include "auth/AuthService.h"
-#include "auth/Http.h"
 #include "cloud/CloudProvider.h"
 #include "common/NorvelaError.h"
+#include "net/Http.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "AuthService.h"
 
-#include "DecodeError.h"
-#include "Http.h"
 #include "LoopbackCallbackServer.h"
 #include "common/AppSupport.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 #include "platform/DesktopServices.h"
 
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
 #include "DropboxAuthService.h"
 
-#include "DecodeError.h"
-#include "Http.h"
 #include "common/AppSupport.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 
 #include <QUrlQuery>
 

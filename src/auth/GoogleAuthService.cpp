@@ -1,7 +1,7 @@
 #include "GoogleAuthService.h"
 
-#include "DecodeError.h"
-#include "Http.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 
 #include <QUrlQuery>
 

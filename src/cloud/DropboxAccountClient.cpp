@@ -1,10 +1,10 @@
 #include "DropboxAccountClient.h"
 
 #include "auth/AuthError.h"
-#include "auth/DecodeError.h"
 #include "auth/DropboxAuthService.h"
-#include "auth/Http.h"
 #include "common/AppSupport.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 
 #include <QNetworkRequest>
 

@@ -2,8 +2,8 @@
 
 #include "DropboxAccountClient.h"
 #include "DropboxUploadClient.h"
-#include "auth/DecodeError.h"
-#include "auth/Http.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 #include "CloudProvider.h"
 #include "DropboxFileHasher.h"
 #include "auth/DropboxAuthService.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
 
 #include <QJsonObject>
 

@@ -2,10 +2,10 @@
 
 #include "FileChunk.h"
 #include "auth/AuthError.h"
-#include "auth/DecodeError.h"
 #include "auth/DropboxAuthService.h"
-#include "auth/Http.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
 
 #include <QFile>
 

@@ -1,9 +1,9 @@
 #include "GoogleDriveProvider.h"
 
 #include "FileChunk.h"
-#include "auth/DecodeError.h"
-#include "auth/Http.h"
-#include "auth/NetworkError.h"
+#include "net/DecodeError.h"
+#include "net/Http.h"
+#include "net/NetworkError.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -4,7 +4,7 @@
 #include "DriveFolderCache.h"
 #include "MD5FileHasher.h"
 #include "auth/GoogleAuthService.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
 
 namespace norvela {
 

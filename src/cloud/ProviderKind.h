@@ -2,7 +2,7 @@
 
 #include "auth/CloudTokenStore.h"
 #include "auth/ServiceEndpoints.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
 
 #include <QList>
 

@@ -14,11 +14,11 @@
 #include "common/NorvelaError.h"
 #include "common/PlatformWords.h"
 #include "common/SettingsStore.h"
+#include "net/BandwidthLimiter.h"
 #include "platform/DesktopServices.h"
 #include "platform/LoginItem.h"
 #include "platform/Support.h"
 #include "platform/SystemLog.h"
-#include "sync/BandwidthLimiter.h"
 #include "update/UpdaterService.h"
 
 #include <QCoreApplication>

@@ -1,11 +1,11 @@
 #include "UpdaterService.h"
 
 #include "Appcast.h"
-#include "auth/Http.h"
 #include "common/Clock.h"
 #include "common/Formatting.h"
 #include "common/NorvelaError.h"
 #include "common/SettingsStore.h"
+#include "net/Http.h"
 #include "platform/SystemLog.h"
 
 #include <QNetworkRequest>

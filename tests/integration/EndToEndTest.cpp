@@ -6,7 +6,6 @@
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
 #include "auth/GoogleAuthService.h"
-#include "auth/Http.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/DropboxContentHash.h"
 #include "cloud/MD5FileHasher.h"
@@ -18,7 +17,8 @@
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
 #include "models/SettingsKeys.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
+#include "net/Http.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 #include "SimBrowser.h"
 #include "TestSupport.h"
 #include "auth/AuthError.h"
-#include "auth/Http.h"
 #include "auth/ServiceEndpoints.h"
 #include "cloudsim/CloudSim.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
+#include "net/Http.h"
 
 #include <QTemporaryDir>
 

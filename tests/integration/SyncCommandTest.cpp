@@ -3,11 +3,11 @@
 #include "TestSupport.h"
 #include "auth/DropboxAuthService.h"
 #include "auth/GoogleAuthService.h"
-#include "auth/Http.h"
 #include "cli/Cli.h"
 #include "cloudsim/CloudSim.h"
 #include "common/SettingsStore.h"
 #include "models/SettingsKeys.h"
+#include "net/Http.h"
 
 #include <QDir>
 #include <QJsonArray>

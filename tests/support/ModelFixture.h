@@ -4,11 +4,11 @@
 #include "RecordingDesktop.h"
 #include "TestSupport.h"
 #include "auth/CloudTokenStore.h"
-#include "auth/Http.h"
 #include "common/SettingsStore.h"
 #include "models/AppModel.h"
 #include "models/SyncEngine.h"
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
+#include "net/Http.h"
 
 #include <QTemporaryDir>
 

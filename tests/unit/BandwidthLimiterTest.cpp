@@ -1,4 +1,4 @@
-#include "sync/BandwidthLimiter.h"
+#include "net/BandwidthLimiter.h"
 
 #include "support/ManualClock.h"
 #include "support/TestSupport.h"
