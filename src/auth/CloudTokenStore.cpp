@@ -43,7 +43,7 @@ std::optional<QString> decodeLegacy(const QJsonDocument& doc) {
     return doc.object().value(refreshTokenKey).toString();
 }
 
-// Load as the Part describes, also telling whether the bytes on disk were unreadable.
+// Loads the stored slots, also telling whether the bytes on disk were unreadable.
 QList<TokenSlot> loadFile(const QString& path, const QString& providerID, bool* unreadable) {
     *unreadable = false;
     QFile file(path);
