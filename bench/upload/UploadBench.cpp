@@ -10,6 +10,7 @@
 //     from before the upload (provider made, account linked, nothing sent yet).
 #include "CurlBaseline.h"
 #include "Harness.h"
+#include "sync/LocalFile.h"
 
 #include "auth/AuthService.h"
 #include "cloud/CloudProvider.h"
@@ -63,10 +64,15 @@ const char* verdict(bool met) {
 
 QCoro::Task<CloudUploadResult> uploadOne(CloudProvider& provider, QString file, QString relativePath,
                                          CloudProvider::Progress progress = {}) {
-    const qint64 size = QFileInfo(file).size();
+    const QFileInfo info(file);
+    const auto opened = LocalFile::open(info.path(), info.fileName());
+    if (const QString* why = std::get_if<QString>(&opened))
+        throw NorvelaError(file + QStringLiteral(": ") + *why);
+    const std::shared_ptr<const LocalFile> local = std::get<std::shared_ptr<const LocalFile>>(opened);
+    const qint64 size = local->size();
     const std::optional<QString> newFile;
-    const CloudUploadResult result = co_await provider.upload(std::move(file), std::move(relativePath), size,
-                                                              newFile, std::move(progress));
+    const CloudUploadResult result =
+        co_await provider.upload(local, std::move(relativePath), newFile, std::move(progress));
     if (result.size != size)
         throw NorvelaError(QStringLiteral("the provider reported %1 bytes of %2").arg(result.size).arg(size));
     co_return result;

@@ -13,11 +13,13 @@
 #include <QCoro/QCoroTask>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace norvela {
 
 class AuthService;
+class LocalFile;
 
 // The one object through which the rest of the system talks to one linked cloud account.
 // Shared by the account model and its engine. Operations run on the main thread and fail by
@@ -39,7 +41,9 @@ public:
     virtual QCoro::Task<> unlink() = 0;
     virtual QCoro::Task<AccountInfo> fetchAccountInfo() = 0;
     virtual void adoptIdentity(const AccountInfo& info) = 0;
-    virtual QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+    // Sends the opened file's content as it was measured when opened (what it gains later
+    // waits for the next upload).
+    virtual QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
                                                   std::optional<QString> existingRef, Progress progress) = 0;
     virtual QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) = 0;
     virtual QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath,

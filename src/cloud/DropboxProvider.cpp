@@ -4,6 +4,7 @@
 #include "DropboxUploadClient.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
+#include "sync/LocalFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -82,17 +83,18 @@ void DropboxProvider::adoptIdentity(const AccountInfo& info) {
     m_auth.backfillIdentity(info.uid, info.email);
 }
 
-QCoro::Task<CloudUploadResult> DropboxProvider::upload(QString filePath, QString relativePath, qint64 size,
-                                                       std::optional<QString>, Progress progress) {
+QCoro::Task<CloudUploadResult> DropboxProvider::upload(std::shared_ptr<const LocalFile> file,
+                                                       QString relativePath, std::optional<QString>,
+                                                       Progress progress) {
     const QString path = dropboxPath(relativePath);
     const qint64 threshold =
         m_limiter.activeBytesPerSecond() > 0 ? limitedSessionThreshold : sessionThreshold;
     DropboxUploadClient& client = uploader();
     DropboxUploadClient::UploadedFile uploaded;
-    if (size > threshold)
-        uploaded = co_await client.sessionUpload(filePath, path, size, progress);
+    if (file->size() > threshold)
+        uploaded = co_await client.sessionUpload(file, path, progress);
     else
-        uploaded = co_await client.singleShotUpload(filePath, path, size, progress);
+        uploaded = co_await client.singleShotUpload(file, path, progress);
     co_return CloudUploadResult{uploaded.rev, uploaded.contentHash, uploaded.size};
 }
 

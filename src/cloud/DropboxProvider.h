@@ -33,7 +33,7 @@ public:
     QCoro::Task<> unlink() override;
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo& info) override;
-    QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+    QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
                                           std::optional<QString> existingRef, Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;

@@ -6,8 +6,11 @@
 #include "net/BandwidthLimiter.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
+#include "sync/LocalFile.h"
 
 #include <QFile>
+
+#include <cstring>
 
 #include <QNetworkRequest>
 #include <memory>
@@ -30,8 +33,8 @@ void ensureAlive(const QPointer<QObject>& owner) {
         throw AuthError::notLinked();
 }
 
-NorvelaError fileError(const QFile& file) {
-    return NorvelaError(file.fileName() + QStringLiteral(": ") + file.errorString());
+NorvelaError fileError(const LocalFile& file) {
+    return NorvelaError(file.path() + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 DropboxUploadClient::UploadedFile fileMetadata(const QByteArray& body) {
@@ -66,8 +69,10 @@ void DropboxUploadClient::check(const HttpResult& reply) {
 }
 
 QCoro::Task<DropboxUploadClient::UploadedFile>
-DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qint64 size, Progress progress) {
+DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile, QString dropboxPath,
+                                      Progress progress) {
     const QPointer<QObject> owner = m_owner;
+    const qint64 size = localFile->size();
     const QString token = co_await m_auth.validAccessToken();
     ensureAlive(owner);
     QNetworkRequest request(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload")));
@@ -82,9 +87,9 @@ DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qin
     // The network manager reads the body from the file as it sends; it is never loaded whole.
     // The network stack may still touch the body device while the finished reply waits for
     // its deferred deletion; deleting the file later too keeps it alive until after that.
-    const std::unique_ptr<QFile, FileDeleter> file(new QFile(filePath));
-    if (!file->open(QIODevice::ReadOnly))
-        throw fileError(*file);
+    const std::unique_ptr<QFile, FileDeleter> file(localFile->device().release());
+    if (!file)
+        throw fileError(*localFile);
     const HttpResult reply = co_await Http::send(request, "POST", file.get(), 60s);
     ensureAlive(owner);
     m_auth.noteReply(reply.status);
@@ -95,11 +100,14 @@ DropboxUploadClient::singleShotUpload(QString filePath, QString dropboxPath, qin
 }
 
 QCoro::Task<DropboxUploadClient::UploadedFile>
-DropboxUploadClient::sessionUpload(QString filePath, QString dropboxPath, qint64 size, Progress progress) {
+DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, QString dropboxPath,
+                                   Progress progress) {
     const QPointer<QObject> owner = m_owner;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw fileError(file);
+    const qint64 size = localFile->size();
+    const std::unique_ptr<QFile> device = localFile->device();
+    if (!device)
+        throw fileError(*localFile);
+    QFile& file = *device;
 
     QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, chunkSize));
     co_await m_limiter.take(chunk.size(), owner);

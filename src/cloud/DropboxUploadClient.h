@@ -9,11 +9,13 @@
 #include <QCoro/QCoroTask>
 
 #include <functional>
+#include <memory>
 
 namespace norvela {
 
 class BandwidthLimiter;
 class DropboxAuthService;
+class LocalFile;
 struct HttpResult;
 
 // Sends one local file to the Dropbox content host, either in one request streamed from disk
@@ -34,11 +36,11 @@ public:
     // goes, and no step resumes into a client that is gone.
     DropboxUploadClient(DropboxAuthService& auth, BandwidthLimiter& limiter, QObject* owner);
 
-    QCoro::Task<UploadedFile> singleShotUpload(QString filePath, QString dropboxPath, qint64 size,
+    QCoro::Task<UploadedFile> singleShotUpload(std::shared_ptr<const LocalFile> file, QString dropboxPath,
                                                Progress progress);
     // At most `size` bytes are sent: what the file gained since it was measured waits for the
     // next upload, and a file that shrank is committed with the bytes it still has.
-    QCoro::Task<UploadedFile> sessionUpload(QString filePath, QString dropboxPath, qint64 size,
+    QCoro::Task<UploadedFile> sessionUpload(std::shared_ptr<const LocalFile> file, QString dropboxPath,
                                             Progress progress);
 
     QCoro::Task<QString> sessionStart(QByteArray firstChunk);

@@ -4,13 +4,16 @@
 #include "net/DecodeError.h"
 #include "net/Http.h"
 #include "net/NetworkError.h"
+#include "sync/LocalFile.h"
 
 #include <QFile>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
 #include <QUuid>
+#include <cstring>
 
 #include <algorithm>
 #include <limits>
@@ -22,6 +25,14 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr qint64 chunkSize = 8 * 1024 * 1024;
+
+std::unique_ptr<QFile> openDevice(const LocalFile& file) {
+    std::unique_ptr<QFile> device = file.device();
+    if (!device)
+        throw NorvelaError(QStringLiteral("Couldn't read %1: %2")
+                               .arg(file.path(), QString::fromLocal8Bit(std::strerror(errno))));
+    return device;
+}
 // With a rate limit in force, anything above this goes in chunks so the limiter can pace it.
 constexpr qint64 limitedOneRequestMax = 256 * 1024;
 const QByteArray folderType = "application/vnd.google-apps.folder";
@@ -224,10 +235,12 @@ QCoro::Task<QString> GoogleDriveProvider::findOrCreateFolder(QString name, QStri
 
 // --- uploads ---
 
-QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(QString filePath, QString relativePath,
-                                                           qint64 size, std::optional<QString> existingRef,
+QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const LocalFile> file,
+                                                           QString relativePath,
+                                                           std::optional<QString> existingRef,
                                                            Progress progress) {
     const QPointer<GoogleDriveProvider> self(this);
+    const qint64 size = file->size();
     const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
     const QString name = relativePath.mid(slash + 1);
     const QString folderPath = slash < 0 ? QString() : relativePath.left(slash);
@@ -242,14 +255,12 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(QString filePath, QSt
     const bool limited = m_limiter.activeBytesPerSecond() > 0;
     if (size > (limited ? limitedOneRequestMax : chunkSize)) {
         const CloudUploadResult sent =
-            co_await resumableUpload(existingRef, name, parentID, filePath, size, std::move(progress));
+            co_await resumableUpload(existingRef, name, parentID, file, std::move(progress));
         co_return sent;
     }
     // Bytes the file gained after `size` was measured wait for the next upload.
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw NorvelaError(QStringLiteral("Couldn't open %1: %2").arg(filePath, file.errorString()));
-    const QByteArray content = co_await FileChunk::read(file, std::max<qint64>(size, 0));
+    const std::unique_ptr<QFile> device = openDevice(*file);
+    const QByteArray content = co_await FileChunk::read(*device, std::max<qint64>(size, 0));
     ensureAlive(self);
     const CloudUploadResult sent = co_await simpleUpload(existingRef, name, parentID, content);
     if (progress)
@@ -285,12 +296,12 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::simpleUpload(std::optional<Q
     co_return result(reply, content.size());
 }
 
-QCoro::Task<CloudUploadResult> GoogleDriveProvider::resumableUpload(std::optional<QString> fileID,
-                                                                    QString name,
-                                                                    std::optional<QString> parentID,
-                                                                    QString filePath, qint64 size,
-                                                                    Progress progress) {
+QCoro::Task<CloudUploadResult>
+GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name,
+                                     std::optional<QString> parentID,
+                                     std::shared_ptr<const LocalFile> localFile, Progress progress) {
     const QPointer<GoogleDriveProvider> self(this);
+    const qint64 size = localFile->size();
     QJsonObject metadata{{QStringLiteral("name"), name}};
     if (!fileID && parentID)
         metadata.insert(QStringLiteral("parents"), QJsonArray{*parentID});
@@ -310,9 +321,8 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::resumableUpload(std::optiona
         throw bad(QStringLiteral("no resumable session URI"));
     const QUrl session = QUrl::fromEncoded(location);
 
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw NorvelaError(QStringLiteral("Couldn't open %1: %2").arg(filePath, file.errorString()));
+    const std::unique_ptr<QFile> device = openDevice(*localFile);
+    QFile& file = *device;
     qint64 offset = 0;
     std::optional<QByteArray> final;
     while (offset < size) {

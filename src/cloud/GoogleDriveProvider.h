@@ -26,7 +26,7 @@ public:
     QCoro::Task<> unlink() override;
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo& info) override;
-    QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+    QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
                                           std::optional<QString> existingRef, Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
@@ -46,8 +46,8 @@ private:
     QCoro::Task<CloudUploadResult> simpleUpload(std::optional<QString> fileID, QString name,
                                                 std::optional<QString> parentID, QByteArray content);
     QCoro::Task<CloudUploadResult> resumableUpload(std::optional<QString> fileID, QString name,
-                                                   std::optional<QString> parentID, QString filePath,
-                                                   qint64 size, Progress progress);
+                                                   std::optional<QString> parentID,
+                                                   std::shared_ptr<const LocalFile> file, Progress progress);
 
     // Endpoint URLs; `pathAndQuery` is already percent-encoded.
     QUrl driveUrl(const QByteArray& pathAndQuery) const;

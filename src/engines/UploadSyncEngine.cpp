@@ -10,6 +10,7 @@
 #include "platform/SystemLog.h"
 #include "sync/FolderScanner.h"
 #include "sync/FolderWatcher.h"
+#include "sync/LocalFile.h"
 #include "sync/MignoreRules.h"
 
 #include <QDir>
@@ -348,11 +349,14 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         co_return;
     QPointer<UploadSyncEngine> self(this);
     const QString filePath = *m_rootURL + QLatin1Char('/') + path;
-    const QFileInfo info(filePath);
-    if (!info.exists() || !info.isFile())
-        co_return; // gone since the scan: dropped, not counted
-    const qint64 size = info.size();
-    const QDateTime mtime = info.lastModified().isValid() ? info.lastModified().toUTC() : m_clock.now();
+    // What goes up is read from this descriptor: the file as checked, never what a link
+    // swapped in since would lead to.
+    const auto opened = LocalFile::open(*m_rootURL, path);
+    if (!std::holds_alternative<std::shared_ptr<const LocalFile>>(opened))
+        co_return; // gone since the scan, or no longer a plain file: dropped, not counted
+    const std::shared_ptr<const LocalFile> file = std::get<std::shared_ptr<const LocalFile>>(opened);
+    const qint64 size = file->size();
+    const QDateTime mtime = QDateTime::fromMSecsSinceEpoch(file->stamp().mtimeNs / 1'000'000, Qt::UTC);
     const auto existing = m_index->entry(path);
     if (existing && existing->size == size && std::llabs(existing->mtime.msecsTo(mtime)) < 1000) {
         // Queued again while its previous upload was in flight, and that upload already
@@ -383,7 +387,7 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     std::optional<CloudUploadResult> result;
     QString failure;
     try {
-        result = co_await provider->upload(filePath, path, size, existingRef, progress);
+        result = co_await provider->upload(file, path, existingRef, progress);
     } catch (...) {
         failure = describe(std::current_exception());
     }

@@ -27,7 +27,7 @@ protected:
     }
     QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
                                          const QByteArray& data, std::optional<QString> existingRef = {}) {
-        return p.upload(localFile(data), relativePath, data.size(), std::move(existingRef), {});
+        return p.upload(opened(data), relativePath, std::move(existingRef), {});
     }
     CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
                              std::optional<QString> existingRef = {}) {
@@ -155,7 +155,7 @@ TEST_F(GoogleDrive, ContentArrivesWholeInOneRequestOrInChunks) {
         const QString path = localFile(data);
         std::vector<qint64> progress;
         const CloudUploadResult r = await(provider->upload(
-            path, "sizes/f", size, std::nullopt, [&progress](qint64 sent) { progress.push_back(sent); }));
+            open(path), "sizes/f", std::nullopt, [&progress](qint64 sent) { progress.push_back(sent); }));
         EXPECT_EQ(r.size, size);
         EXPECT_EQ(r.contentHash, MD5FileHasher().hash(path).value_or("?"));
         EXPECT_EQ(progress, expected);
@@ -253,7 +253,7 @@ TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
     sim.clearFaults();
 
     // The file is shorter than the size the caller measured: Drive never confirms the upload.
-    EXPECT_EQ(failure(provider->upload(localFile(data), "f", 400000, std::nullopt, {})),
+    EXPECT_EQ(failure(provider->upload(opened(data, 400000), "f", std::nullopt, {})),
               "resumable upload never completed");
 
     EXPECT_EQ(upload("f", data).size, 300000);

@@ -7,7 +7,9 @@
 #include "cloudsim/CloudSim.h"
 #include "net/BandwidthLimiter.h"
 #include "net/Http.h"
+#include "sync/LocalFile.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -58,6 +60,23 @@ protected:
         const QString path = m_files.filePath(QString::number(++m_fileCount));
         writeFile(path, data);
         return path;
+    }
+    static std::shared_ptr<const LocalFile> open(const QString& path) {
+        const QFileInfo info(path);
+        return std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(info.path(), info.fileName()));
+    }
+    // `data`, opened when it held `measured` bytes (default: all of it); a file that then
+    // grows or shrinks to `data` stands for one written to while it uploads.
+    std::shared_ptr<const LocalFile> opened(const QByteArray& data, qint64 measured = -1) {
+        if (measured < 0)
+            measured = data.size();
+        const QString path =
+            localFile(data.left(measured) + QByteArray(std::max<qint64>(0, measured - data.size()), 'x'));
+        const auto file = open(path);
+        QFile rewrite(path); // the same inode, as an editor writing in place leaves it
+        EXPECT_TRUE(rewrite.open(QIODevice::ReadWrite | QIODevice::Truncate) &&
+                    rewrite.write(data) == data.size());
+        return file;
     }
 
     cloudsim::CloudSim sim;

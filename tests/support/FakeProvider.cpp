@@ -1,5 +1,7 @@
 #include "FakeProvider.h"
 
+#include "sync/LocalFile.h"
+
 #include "common/NorvelaError.h"
 
 #include <QCoro/QCoroSignal>
@@ -22,8 +24,10 @@ QCoro::Task<AccountInfo> FakeProvider::fetchAccountInfo() {
         QStringLiteral("fake-uid")};
 }
 
-QCoro::Task<CloudUploadResult> FakeProvider::upload(QString filePath, QString relativePath, qint64 size,
-                                                    std::optional<QString> existingRef, Progress progress) {
+QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalFile> file,
+                                                    QString relativePath, std::optional<QString> existingRef,
+                                                    Progress progress) {
+    const qint64 size = file->size();
     ++m_inFlight;
     m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
     struct Leave {
@@ -38,9 +42,10 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(QString filePath, QString re
         --failNext;
         throw NorvelaError(QStringLiteral("HTTP 503: unavailable"));
     }
-    const auto hash = DropboxContentHash::hash(filePath);
+    // The opened file itself, whatever its path leads to by now.
+    const auto hash = DropboxContentHash::hash(QStringLiteral("/proc/self/fd/%1").arg(file->descriptor()));
     if (!hash)
-        throw NorvelaError(QStringLiteral("cannot read ") + filePath);
+        throw NorvelaError(QStringLiteral("cannot read ") + file->path());
     if (progress)
         progress(size);
     co_await QCoro::sleepFor(0ms); // like a real reply, which arrives after the last bytes went out

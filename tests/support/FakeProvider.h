@@ -38,7 +38,7 @@ public:
     QCoro::Task<> unlink() override { co_return; }
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo&) override {}
-    QCoro::Task<CloudUploadResult> upload(QString filePath, QString relativePath, qint64 size,
+    QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
                                           std::optional<QString> existingRef, Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString, std::optional<QString>) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString, std::optional<QString>) override;
