@@ -23,7 +23,8 @@ void printHelp(QTextStream& out) {
     out << "\n  " << QStringLiteral("--version").leftJustified(40) << "print the version\n"
         << "  " << QStringLiteral("--help").leftJustified(40) << "show this help\n"
         << "\nEach command takes --help. Exit status: 0 success, 1 failure, 2 usage error,\n"
-        << "3 Norvela is not running where it must be, 4 another Norvela is running.\n";
+        << "3 Norvela is not running where it must be (or a folder is refused), 4 another\n"
+        << "Norvela is running, 5 some files could not be uploaded.\n";
 }
 
 QString usageLine(const Command& command) {
@@ -105,8 +106,10 @@ const QList<Command>& commands() {
          QStringLiteral("upload every linked account's folder, without the app"),
          QStringLiteral("Runs until interrupted, printing each upload. Exits 4 when another Norvela\n"
                         "runs.\n\n"
-                        "  --once    end after the first full pass (exit 0), or exit 3 naming an\n"
-                        "            account whose folder is refused\n"),
+                        "  --once    end after the first full pass: exit 0 when everything is up, 5\n"
+                        "            listing the files that could not be uploaded (refused by the\n"
+                        "            service, or still failing after a few tries), 3 naming an\n"
+                        "            account that is refused or must be relinked\n"),
          syncCommand},
         {QStringLiteral("scan"), QStringLiteral("FOLDER [--count]"),
          QStringLiteral("list the files that would sync from FOLDER"),

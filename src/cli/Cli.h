@@ -24,6 +24,7 @@ enum Exit : int {
     usage = 2,
     notRunning = 3,     // the command needs a running Norvela and none runs
     alreadyRunning = 4, // `sync` while another Norvela runs
+    notAllUploaded = 5, // `sync --once` ended with files it could not upload
 };
 
 // One entry of the `norvela` command table.

@@ -38,6 +38,10 @@ void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
             state += QString::fromUtf8(" \u2014 ") + file;
         out << "  state:    " << state << '\n';
         out << "  status:   " << text(account.value(QStringLiteral("lastSynced"))) << '\n';
+        for (const QJsonValue file : account.value(QStringLiteral("parked")).toArray())
+            out << "  not uploaded: " << file.toObject().value(QStringLiteral("path")).toString()
+                << QString::fromUtf8(" \u2014 ") << file.toObject().value(QStringLiteral("reason")).toString()
+                << '\n';
     }
     const int indexed = account.value(QStringLiteral("indexedFiles")).toInt();
     out << "  uploaded: " << indexed << (indexed == 1 ? " file" : " files") << '\n';

@@ -26,6 +26,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Tries a file failing for a passing reason gets within one pass (about 9 s of back-off).
+constexpr int onePassAttempts = 3;
+
 // SIGINT and SIGTERM arrive on a socket the event loop watches: the handler itself may do
 // nothing but write.
 int g_signalFds[2] = {-1, -1};
@@ -81,6 +84,9 @@ std::optional<QString> refusal(const AccountModel& account) {
     case SyncStatus::Note::unsafeFolder:
         return account.lastSyncedDescription() + QStringLiteral(": ") +
                account.lastDebugError().value_or(QString());
+    case SyncStatus::Note::relink:
+    case SyncStatus::Note::quotaFull:
+        return account.lastSyncedDescription();
     default:
         return std::nullopt;
     }
@@ -147,6 +153,9 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
     for (AccountModel* account : model.accounts()) {
         io.out << account->id() << ": syncing " << account->folderPath() << '\n';
         report(account, io);
+        // One pass must end: a file still failing after a few tries is reported, not retried for ever.
+        if (auto* engine = qobject_cast<UploadSyncEngine*>(account->engine()); engine && once)
+            engine->setGiveUpAfter(onePassAttempts);
     }
     io.out.flush();
 
@@ -176,11 +185,25 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
                 return;
             }
         }
-        if (std::all_of(model.accounts().cbegin(), model.accounts().cend(),
-                        [](const AccountModel* a) { return settled(*a); })) {
-            io.out << "All accounts up to date.\n";
-            finish(0);
+        if (!std::all_of(model.accounts().cbegin(), model.accounts().cend(),
+                         [](const AccountModel* a) { return settled(*a); }))
+            return;
+        bool parked = false;
+        for (const AccountModel* account : model.accounts()) {
+            for (const SyncStatus::ParkedFile& file : account->status().parked) {
+                if (!parked)
+                    io.err << "norvela: these files were not uploaded:\n";
+                parked = true;
+                io.err << "  " << account->id() << ": " << file.relativePath << QString::fromUtf8(" \u2014 ")
+                       << file.reason << '\n';
+            }
         }
+        if (parked) {
+            finish(Exit::notAllUploaded);
+            return;
+        }
+        io.out << "All accounts up to date.\n";
+        finish(0);
     });
     check.start();
 

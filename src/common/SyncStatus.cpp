@@ -17,6 +17,10 @@ std::optional<QString> SyncStatus::reasonKey() const {
         return QStringLiteral("large-folder");
     case Note::unreachable:
         return QStringLiteral("network");
+    case Note::relink:
+        return QStringLiteral("authorization");
+    case Note::quotaFull:
+        return QStringLiteral("quota");
     case Note::connecting:
     case Note::connected:
     case Note::upToDate:

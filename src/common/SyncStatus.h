@@ -3,6 +3,7 @@
 #include "SyncState.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -23,6 +24,15 @@ struct SyncStatus {
         largeFolder,  // more files than the limit and not approved: nothing uploads
         outsideHours, // the schedule holds uploads
         onBattery,    // the schedule holds uploads until mains power returns
+        relink,       // the service no longer accepts the account's grant: only a new link helps
+        quotaFull,    // the account is full (serviceMessage says so in the service's words)
+    };
+
+    // A file that will not be tried again until it changes.
+    struct ParkedFile {
+        QString relativePath;
+        QString reason;
+        bool operator==(const ParkedFile&) const = default;
     };
 
     SyncState state = SyncState::idle;
@@ -36,11 +46,14 @@ struct SyncStatus {
     int largeFolderFiles = 0;             // with Note::largeFolder
     int holdStartHour = 0;                // with Note::outsideHours
     int holdEndHour = 0;
+    QString serviceMessage;   // with Note::quotaFull
+    QList<ParkedFile> parked; // newest last
 
     bool operator==(const SyncStatus&) const = default;
 
     // Why the account does not upload right now, as a stable machine word ("user",
-    // "schedule", "battery", "unsafe-folder", "large-folder", "network"), or none.
+    // "schedule", "battery", "unsafe-folder", "large-folder", "network", "authorization",
+    // "quota"), or none.
     std::optional<QString> reasonKey() const;
     // "idle", "syncing", "paused" or "error" (failing uploads that are being retried).
     QString stateKey() const;

@@ -14,7 +14,8 @@ EngineFactory standardEngines() {
             return engine;
         return std::make_unique<MockSyncEngine>(clock, 0.22);
     };
-    factory.makeAccountEngine = [](AccountModel& account, Clock& clock) -> std::unique_ptr<AccountSyncEngine> {
+    factory.makeAccountEngine = [](AccountModel& account,
+                                   Clock& clock) -> std::unique_ptr<AccountSyncEngine> {
         return std::make_unique<UploadSyncEngine>(account, clock, [] { return PowerStatus::onACPower(); });
     };
     return factory;

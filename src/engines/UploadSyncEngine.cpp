@@ -1,5 +1,6 @@
 #include "UploadSyncEngine.h"
 
+#include "auth/AuthError.h"
 #include "cloud/CloudProvider.h"
 #include "common/AppSupport.h"
 #include "common/Clock.h"
@@ -7,6 +8,7 @@
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
 #include "models/Paths.h"
+#include "net/ServiceError.h"
 #include "platform/SystemLog.h"
 #include "sync/FolderScanner.h"
 #include "sync/FolderWatcher.h"
@@ -31,7 +33,7 @@ namespace {
 
 constexpr auto idlePoll = 400ms;
 constexpr auto scheduleHoldWait = 20s;
-constexpr auto failureWait = 3s;
+constexpr auto quotaRecheck = 10min;
 
 QString lastComponent(const QString& path) {
     return path.section(QLatin1Char('/'), -1);
@@ -51,6 +53,29 @@ UploadSyncEngine::~UploadSyncEngine() {
 void UploadSyncEngine::tearDown() {
     m_watcher.reset();
     m_worker.reset();
+}
+
+struct UploadSyncEngine::Failure {
+    ServiceError::Kind kind = ServiceError::Kind::transient;
+    QString text;
+    std::optional<std::chrono::seconds> retryAfter;
+};
+
+UploadSyncEngine::Failure UploadSyncEngine::classify(const std::exception_ptr& error) {
+    Failure failure{ServiceError::Kind::transient, describe(error), std::nullopt};
+    try {
+        std::rethrow_exception(error);
+    } catch (const ServiceError& e) {
+        failure.kind = e.kind();
+        failure.retryAfter = e.retryAfter();
+    } catch (const AuthError& e) {
+        // No grant at all: a refresh was refused, or the credential is gone.
+        if (e.kind() == AuthError::Kind::notLinked)
+            failure.kind = ServiceError::Kind::authorization;
+    } catch (...) {
+        // No reply, an unreadable reply, a read error: worth another try later.
+    }
+    return failure;
 }
 
 // --- lifecycle ---
@@ -111,6 +136,12 @@ void UploadSyncEngine::pause() {
 void UploadSyncEngine::resume() {
     m_paused = false;
     m_status.userPaused = false;
+    // The user asks for another try now: a relink may have happened, space may be free.
+    m_relinkNeeded = false;
+    m_holdUntilMs.reset();
+    m_retries.clear();
+    if (m_status.note == SyncStatus::Note::relink || m_status.note == SyncStatus::Note::quotaFull)
+        m_status.note = SyncStatus::Note::connected;
     if (m_suspended) {
         start(); // scans again: proceeds, or refuses again
         return;
@@ -324,17 +355,21 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
                     m_status.note = SyncStatus::Note::upToDate;
                 report();
             }
-            if (!m_pending.empty()) {
-                const QString path = m_pending.front();
-                m_pending.pop_front();
-                m_pendingSet.remove(path);
-                co_await uploadOne(path);
+            if (accountHeld()) {
+                co_await m_clock.sleep(idlePoll, context);
                 continue;
             }
-            if (m_status.state == SyncState::syncing)
+            if (const auto path = takeDuePath()) {
+                co_await uploadOne(*path);
+                continue;
+            }
+            if (m_pending.empty() && m_status.state == SyncState::syncing)
                 finishBatch();
         }
-        co_await m_clock.sleep(idlePoll, context);
+        // Files waiting out a failure are due at their own times; nothing else is pending.
+        const auto due = m_retries.nextDueMs();
+        const qint64 untilDue = due ? std::max<qint64>(*due - m_clock.monotonicMs(), 1) : idlePoll.count();
+        co_await m_clock.sleep(std::min(idlePoll, std::chrono::milliseconds(untilDue)), context);
     }
 }
 
@@ -355,6 +390,11 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     if (!std::holds_alternative<std::shared_ptr<const LocalFile>>(opened))
         co_return; // gone since the scan, or no longer a plain file: dropped, not counted
     const std::shared_ptr<const LocalFile> file = std::get<std::shared_ptr<const LocalFile>>(opened);
+    if (const auto parked = m_parked.constFind(path); parked != m_parked.cend()) {
+        if (parked->stamp == file->stamp())
+            co_return; // refused as it is; tried again once it changes
+        unpark(path);
+    }
     const qint64 size = file->size();
     const QDateTime mtime = QDateTime::fromMSecsSinceEpoch(file->stamp().mtimeNs / 1'000'000, Qt::UTC);
     const auto existing = m_index->entry(path);
@@ -375,7 +415,8 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
 
     const qint64 startMs = m_clock.monotonicMs();
     m_uploadStartMs = startMs;
-    const std::optional<QString> existingRef = existing ? existing->rev : std::nullopt;
+    const std::optional<QString> existingRef =
+        existing && !m_forgetReference.remove(path) ? existing->rev : std::nullopt;
     const std::shared_ptr<CloudProvider> provider = m_provider;
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
@@ -385,17 +426,18 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     };
 
     std::optional<CloudUploadResult> result;
-    QString failure;
+    std::exception_ptr error;
     try {
         result = co_await provider->upload(file, path, existingRef, progress);
     } catch (...) {
-        failure = describe(std::current_exception());
+        error = std::current_exception();
     }
     if (!self)
         co_return;
     m_uploadStartMs.reset();
 
     if (result) {
+        m_retries.forget(path);
         m_index->set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
         recordRecent(path, filePath, result->ref);
         ++m_uploadedThisBatch;
@@ -403,16 +445,99 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         co_return;
     }
 
-    m_status.lastError = QStringLiteral("upload ") + path + QStringLiteral(": ") + failure;
-    m_status.note = SyncStatus::Note::unreachable;
-    report();
-    systemLog(QStringLiteral("Upload failed for ") + path + QStringLiteral(": ") + failure);
-    enqueue(path);
-    co_await m_clock.sleep(failureWait, this);
-    if (!self)
-        co_return;
+    handleFailure(path, *file, classify(error));
     ++m_uploadedThisBatch;
     reportProgress();
+}
+
+void UploadSyncEngine::handleFailure(const QString& path, const LocalFile& file, const Failure& failure) {
+    m_status.lastError = QStringLiteral("upload ") + path + QStringLiteral(": ") + failure.text;
+    systemLog(QStringLiteral("Upload failed for ") + path + QStringLiteral(": ") + failure.text);
+    const qint64 nowMs = m_clock.monotonicMs();
+    switch (failure.kind) {
+    case ServiceError::Kind::transient: {
+        const int attempts = m_retries.failed(path, nowMs, failure.retryAfter);
+        if (failure.retryAfter) // the service asked the whole account to slow down
+            m_holdUntilMs = nowMs + std::chrono::milliseconds(*failure.retryAfter).count();
+        if (m_giveUpAfter > 0 && attempts >= m_giveUpAfter) {
+            park(path, file.stamp(), QStringLiteral("still failing: ") + failure.text);
+            break;
+        }
+        m_status.note = SyncStatus::Note::unreachable;
+        enqueue(path);
+        break;
+    }
+    case ServiceError::Kind::authorization:
+        m_relinkNeeded = true;
+        m_status.state = SyncState::paused;
+        m_status.note = SyncStatus::Note::relink;
+        enqueue(path);
+        break;
+    case ServiceError::Kind::quota:
+        m_holdUntilMs = nowMs + std::chrono::milliseconds(quotaRecheck).count();
+        m_status.state = SyncState::paused;
+        m_status.note = SyncStatus::Note::quotaFull;
+        m_status.serviceMessage = failure.text;
+        enqueue(path);
+        break;
+    case ServiceError::Kind::refused:
+        park(path, file.stamp(), failure.text);
+        break;
+    case ServiceError::Kind::staleReference:
+        // The service forgot the object: the next try creates it afresh.
+        m_forgetReference.insert(path);
+        enqueue(path);
+        break;
+    }
+    report();
+}
+
+void UploadSyncEngine::park(const QString& path, const FileStamp& stamp, const QString& reason) {
+    m_retries.forget(path);
+    m_parked.insert(path, {stamp, reason});
+    auto& parked = m_status.parked;
+    parked.erase(
+        std::remove_if(parked.begin(), parked.end(), [&](const auto& p) { return p.relativePath == path; }),
+        parked.end());
+    parked.append({path, reason});
+}
+
+void UploadSyncEngine::unpark(const QString& path) {
+    if (!m_parked.remove(path))
+        return;
+    auto& parked = m_status.parked;
+    parked.erase(
+        std::remove_if(parked.begin(), parked.end(), [&](const auto& p) { return p.relativePath == path; }),
+        parked.end());
+    report();
+}
+
+bool UploadSyncEngine::accountHeld() {
+    if (m_relinkNeeded)
+        return true;
+    if (!m_holdUntilMs)
+        return false;
+    if (m_clock.monotonicMs() < *m_holdUntilMs)
+        return true;
+    // The hold is over: the next upload finds out whether its cause is too.
+    m_holdUntilMs.reset();
+    if (m_status.state == SyncState::paused && !m_paused) {
+        m_status.state = m_pending.empty() ? SyncState::idle : SyncState::syncing;
+        report();
+    }
+    return false;
+}
+
+std::optional<QString> UploadSyncEngine::takeDuePath() {
+    const qint64 nowMs = m_clock.monotonicMs();
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
+                                 [&](const QString& path) { return m_retries.isDue(path, nowMs); });
+    if (it == m_pending.end())
+        return std::nullopt;
+    const QString path = *it;
+    m_pending.erase(it);
+    m_pendingSet.remove(path);
+    return path;
 }
 
 void UploadSyncEngine::updateRate(qint64 bytes, qint64 startMs) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "UploadRetries.h"
 #include "common/SyncStatus.h"
 #include "models/AccountSyncEngine.h"
+#include "sync/FileStamp.h"
 #include "sync/ScannedFile.h"
 #include "sync/SyncIndex.h"
 
@@ -24,6 +26,7 @@ class Clock;
 class CloudProvider;
 class FileHasher;
 class FolderWatcher;
+class LocalFile;
 
 // The per-account engine: watches the account's folder, works out what changed and uploads
 // it through the account's provider, one file at a time, reporting to the account model.
@@ -56,6 +59,9 @@ public:
     const std::deque<QString>& pending() const { return m_pending; }
     int batchTotal() const { return m_batchTotal; }
     int uploadedThisBatch() const { return m_uploadedThisBatch; }
+    // A file failing for a passing reason this many times is parked instead (0: never), so
+    // a single pass can end.
+    void setGiveUpAfter(int attempts) { m_giveUpAfter = attempts; }
     bool isSuspended() const { return m_suspended; }
     bool isPaused() const { return m_paused; }
     bool isReconciling() const { return m_reconciling; }
@@ -78,6 +84,15 @@ private:
     void finishBatch();
     // Holds the account (and says why) while the schedule or the battery forbids uploads.
     bool scheduleHolds();
+    // While the account waits for a relink, free space or the service's Retry-After.
+    bool accountHeld();
+    // The first queued path whose retry is due, taken off the queue.
+    std::optional<QString> takeDuePath();
+    struct Failure; // what a failed upload means, whatever raised it
+    static Failure classify(const std::exception_ptr& error);
+    void handleFailure(const QString& path, const LocalFile& file, const Failure& failure);
+    void park(const QString& path, const FileStamp& stamp, const QString& reason);
+    void unpark(const QString& path);
     // Hands the status to the account model, which notifies what really changed.
     void report();
     void updateRate(qint64 bytes, qint64 startMs);
@@ -112,6 +127,16 @@ private:
     bool m_reconcileAgain = false;
     // Bumped by every start(), so a scan begun before a restart is thrown away.
     quint64 m_generation = 0;
+    UploadRetries m_retries;
+    struct Parked {
+        FileStamp stamp;
+        QString reason;
+    };
+    QHash<QString, Parked> m_parked; // tried again only once the file changes
+    QSet<QString> m_forgetReference; // the service no longer knows their stored reference
+    bool m_relinkNeeded = false;
+    std::optional<qint64> m_holdUntilMs; // quota re-check or the service's Retry-After
+    int m_giveUpAfter = 0;
     // Start of the upload in flight: late progress reports of a finished upload are dropped.
     std::optional<qint64> m_uploadStartMs;
 };

@@ -61,6 +61,7 @@ void AccountModel::setStatus(const SyncStatus& value) {
             Q_EMIT(this->*signal)();
     };
     const QString provider = m_provider->displayName();
+    const QString name = displayName();
     notifyIf(old.state != value.state, &AccountModel::syncStateChanged);
     notifyIf((old.note == SyncStatus::Note::largeFolder) != (value.note == SyncStatus::Note::largeFolder),
              &AccountModel::pausedForLargeFolderChanged);
@@ -70,7 +71,7 @@ void AccountModel::setStatus(const SyncStatus& value) {
     notifyIf(old.currentFile != value.currentFile, &AccountModel::currentFileChanged);
     notifyIf(StatusText::rate(old.bytesPerSecond) != StatusText::rate(value.bytesPerSecond),
              &AccountModel::transferRateChanged);
-    notifyIf(StatusText::subLine(old, provider) != StatusText::subLine(value, provider),
+    notifyIf(StatusText::subLine(old, provider, name) != StatusText::subLine(value, provider, name),
              &AccountModel::lastSyncedDescriptionChanged);
     notifyIf(old.lastError != value.lastError, &AccountModel::lastDebugErrorChanged);
     Q_EMIT statusChanged();
@@ -88,7 +89,7 @@ QString AccountModel::transferRate() const {
 }
 
 QString AccountModel::lastSyncedDescription() const {
-    return StatusText::subLine(m_status, m_provider->displayName());
+    return StatusText::subLine(m_status, m_provider->displayName(), displayName());
 }
 
 void AccountModel::setRecentFiles(const QList<RecentFile>& v) {

@@ -74,6 +74,7 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
         {QStringLiteral("filesTotal"), 0},
         {QStringLiteral("currentFile"), QJsonValue::Null},
         {QStringLiteral("lastSynced"), QJsonValue::Null},
+        {QStringLiteral("parked"), QJsonArray()},
     };
     if (!live)
         return json;
@@ -85,6 +86,11 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
     if (status.state == SyncState::syncing && !status.currentFile.isEmpty())
         json[QStringLiteral("currentFile")] = status.currentFile;
     json[QStringLiteral("lastSynced")] = account.lastSyncedDescription();
+    QJsonArray parked;
+    for (const SyncStatus::ParkedFile& file : status.parked)
+        parked.append(QJsonObject{{QStringLiteral("path"), file.relativePath},
+                                  {QStringLiteral("reason"), file.reason}});
+    json[QStringLiteral("parked")] = parked;
     return json;
 }
 

@@ -4,7 +4,7 @@
 
 namespace norvela::StatusText {
 
-QString subLine(const SyncStatus& status, const QString& providerName) {
+QString subLine(const SyncStatus& status, const QString& providerName, const QString& accountName) {
     const QString paused = QString::fromUtf8("Sync paused \u2014 ");
     switch (status.note) {
     case SyncStatus::Note::connecting:
@@ -26,6 +26,10 @@ QString subLine(const SyncStatus& status, const QString& providerName) {
                QString::fromUtf8("\u2013") + QString::asprintf("%02d:00", status.holdEndHour);
     case SyncStatus::Note::onBattery:
         return paused + QStringLiteral("on battery");
+    case SyncStatus::Note::relink:
+        return QStringLiteral("Relink ") + accountName + QStringLiteral(" in Preferences");
+    case SyncStatus::Note::quotaFull:
+        return paused + status.serviceMessage;
     }
     return {};
 }

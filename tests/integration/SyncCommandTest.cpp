@@ -138,6 +138,18 @@ TEST_F(SyncCommand, OnceStopsWithTheReasonWhenAFolderIsRefused) {
         << err.toStdString();
 }
 
+TEST_F(SyncCommand, OnceEndsListingWhatItCouldNotUpload) {
+    useFolders();
+    writeFile(folder("D") + QStringLiteral("/fine.txt"), "fine");
+    writeFile(folder("G") + QStringLiteral("/stuck.txt"), "stuck");
+    sim.addFault({{"endpoint", "/google/www/upload"}, {"status", 503}, {"count", 0}});
+    EXPECT_EQ(run({"sync", "--once"}), 5) << out.toStdString();
+    EXPECT_TRUE(err.contains(QString::fromUtf8("gdrive: stuck.txt \u2014 still failing: "))) << err.toStdString();
+    EXPECT_FALSE(err.contains("fine.txt")) << err.toStdString();
+    sim.clearFaults();
+    EXPECT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
+}
+
 TEST_F(SyncCommand, RunsUntilInterruptedThenStopsCleanly) {
     for (const QString& name : {QStringLiteral("D"), QStringLiteral("G")}) {
         QDir().mkpath(folder(name));

@@ -38,10 +38,14 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalF
         co_await qCoro(this, &FakeProvider::released);
     else
         co_await QCoro::sleepFor(0ms);
+    if (onAttempt)
+        onAttempt(relativePath, existingRef);
     if (failNext > 0) {
         --failNext;
         throw NorvelaError(QStringLiteral("HTTP 503: unavailable"));
     }
+    if (auto it = failWith.find(relativePath); it != failWith.end() && !it->isEmpty())
+        std::rethrow_exception(it->takeFirst());
     // The opened file itself, whatever its path leads to by now.
     const auto hash = DropboxContentHash::hash(QStringLiteral("/proc/self/fd/%1").arg(file->descriptor()));
     if (!hash)

@@ -49,6 +49,10 @@ public:
     QList<Upload> uploads;
     // The next n uploads fail.
     int failNext = 0;
+    // The next uploads of a path fail with these, in order (after failNext is used up).
+    QHash<QString, QList<std::exception_ptr>> failWith;
+    // Called as each upload attempt starts, with its path and the reference it updates.
+    std::function<void(const QString&, const std::optional<QString>&)> onAttempt;
     // While set, uploads wait until release() is called.
     bool hold = false;
     void release();

@@ -4,6 +4,7 @@
 #include "cloud/DropboxContentHash.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
+#include "net/ServiceError.h"
 #include "sync/FolderScanner.h"
 
 #include <QDir>
@@ -53,12 +54,14 @@ protected:
 
     void write(const QString& relative, const QByteArray& data) { writeFile(root + '/' + relative, data); }
 
-    // Lets scans finish and the worker take turns until `condition` holds.
-    bool drive(const std::function<bool()>& condition, int steps = 100) {
+    // Lets scans finish and the worker take turns until `condition` holds, `step` of the
+    // clock at a time.
+    bool drive(const std::function<bool()>& condition, int steps = 100,
+               std::chrono::milliseconds step = 400ms) {
         for (int i = 0; i < steps; ++i) {
             if (waitFor(condition, 30ms))
                 return true;
-            clock.advance(400ms);
+            clock.advance(step);
         }
         return condition();
     }
@@ -290,4 +293,120 @@ TEST_F(UploadSyncEngineTest, RestoredContentIsRecordedNotUploaded) {
     ASSERT_TRUE(drive([&] { return settled(); }));
     EXPECT_TRUE(provider->uploads.isEmpty());
     EXPECT_EQ(engine().index().entry(QStringLiteral("r.txt"))->rev, "rev-9");
+}
+
+// --- failures by kind ---
+
+namespace {
+
+std::exception_ptr serviceError(ServiceError::Kind kind, const char* text,
+                                std::optional<std::chrono::seconds> retryAfter = {}) {
+    return std::make_exception_ptr(ServiceError(kind, QString::fromUtf8(text), retryAfter));
+}
+
+} // namespace
+
+TEST_F(UploadSyncEngineTest, PassingFailuresBackOffPerFileWhileOthersGoOn) {
+    write(QStringLiteral("a.txt"), "a");
+    write(QStringLiteral("b.txt"), "b");
+    QList<qint64> attemptsOfA;
+    provider->onAttempt = [&](const QString& path, const auto&) {
+        if (path == QLatin1String("a.txt"))
+            attemptsOfA.append(clock.monotonicMs());
+    };
+    provider->failWith["a.txt"] = {serviceError(ServiceError::Kind::transient, "HTTP 503: busy"),
+                                   serviceError(ServiceError::Kind::transient, "HTTP 503: busy")};
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }, 300));
+    // b went up while a waited; a's waits grew from about 3 s to about 6 s.
+    EXPECT_EQ(provider->uploads.first().relativePath, "b.txt");
+    ASSERT_EQ(attemptsOfA.size(), 3);
+    EXPECT_GE(attemptsOfA[1] - attemptsOfA[0], 2250);
+    EXPECT_GE(attemptsOfA[2] - attemptsOfA[1], 4500);
+    EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
+
+    // A Retry-After holds every file of the account for that long.
+    write(QStringLiteral("c.txt"), "c");
+    write(QStringLiteral("d.txt"), "d");
+    provider->failWith["c.txt"] = {serviceError(ServiceError::Kind::transient, "HTTP 429: slow down", 60s)};
+    provider->failWith["d.txt"] = {serviceError(ServiceError::Kind::transient, "HTTP 429: slow down", 60s)};
+    QList<qint64> attempts;
+    provider->onAttempt = [&](const QString&, const auto&) { attempts.append(clock.monotonicMs()); };
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 4 && settled(); }, 100, 2s));
+    // The first refusal holds everything: the other file is not tried within the minute.
+    ASSERT_GE(attempts.size(), 3);
+    EXPECT_GE(attempts[1] - attempts[0], 60'000);
+}
+
+TEST_F(UploadSyncEngineTest, AGrantOrSpaceGoneHoldsTheAccountWithItsReason) {
+    write(QStringLiteral("a.txt"), "a");
+    provider->failWith["a.txt"] = {serviceError(ServiceError::Kind::authorization, "token revoked")};
+    int attempts = 0;
+    provider->onAttempt = [&](const QString&, const auto&) { ++attempts; };
+    startAccount();
+    ASSERT_TRUE(drive([&] { return account->status().note == SyncStatus::Note::relink; }));
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->lastSyncedDescription(), "Relink Dropbox in Preferences");
+    EXPECT_EQ(account->status().reasonKey(), "authorization");
+    clock.advance(30min);
+    EXPECT_EQ(attempts, 1); // nothing a retry could mend
+    engine().resume();      // after a relink, or when the user insists
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+
+    write(QStringLiteral("b.txt"), "b");
+    provider->failWith["b.txt"] = {serviceError(ServiceError::Kind::quota, "Your Dropbox is full")};
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return account->status().note == SyncStatus::Note::quotaFull; }));
+    EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 Your Dropbox is full"));
+    EXPECT_EQ(account->status().reasonKey(), "quota");
+    clock.advance(9min);
+    EXPECT_EQ(attempts, 3);
+    // Ten minutes on it looks again, and there is room now.
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }, 100, 5s));
+}
+
+TEST_F(UploadSyncEngineTest, RefusedFilesWaitForAChangeAndAreListed) {
+    write(QStringLiteral("bad.txt"), "x");
+    write(QStringLiteral("flaky.txt"), "y");
+    provider->failWith["bad.txt"] = {serviceError(ServiceError::Kind::refused, "name not allowed")};
+    QStringList attempted;
+    provider->onAttempt = [&](const QString& path, const auto&) { attempted.append(path); };
+    startAccount();
+    engine().setGiveUpAfter(2); // as a single pass does
+    ASSERT_TRUE(drive([&] { return attempted.size() >= 2 && settled(); }, 300));
+    const QList<SyncStatus::ParkedFile> refused{
+        {QStringLiteral("bad.txt"), QStringLiteral("name not allowed")}};
+    EXPECT_EQ(account->status().parked, refused);
+
+    // Unchanged, it is not tried again; changed, it is.
+    const int before = attempted.size();
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    EXPECT_EQ(attempted.size(), before);
+    write(QStringLiteral("bad.txt"), "renamed content");
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_TRUE(account->status().parked.isEmpty());
+
+    // A file that keeps failing for a passing reason is given up on after the set attempts.
+    write(QStringLiteral("flaky.txt"), "longer");
+    provider->failWith["flaky.txt"] =
+        QList<std::exception_ptr>(5, serviceError(ServiceError::Kind::transient, "HTTP 503: unavailable"));
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return !account->status().parked.isEmpty() && settled(); }, 300));
+    EXPECT_EQ(account->status().parked.first().reason, "still failing: HTTP 503: unavailable");
+}
+
+TEST_F(UploadSyncEngineTest, AReferenceTheServiceForgotIsDroppedForTheNextTry) {
+    write(QStringLiteral("a.txt"), "a");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    write(QStringLiteral("a.txt"), "changed");
+    provider->failWith["a.txt"] = {serviceError(ServiceError::Kind::staleReference, "File not found: rev-1")};
+    QList<std::optional<QString>> refs;
+    provider->onAttempt = [&](const QString&, const std::optional<QString>& ref) { refs.append(ref); };
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_EQ(refs, (QList<std::optional<QString>>{QStringLiteral("rev-1"), std::nullopt}));
 }
