@@ -15,6 +15,7 @@ libgtest-dev libgmock-dev clang-format
 fonts-material-design-icons-iconfont xvfb xauth curl dbus-daemon
 chromium
 dpkg-dev appstream desktop-file-utils librsvg2-bin groff-base zsh
+python3
 "
 
 missing=""
