@@ -17,6 +17,10 @@ std::optional<QString> SyncStatus::reasonKey() const {
         return QStringLiteral("large-folder");
     case Note::unreachable:
         return QStringLiteral("network");
+    case Note::mignoreUnreadable:
+        return QStringLiteral("mignore");
+    case Note::folderMissing:
+        return QStringLiteral("folder-missing");
     case Note::connecting:
     case Note::connected:
     case Note::upToDate:

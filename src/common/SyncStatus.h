@@ -23,6 +23,10 @@ struct SyncStatus {
         largeFolder,  // more files than the limit and not approved: nothing uploads
         outsideHours, // the schedule holds uploads
         onBattery,    // the schedule holds uploads until mains power returns
+        // The folder's .mignore is there but cannot be read: nothing uploads.
+        mignoreUnreadable,
+        // The folder is gone, or another filesystem is in its place: nothing uploads.
+        folderMissing,
     };
 
     SyncState state = SyncState::idle;

@@ -26,6 +26,10 @@ QString subLine(const SyncStatus& status, const QString& providerName) {
                QString::fromUtf8("\u2013") + QString::asprintf("%02d:00", status.holdEndHour);
     case SyncStatus::Note::onBattery:
         return paused + QStringLiteral("on battery");
+    case SyncStatus::Note::mignoreUnreadable:
+        return paused + QStringLiteral("can't read .mignore");
+    case SyncStatus::Note::folderMissing:
+        return paused + QStringLiteral("folder not found");
     }
     return {};
 }
