@@ -56,7 +56,7 @@ void makeTree(const QString& root, int files) {
 
 // An index that matches the folder exactly, written straight to disk.
 void writeFullIndex(const QString& root, const QString& supportDir) {
-    const MignoreRules rules = MignoreRules::fromRoot(root);
+    const MignoreRules rules = std::get<MignoreRules>(MignoreRules::fromRoot(root));
     SyncIndex::Entries entries;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const ScannedFile& f : FolderScanner::scan(root, &rules))
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
             awaitTask(rig.engine().reconcile());
             reconcileMs.push_back(t.nsecsElapsed() / 1e6);
             t.restart();
-            const MignoreRules rules = MignoreRules::fromRoot(root);
+            const MignoreRules rules = std::get<MignoreRules>(MignoreRules::fromRoot(root));
             const auto scanned = FolderScanner::scan(root, &rules);
             scanMs.push_back(t.nsecsElapsed() / 1e6);
         }

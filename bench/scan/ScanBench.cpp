@@ -99,7 +99,8 @@ struct Ours {
 Ours timeOurs(const QString& root) {
     QElapsedTimer timer;
     timer.start();
-    const norvela::MignoreRules rules = norvela::MignoreRules::fromRoot(root);
+    const norvela::MignoreRules rules =
+        std::get<norvela::MignoreRules>(norvela::MignoreRules::fromRoot(root));
     const qsizetype files = norvela::FolderScanner::scan(root, &rules).size();
     return {double(timer.nsecsElapsed()) / 1e9, files};
 }

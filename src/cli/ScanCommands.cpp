@@ -44,6 +44,17 @@ std::optional<QString> pathInFolder(const QString& folder, const QString& path) 
     return relative;
 }
 
+// The folder's rules, or none after saying why its .mignore cannot be read: the answer would
+// otherwise pretend nothing is ignored.
+std::optional<MignoreRules> readRules(const QString& folder, const Io& io) {
+    auto rules = MignoreRules::fromRoot(folder);
+    if (const auto* problem = std::get_if<QString>(&rules)) {
+        io.err << "norvela: " << folder << "/.mignore: " << *problem << '\n';
+        return std::nullopt;
+    }
+    return std::get<MignoreRules>(std::move(rules));
+}
+
 bool isDirectoryEntry(const QString& path) {
     struct stat st;
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -73,8 +84,10 @@ QCoro::Task<int> scanCommand(QStringList args, Io io) {
         co_return 1;
     }
 
-    const MignoreRules rules = MignoreRules::fromRoot(folder);
-    const QList<ScannedFile> files = FolderScanner::scan(folder, &rules);
+    const std::optional<MignoreRules> rules = readRules(folder, io);
+    if (!rules)
+        co_return 1;
+    const QList<ScannedFile> files = FolderScanner::scan(folder, &*rules);
     if (countOnly) {
         io.out << files.size() << '\n';
         co_return 0;
@@ -109,12 +122,14 @@ QCoro::Task<int> checkIgnoreCommand(QStringList args, Io io) {
         co_return 1;
     }
 
-    const MignoreRules rules = MignoreRules::fromRoot(folder);
+    const std::optional<MignoreRules> rules = readRules(folder, io);
+    if (!rules)
+        co_return 1;
     bool anyIgnored = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const bool isDirectory = args[i].endsWith(u'/') ||
                                  (!relatives[i].isEmpty() && isDirectoryEntry(folder + u'/' + relatives[i]));
-        if (wouldBeIgnored(rules, relatives[i], isDirectory)) {
+        if (wouldBeIgnored(*rules, relatives[i], isDirectory)) {
             io.out << args[i] << '\n';
             anyIgnored = true;
         }

@@ -82,6 +82,8 @@ std::optional<QString> refusal(const AccountModel& account) {
     case SyncStatus::Note::largeFolder:
         return account.lastSyncedDescription() + QStringLiteral(" (approve it in the app first)");
     case SyncStatus::Note::unsafeFolder:
+    case SyncStatus::Note::mignoreUnreadable:
+    case SyncStatus::Note::folderMissing:
         return account.lastSyncedDescription() + QStringLiteral(": ") +
                account.lastDebugError().value_or(QString());
     case SyncStatus::Note::relink:

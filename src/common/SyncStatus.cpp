@@ -21,6 +21,10 @@ std::optional<QString> SyncStatus::reasonKey() const {
         return QStringLiteral("authorization");
     case Note::quotaFull:
         return QStringLiteral("quota");
+    case Note::mignoreUnreadable:
+        return QStringLiteral("mignore");
+    case Note::folderMissing:
+        return QStringLiteral("folder-missing");
     case Note::connecting:
     case Note::connected:
     case Note::upToDate:

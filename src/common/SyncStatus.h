@@ -26,6 +26,10 @@ struct SyncStatus {
         onBattery,    // the schedule holds uploads until mains power returns
         relink,       // the service no longer accepts the account's grant: only a new link helps
         quotaFull,    // the account is full (serviceMessage says so in the service's words)
+        // The folder's .mignore is there but cannot be read: nothing uploads.
+        mignoreUnreadable,
+        // The folder is gone, or another filesystem is in its place: nothing uploads.
+        folderMissing,
     };
 
     // A file that will not be tried again until it changes.
@@ -53,7 +57,7 @@ struct SyncStatus {
 
     // Why the account does not upload right now, as a stable machine word ("user",
     // "schedule", "battery", "unsafe-folder", "large-folder", "network", "authorization",
-    // "quota"), or none.
+    // "quota", "mignore", "folder-missing"), or none.
     std::optional<QString> reasonKey() const;
     // "idle", "syncing", "paused" or "error" (failing uploads that are being retried).
     QString stateKey() const;

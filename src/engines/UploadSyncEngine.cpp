@@ -25,6 +25,9 @@
 
 #include <cmath>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace norvela {
 
 using namespace std::chrono_literals;
@@ -39,11 +42,48 @@ QString lastComponent(const QString& path) {
     return path.section(QLatin1Char('/'), -1);
 }
 
+// The filesystem the folder at `root` (a link there followed) is on; none unless it is a folder.
+std::optional<quint64> folderDevice(const QString& root) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(root).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return quint64(info.st_dev);
+}
+
+QString deviceText(quint64 device) {
+    return QStringLiteral("%1:%2").arg(major(dev_t(device))).arg(minor(dev_t(device)));
+}
+
+// What one pass read from the folder, on the pool.
+struct FolderPass {
+    std::optional<quint64> device; // none: no folder there
+    std::optional<QString> mignoreProblem;
+    QList<ScannedFile> files;
+};
+
+// Nothing is scanned from a folder on the wrong filesystem, nor without its rules.
+FolderPass readFolder(const QString& root, std::optional<quint64> expectedDevice, bool mayCreate) {
+    FolderPass pass;
+    pass.device = folderDevice(root);
+    if (!pass.device && mayCreate && QDir().mkdir(root))
+        pass.device = folderDevice(root);
+    if (!pass.device || (expectedDevice && pass.device != expectedDevice))
+        return pass;
+    const auto rules = MignoreRules::fromRoot(root);
+    if (const auto* problem = std::get_if<QString>(&rules)) {
+        pass.mignoreProblem = *problem;
+        return pass;
+    }
+    pass.files = FolderScanner::scan(root, &std::get<MignoreRules>(rules));
+    return pass;
+}
+
 } // namespace
 
-UploadSyncEngine::UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower)
+UploadSyncEngine::UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower,
+                                   FolderWatcher::Options watcherOptions)
     : m_account(&account), m_provider(account.provider()), m_clock(clock), m_onACPower(std::move(onACPower)),
-      m_accountKey(account.provider()->accountKey()) {}
+      m_accountKey(account.provider()->accountKey()), m_watcherOptions(std::move(watcherOptions)) {}
 
 UploadSyncEngine::~UploadSyncEngine() {
     // The watcher's thread may be posting to this object: stop it while this is still whole.
@@ -53,6 +93,8 @@ UploadSyncEngine::~UploadSyncEngine() {
 void UploadSyncEngine::tearDown() {
     m_watcher.reset();
     m_worker.reset();
+    m_fullReconcileTimer.reset();
+    m_folderRecheck.reset();
 }
 
 struct UploadSyncEngine::Failure {
@@ -87,6 +129,8 @@ void UploadSyncEngine::start() {
     m_suspended = false;
     ++m_generation;
     m_passes = 0;
+    m_rootDevice.reset();
+    m_folderHold.reset();
     const QString root = QDir::cleanPath(Paths::expandTilde(m_account->folderPath()));
     m_rootURL = root;
 
@@ -105,20 +149,81 @@ void UploadSyncEngine::start() {
         return;
     }
 
-    QDir().mkpath(root);
+    // The folder is not made here: a pass makes it, and only for an account that never synced.
     watch([this] { reconcile(); });
     m_worker = std::make_unique<QObject>();
     runWorker(m_worker.get());
+    m_fullReconcileTimer = m_clock.schedule(fullReconcileInterval, true, [this] { reconcile(); });
     QTimer::singleShot(0, this, [this] { reconcile(); });
 }
 
 void UploadSyncEngine::watch(std::function<void()> onMainThread) {
     // The watcher calls back on its own thread; hop here. Events posted to this object are
     // dropped if it is gone, and the watcher is always stopped before this object dies.
-    m_watcher = std::make_unique<FolderWatcher>(*m_rootURL, [this, onMainThread](const QStringList&) {
-        QMetaObject::invokeMethod(this, onMainThread, Qt::QueuedConnection);
-    });
+    const quint64 id = ++m_watchId;
+    FolderWatcher::Options options = m_watcherOptions;
+    options.onAlert = [this, id](FolderWatcher::Alert alert, const QString& message) {
+        QMetaObject::invokeMethod(
+            this, [this, id, alert, message] { onWatcherAlert(id, alert, message); }, Qt::QueuedConnection);
+    };
+    m_watcher = std::make_unique<FolderWatcher>(
+        *m_rootURL,
+        [this, onMainThread](const QStringList&) {
+            // Every report, an overflow's root included, is answered with a full pass.
+            QMetaObject::invokeMethod(this, onMainThread, Qt::QueuedConnection);
+        },
+        std::move(options));
     m_watcher->start();
+}
+
+void UploadSyncEngine::onWatcherAlert(quint64 watchId, FolderWatcher::Alert alert, const QString& message) {
+    if (watchId != m_watchId || m_suspended)
+        return;
+    switch (alert) {
+    case FolderWatcher::Alert::stopped:
+        // Deaf from now on: the next pass arms a new one if the folder is (back) in place.
+        m_watcher.reset();
+        reconcile();
+        break;
+    case FolderWatcher::Alert::watchLimit:
+        // Stays as the account's last error: uploads still work, but only on the full passes.
+        m_status.lastError = message;
+        report();
+        break;
+    }
+}
+
+void UploadSyncEngine::holdFolder(SyncStatus::Note note, const QString& problem) {
+    if (m_folderHold != note || m_status.lastError != problem)
+        systemLog(problem);
+    m_folderHold = note;
+    // What was queued was chosen under rules or from a folder that no longer hold.
+    m_pending.clear();
+    m_pendingSet.clear();
+    m_batchTotal = m_uploadedThisBatch = 0;
+    m_status.state = SyncState::paused;
+    m_status.note = note;
+    m_status.lastError = problem;
+    m_status.filesDone = m_status.filesTotal = 0;
+    m_status.currentFile.clear();
+    m_status.bytesPerSecond.reset();
+    report();
+    if (note != SyncStatus::Note::folderMissing) {
+        m_folderRecheck.reset(); // the watcher sees the fix
+        return;
+    }
+    // Whatever the watcher followed is not the folder (any more); look for it on a timer.
+    m_watcher.reset();
+    if (!m_folderRecheck)
+        m_folderRecheck = m_clock.schedule(missingFolderRecheck, true, [this] { reconcile(); });
+}
+
+void UploadSyncEngine::releaseFolder() {
+    m_folderHold.reset();
+    m_folderRecheck.reset();
+    m_status.state = m_paused ? SyncState::paused : SyncState::idle;
+    m_status.note = m_pending.empty() ? SyncStatus::Note::upToDate : SyncStatus::Note::connected;
+    report();
 }
 
 void UploadSyncEngine::report() {
@@ -146,7 +251,9 @@ void UploadSyncEngine::resume() {
         start(); // scans again: proceeds, or refuses again
         return;
     }
-    m_status.state = m_pending.empty() ? SyncState::idle : SyncState::syncing;
+    m_status.state = m_folderHold        ? SyncState::paused
+                     : m_pending.empty() ? SyncState::idle
+                                         : SyncState::syncing;
     report();
     QTimer::singleShot(0, this, [this] { reconcile(); });
 }
@@ -258,13 +365,38 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
     // Rules are read afresh every pass, so an edited .mignore applies at once.
     // The futures are named before awaiting: g++ 12 destroys temporaries of a co_await
     // expression twice.
-    QFuture<QList<ScannedFile>> scanning = QtConcurrent::run([root] {
-        const MignoreRules rules = MignoreRules::fromRoot(root);
-        return FolderScanner::scan(root, &rules);
-    });
-    const QList<ScannedFile> files = co_await scanning;
+    // A missing folder is created only for an account that has never synced, and only once
+    // its parent exists (that folder is made, not the path to it). An account with uploads
+    // whose folder is gone has lost a disk or a mount more likely than its files: making an
+    // empty folder there would hide that, and fill the wrong filesystem once the disk is back.
+    const bool mayCreate = !m_rootDevice && m_index->entries().isEmpty();
+    QFuture<FolderPass> reading = QtConcurrent::run(readFolder, root, m_rootDevice, mayCreate);
+    const FolderPass pass = co_await reading;
     if (!self || generation != m_generation || m_suspended)
         co_return;
+    if (!pass.device) {
+        holdFolder(SyncStatus::Note::folderMissing, QStringLiteral("sync folder not found: ") + root);
+        co_return;
+    }
+    if (m_rootDevice && pass.device != m_rootDevice) {
+        holdFolder(SyncStatus::Note::folderMissing,
+                   QStringLiteral("sync folder %1 is on another filesystem (device %2) than when syncing "
+                                  "started (device %3)")
+                       .arg(root, deviceText(*pass.device), deviceText(*m_rootDevice)));
+        co_return;
+    }
+    m_rootDevice = pass.device;
+    if (!m_watcher || !m_watcher->isRunning()) {
+        // Armed after this pass began reading: one more pass covers what changed meanwhile.
+        watch([this] { reconcile(); });
+        m_reconcileAgain = m_reconcileAgain || m_watcher->isRunning();
+    }
+    if (pass.mignoreProblem) {
+        holdFolder(SyncStatus::Note::mignoreUnreadable,
+                   QStringLiteral("can't read %1/.mignore: %2").arg(root, *pass.mignoreProblem));
+        co_return;
+    }
+    const QList<ScannedFile>& files = pass.files;
     AppSupport::breadcrumb(QStringLiteral("reconcile: scan found %1 files").arg(files.size()));
 
     if (files.size() > largeFolderLimit && !(m_account && m_account->isLargeFolderApproved())) {
@@ -293,6 +425,8 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
                                .arg(changed.mid(0, 5).join(QLatin1Char(','))));
     for (const QString& path : changed)
         enqueue(path);
+    if (m_folderHold)
+        releaseFolder();
 }
 
 QStringList UploadSyncEngine::changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
@@ -342,7 +476,7 @@ bool UploadSyncEngine::scheduleHolds() {
 QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
     QPointer<UploadSyncEngine> self(this);
     while (self && context) {
-        if (!m_paused && m_account) {
+        if (!m_paused && m_account && !m_folderHold) {
             if (scheduleHolds()) {
                 m_scheduleHeld = true;
                 co_await m_clock.sleep(scheduleHoldWait, context);

@@ -4,6 +4,7 @@
 #include "common/SyncStatus.h"
 #include "models/AccountSyncEngine.h"
 #include "sync/FileStamp.h"
+#include "sync/FolderWatcher.h"
 #include "sync/ScannedFile.h"
 #include "sync/SyncIndex.h"
 
@@ -14,6 +15,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -23,9 +25,9 @@ namespace norvela {
 
 class AccountModel;
 class Clock;
+class ClockTimer;
 class CloudProvider;
 class FileHasher;
-class FolderWatcher;
 class LocalFile;
 
 // The per-account engine: watches the account's folder, works out what changed and uploads
@@ -35,8 +37,15 @@ class UploadSyncEngine : public AccountSyncEngine {
     Q_OBJECT
 public:
     static constexpr int largeFolderLimit = 25'000;
+    // Every change the watcher misses (a full event queue, folders over the watch limit,
+    // filesystems that send no events) is found by this full pass at the latest.
+    static constexpr std::chrono::minutes fullReconcileInterval{10};
+    // How often a folder that is gone is looked for again.
+    static constexpr std::chrono::seconds missingFolderRecheck{5};
 
-    UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower);
+    // `watcherOptions` lets tests act out a low watch limit.
+    UploadSyncEngine(AccountModel& account, Clock& clock, std::function<bool()> onACPower,
+                     FolderWatcher::Options watcherOptions = {});
     ~UploadSyncEngine() override;
 
     void start() override;
@@ -66,6 +75,7 @@ public:
     bool isPaused() const { return m_paused; }
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
+    FolderWatcher* watcher() const { return m_watcher.get(); }
     // Started, through at least one full pass, nothing queued, scanning or uploading.
     bool isSettled() const;
     // The index once loaded (loading runs on the pool when the engine starts).
@@ -77,6 +87,10 @@ private:
     void tearDown();
     QCoro::Task<> loadIndex();
     void watch(std::function<void()> onMainThread);
+    void onWatcherAlert(quint64 watchId, FolderWatcher::Alert alert, const QString& message);
+    // Nothing uploads from the folder until a pass finds it usable again; says why.
+    void holdFolder(SyncStatus::Note note, const QString& problem);
+    void releaseFolder();
     QCoro::Task<> reconcileOnce();
     QCoro::Task<> runWorker(QPointer<QObject> context);
     QCoro::Task<> uploadOne(QString path);
@@ -110,7 +124,15 @@ private:
     QString m_accountKey;
     std::optional<SyncIndex> m_index; // loaded by the first reconcile
     std::optional<QString> m_rootURL;
+    FolderWatcher::Options m_watcherOptions;
     std::unique_ptr<FolderWatcher> m_watcher;
+    quint64 m_watchId = 0; // of the current watcher, so a replaced one's alerts are ignored
+    // The filesystem (st_dev) the folder was on when first found after start(): a folder
+    // showing up on another one is an unmounted disk's mount point or the like, never used.
+    std::optional<quint64> m_rootDevice;
+    std::optional<SyncStatus::Note> m_folderHold;
+    std::unique_ptr<ClockTimer> m_fullReconcileTimer;
+    std::unique_ptr<ClockTimer> m_folderRecheck;
     // Owns the running worker loop: destroying it cancels the loop at its next wait.
     std::unique_ptr<QObject> m_worker;
     bool m_paused = false;

@@ -30,6 +30,10 @@ QString subLine(const SyncStatus& status, const QString& providerName, const QSt
         return QStringLiteral("Relink ") + accountName + QStringLiteral(" in Preferences");
     case SyncStatus::Note::quotaFull:
         return paused + status.serviceMessage;
+    case SyncStatus::Note::mignoreUnreadable:
+        return paused + QStringLiteral("can't read .mignore");
+    case SyncStatus::Note::folderMissing:
+        return paused + QStringLiteral("folder not found");
     }
     return {};
 }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <cerrno>
@@ -49,8 +50,10 @@ bool isRootIgnoreFile(const char* name) {
     return std::strcmp(name, ".mignore") == 0;
 }
 
-QString secondsText(std::chrono::milliseconds interval) {
-    return QString::number(static_cast<double>(interval.count()) / 1000.0);
+// The value of an inotify sysctl ("max_user_watches"), or 0 when it cannot be read.
+int systemLimit(const char* name) {
+    QFile file(QStringLiteral("/proc/sys/fs/inotify/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
 }
 
 // State shared by start() (which sets it up before the thread exists) and the watcher thread
@@ -78,8 +81,8 @@ public:
             return false;
         m_inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_inotifyFd < 0) {
-            // Out of inotify instances: nothing can be watched, but periodic reconciles still work.
-            noteLimited("fs.inotify.max_user_instances");
+            // Out of inotify instances: nothing can be watched; the owner's full checks still work.
+            noteLimited("max_user_instances", 0);
             return true;
         }
         m_rootWatch = addWatch(m_root, true);
@@ -91,12 +94,17 @@ public:
 
     void requestStop() {
         m_stopping = true;
-        const uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+        wake();
+    }
+
+    void requestOverflow() {
+        m_overflowRequested = true;
+        wake();
     }
 
     void run() {
         while (!m_stopping) {
+            flushAlerts();
             pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_inotifyFd, POLLIN, 0}};
             const nfds_t count = m_inotifyFd >= 0 ? 2 : 1;
             const int ready = ::poll(fds, count, pollTimeout());
@@ -104,23 +112,29 @@ public:
                 break;
             if (ready < 0 && errno != EINTR)
                 break; // a broken poll would only spin
+            if (fds[0].revents & POLLIN) {
+                uint64_t wakes = 0;
+                [[maybe_unused]] const auto read = ::read(m_wakeFd, &wakes, sizeof wakes);
+            }
             if (count == 2 && (fds[1].revents & POLLIN))
                 drain();
-            const auto now = Clock::now();
-            if (m_nextFullReconcile && now >= *m_nextFullReconcile) {
-                report(m_root);
-                m_nextFullReconcile = now + m_options.limitedReconcileInterval;
-            }
-            deliverIfDue(now);
+            if (m_overflowRequested.exchange(false))
+                overflowed();
+            deliverIfDue(Clock::now());
         }
     }
 
 private:
+    void wake() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+    }
+
     int addWatch(const QString& dir, bool isRoot) {
         const bool known = m_watchByDir.count(dir) != 0;
         if (!known && m_options.watchLimit > 0 &&
             static_cast<int>(m_dirByWatch.size()) >= m_options.watchLimit) {
-            noteLimited("fs.inotify.max_user_watches");
+            noteLimited("max_user_watches", m_options.watchLimit);
             return -1;
         }
         // The root itself may be a symbolic link to the synced folder; links below it are not followed.
@@ -128,7 +142,7 @@ private:
         const int wd = ::inotify_add_watch(m_inotifyFd, QFile::encodeName(dir).constData(), mask);
         if (wd < 0) {
             if (errno == ENOSPC || errno == EMFILE || errno == ENOMEM)
-                noteLimited("fs.inotify.max_user_watches");
+                noteLimited("max_user_watches", 0);
             return -1;
         }
         // The kernel hands back the existing watch for a directory seen before under another
@@ -218,7 +232,7 @@ private:
                 m_inotifyFd = -1;
                 m_dirByWatch.clear();
                 m_watchByDir.clear();
-                noteLimited("fs.inotify.max_user_watches");
+                rootLost(); // as good as lost: nothing more will be heard
                 return;
             }
             for (ssize_t offset = 0; offset < length;) {
@@ -284,26 +298,45 @@ private:
         if (m_rootGone)
             return;
         m_rootGone = true;
-        report(m_root);
         // Whatever is still watched now lies elsewhere or is going away; nothing more to hear.
         for (const auto& [wd, dir] : m_dirByWatch)
             ::inotify_rm_watch(m_inotifyFd, wd);
         m_dirByWatch.clear();
         m_watchByDir.clear();
+        report(m_root);
+        alert(FolderWatcher::Alert::stopped, QString());
     }
 
-    void noteLimited(const char* sysctlName) {
+    // `limit` is the one in force when known (a test's), else the system's is read.
+    void noteLimited(const char* name, int limit) {
         if (m_limited)
             return;
         m_limited = true;
-        m_nextFullReconcile = Clock::now() + m_options.limitedReconcileInterval;
-        systemLog(
-            QStringLiteral("Folder watching limited: the system allows too few file watches to follow every "
-                           "folder in \"%1\", so Norvela will check the whole folder every %2 seconds "
-                           "instead. To watch every folder, raise the limit, for example with "
-                           "\"sudo sysctl %3=524288\".")
-                .arg(m_root, secondsText(m_options.limitedReconcileInterval),
-                     QString::fromLatin1(sysctlName)));
+        const QString sysctl = QStringLiteral("fs.inotify.") + QLatin1String(name);
+        if (limit <= 0)
+            limit = systemLimit(name);
+        const int suggested = std::max(limit * 2, std::strcmp(name, "max_user_watches") == 0 ? 524288 : 1024);
+        const QString message =
+            QStringLiteral("Folder watching limited: %1 is %2, too few to watch every folder in \"%3\"; "
+                           "changes in the folders left out are found only by the periodic full check. "
+                           "To watch them all, raise the limit, for example: sudo sysctl %1=%4")
+                .arg(sysctl, limit > 0 ? QString::number(limit) : QStringLiteral("unknown"), m_root)
+                .arg(suggested);
+        systemLog(message);
+        alert(FolderWatcher::Alert::watchLimit, message);
+    }
+
+    // Raised while starting too, on the caller's thread: held for the watcher's own thread.
+    void alert(FolderWatcher::Alert which, const QString& message) {
+        if (m_options.onAlert)
+            m_alerts.emplace_back(which, message);
+    }
+
+    void flushAlerts() {
+        for (auto& [which, message] : std::exchange(m_alerts, {})) {
+            if (!m_stopping)
+                m_options.onAlert(which, message);
+        }
     }
 
     void report(const QString& path) {
@@ -340,13 +373,10 @@ private:
     }
 
     int pollTimeout() const {
-        std::optional<Clock::time_point> next = m_flushAt;
-        if (m_nextFullReconcile && (!next || *m_nextFullReconcile < *next))
-            next = m_nextFullReconcile;
-        if (!next)
+        if (!m_flushAt)
             return -1;
         // Round up: waking a fraction early would find nothing due and go round again.
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*m_flushAt - Clock::now()).count();
         return static_cast<int>(std::clamp<decltype(wait)>(wait, 0, INT_MAX));
     }
 
@@ -361,6 +391,8 @@ private:
     bool m_rootGone = false;
     bool m_limited = false;
     bool m_overflowLogged = false;
+    std::atomic<bool> m_overflowRequested{false};
+    std::vector<std::pair<FolderWatcher::Alert, QString>> m_alerts;
     std::unordered_map<int, QString> m_dirByWatch;
     std::map<QString, int> m_watchByDir;
 
@@ -368,7 +400,6 @@ private:
     QSet<QString> m_pendingSet;
     std::optional<Clock::time_point> m_lastDelivery;
     std::optional<Clock::time_point> m_flushAt;
-    std::optional<Clock::time_point> m_nextFullReconcile;
 };
 
 } // namespace
@@ -410,6 +441,11 @@ public:
 
     bool isRunning() const { return m_thread.joinable(); }
 
+    void simulateOverflow() {
+        if (isRunning())
+            m_session->requestOverflow();
+    }
+
 private:
     std::shared_ptr<WatchSession> m_session;
     std::thread m_thread;
@@ -430,6 +466,10 @@ void FolderWatcher::start() {
 
 bool FolderWatcher::isRunning() const {
     return m_impl->isRunning();
+}
+
+void FolderWatcher::simulateOverflow() {
+    m_impl->simulateOverflow();
 }
 
 } // namespace norvela

@@ -64,6 +64,20 @@ public:
 
     bool isRunning() const { return m_stream != nullptr; }
 
+    void simulateOverflow() {
+        if (!m_stream)
+            return;
+        struct Call {
+            std::shared_ptr<const OnChange> onChange;
+            QString root;
+        };
+        // Queued behind any delivery under way; the destructor's drain of the queue covers it.
+        dispatch_async_f(m_queue, new Call{m_onChange, m_path}, [](void* context) {
+            const std::unique_ptr<Call> call(static_cast<Call*>(context));
+            (*call->onChange)(QStringList{call->root});
+        });
+    }
+
 private:
     static void deliver(ConstFSEventStreamRef, void* info, size_t count, void* eventPaths,
                         const FSEventStreamEventFlags*, const FSEventStreamEventId*) {
@@ -89,7 +103,7 @@ private:
 FolderWatcher::FolderWatcher(QString path, OnChange onChange)
     : m_impl(std::make_unique<Impl>(std::move(path), std::move(onChange))) {}
 
-// FSEvents needs no watch per directory, so there is no limit to act out.
+// FSEvents needs no watch per directory, so there is no limit to act out and nothing to alert.
 FolderWatcher::FolderWatcher(QString path, OnChange onChange, Options)
     : FolderWatcher(std::move(path), std::move(onChange)) {}
 
@@ -101,6 +115,10 @@ void FolderWatcher::start() {
 
 bool FolderWatcher::isRunning() const {
     return m_impl->isRunning();
+}
+
+void FolderWatcher::simulateOverflow() {
+    m_impl->simulateOverflow();
 }
 
 } // namespace norvela

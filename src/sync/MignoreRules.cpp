@@ -1,10 +1,17 @@
 #include "MignoreRules.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <bit>
+#include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace norvela {
 
@@ -243,18 +250,43 @@ MignoreRules::MignoreRules(const QStringList& patterns) {
     m_matchers = std::move(matchers);
 }
 
-MignoreRules MignoreRules::fromRoot(const QString& rootPath) {
-    QFile file(rootPath + QStringLiteral("/.mignore"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {};
+// Unreadable means "don't know what to keep out": the caller holds the folder rather than
+// upload with no rules at all, and one bad byte costs only its own line, never the others.
+std::variant<MignoreRules, QString> MignoreRules::fromRoot(const QString& rootPath) {
+    const QByteArray path = QFile::encodeName(rootPath + QStringLiteral("/.mignore"));
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return MignoreRules();
+        return errno == ELOOP ? QStringLiteral("is a symbolic link")
+                              : QString::fromLocal8Bit(std::strerror(errno));
+    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("is not a regular file");
+    const QString tooLarge = QStringLiteral("is larger than 1 MiB");
+    if (info.st_size > maxFileSize)
+        return tooLarge;
+    QByteArray data(qsizetype(maxFileSize) + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < data.size()) {
+        const ssize_t got = ::read(fd, data.data() + filled, size_t(data.size() - filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    if (filled > maxFileSize) // grew while being read
+        return tooLarge;
+    data.truncate(filled);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(data);
-    if (decoder.hasError())
-        return {};
-    return MignoreRules(splitLines(text));
+    return MignoreRules(splitLines(decoder.decode(data)));
 }
 
 std::optional<MignoreRules::Rule> MignoreRules::parse(const QString& line) {

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <optional>
+#include <variant>
 
 namespace norvela {
 
@@ -26,8 +27,13 @@ public:
 
     MignoreRules() = default;
     explicit MignoreRules(const QStringList& patterns);
-    // Reads `rootPath`/.mignore as UTF-8; missing, unreadable or not UTF-8 gives no rules.
-    static MignoreRules fromRoot(const QString& rootPath);
+    // Largest `.mignore` read; a bigger one is refused rather than cut short.
+    static constexpr qint64 maxFileSize = 1024 * 1024;
+
+    // The rules of `rootPath`/.mignore (none when there is no such file), or why the file is
+    // there but cannot be read: a symbolic link, not a regular file, over maxFileSize, or the
+    // system's reason. Bytes that are not UTF-8 read as U+FFFD; every other line still counts.
+    static std::variant<MignoreRules, QString> fromRoot(const QString& rootPath);
 
     static std::optional<Rule> parse(const QString& line);
     static QString globToRegex(const QString& glob);

@@ -3,6 +3,7 @@
 #include "auth/CloudTokenStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -105,6 +106,17 @@ TEST(CliScan, ListsSyncingFilesSortedByTheirBytes) {
     EXPECT_EQ(norvelaCli({"scan"}).status, 2);
     EXPECT_EQ(norvelaCli({"scan", folder.path(), "other"}).status, 2);
     EXPECT_EQ(norvelaCli({"scan", "--all", folder.path()}).status, 2);
+
+    // Rules that cannot be read give no answer rather than one that ignores nothing.
+    QFile::remove(folder.dir.filePath(".mignore"));
+    QDir(folder.path()).mkdir(".mignore");
+    for (const QStringList& args :
+         {QStringList{"scan", folder.path()}, {"check-ignore", folder.path(), "x.tmp"}}) {
+        const Result refused = norvelaCli(args);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.err, "norvela: " + folder.path() + "/.mignore: is not a regular file\n");
+    }
 }
 
 TEST(CliScan, CheckIgnoreAnswersWhetherEachPathWouldSync) {

@@ -1,11 +1,18 @@
 #include "sync/MignoreRules.h"
 #include "TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace norvela;
 
@@ -142,23 +149,52 @@ TEST(MignoreRules, DropsALineWhoseExpressionDoesNotCompile) {
     EXPECT_FALSE(rules.isIgnored("keep.tmp", false));
 }
 
-TEST(MignoreRules, ReadsOnlyAValidUtf8FileAtTheTop) {
-    QTemporaryDir root;
-    EXPECT_TRUE(MignoreRules::fromRoot(root.path()).rules().isEmpty());
+// An unreadable .mignore is an answer of its own, never "no rules": the caller holds the
+// folder rather than upload what the file may have kept out.
+TEST(MignoreRules, ReadsTheTopFileAndSaysWhyWhenItCannot) {
+    QTemporaryDir root, outside;
+    const QString file = root.filePath(".mignore");
+    auto rulesOf = [&] { return std::get<MignoreRules>(MignoreRules::fromRoot(root.path())); };
+    auto problem = [&] {
+        const auto read = MignoreRules::fromRoot(root.path());
+        return std::holds_alternative<QString>(read) ? std::get<QString>(read) : QStringLiteral("<read>");
+    };
+    EXPECT_TRUE(rulesOf().rules().isEmpty()); // none there: nothing to keep out
 
-    test::writeFile(root.filePath(".mignore"), "*.tmp\r\n  /build  \xe2\x80\xa8# note\xc2\x85node_modules/");
-    const MignoreRules rules = MignoreRules::fromRoot(root.path());
-    ASSERT_EQ(rules.rules().size(), 3);
-    EXPECT_TRUE(rules.isIgnored("a/node_modules/x.js", false));
+    test::writeFile(file, "*.tmp\r\n  /build  \xe2\x80\xa8# note\xc2\x85node_modules/");
+    ASSERT_EQ(rulesOf().rules().size(), 3);
+    EXPECT_TRUE(rulesOf().isIgnored("a/node_modules/x.js", false));
 
-    for (const QByteArray& notUtf8 : {QByteArray("*.tmp\n\xff\xfe\n"), QByteArray("*.tmp\n\xc3")}) {
-        test::writeFile(root.filePath(".mignore"), notUtf8);
-        EXPECT_TRUE(MignoreRules::fromRoot(root.path()).rules().isEmpty());
+    // A byte that is not UTF-8 spoils its own line only.
+    test::writeFile(file, "private/\n\xff\n*.tmp\n\xc3");
+    const MignoreRules decoded = rulesOf();
+    EXPECT_TRUE(decoded.isIgnored("private/plan.txt", false));
+    EXPECT_TRUE(decoded.isIgnored("x.tmp", false));
+    EXPECT_FALSE(decoded.isIgnored("plan.txt", false));
+
+    test::writeFile(file, QByteArray(MignoreRules::maxFileSize, '#'));
+    EXPECT_TRUE(rulesOf().rules().isEmpty());
+    test::writeFile(file, QByteArray(MignoreRules::maxFileSize + 1, '#'));
+    EXPECT_EQ(problem(), "is larger than 1 MiB");
+
+    // A link is refused wherever it leads; a FIFO is refused without waiting for a writer.
+    QFile::remove(file);
+    test::writeFile(outside.filePath("rules"), "*.tmp\n");
+    ASSERT_TRUE(QFile::link(outside.filePath("rules"), file));
+    EXPECT_EQ(problem(), "is a symbolic link");
+    QFile::remove(file);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0644), 0);
+    EXPECT_EQ(problem(), "is not a regular file");
+    QFile::remove(file);
+    ASSERT_TRUE(QDir(root.path()).mkdir(".mignore"));
+    EXPECT_EQ(problem(), "is not a regular file");
+    QDir(root.path()).rmdir(".mignore");
+
+    if (::geteuid() != 0) { // permissions do not stop root
+        test::writeFile(file, "*.tmp\n");
+        QFile(file).setPermissions(QFileDevice::WriteOwner);
+        EXPECT_EQ(problem(), QString::fromLocal8Bit(std::strerror(EACCES)));
     }
-
-    QFile::remove(root.filePath(".mignore"));
-    QDir(root.path()).mkdir(".mignore");
-    EXPECT_TRUE(MignoreRules::fromRoot(root.path()).rules().isEmpty());
 }
 
 // The fast matchers and the walk's shortcut must answer as the expressions do.

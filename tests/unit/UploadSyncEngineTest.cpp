@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace norvela;
 using namespace norvela::test;
@@ -34,7 +35,8 @@ protected:
         ModelFixture::SetUp();
         engines.makeAccountEngine = [this](AccountModel& owner,
                                            Clock& c) -> std::unique_ptr<AccountSyncEngine> {
-            return std::make_unique<UploadSyncEngine>(owner, c, [this] { return onACPower; });
+            return std::make_unique<UploadSyncEngine>(
+                owner, c, [this] { return onACPower; }, watcherOptions);
         };
         makeModel();
         root = m_dir.path() + QStringLiteral("/Sync");
@@ -72,11 +74,22 @@ protected:
     void reconcileNow() { await(engine().reconcile()); }
 
     std::shared_ptr<FakeProvider> provider = std::make_shared<FakeProvider>();
+    QStringList uploadedPaths() const {
+        QStringList paths;
+        for (const auto& upload : provider->uploads)
+            paths << upload.relativePath;
+        return paths;
+    }
+    bool heldFor(SyncStatus::Note note) {
+        return account->status().note == note && !engine().isReconciling();
+    }
+
     std::unique_ptr<AccountModel> account;
     bool onACPower = true;
+    FolderWatcher::Options watcherOptions;
     QString root;
 
-private:
+protected:
     QTemporaryDir m_dir;
 };
 
@@ -409,4 +422,151 @@ TEST_F(UploadSyncEngineTest, AReferenceTheServiceForgotIsDroppedForTheNextTry) {
     reconcileNow();
     ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
     EXPECT_EQ(refs, (QList<std::optional<QString>>{QStringLiteral("rev-1"), std::nullopt}));
+}
+
+TEST_F(UploadSyncEngineTest, AnUnreadableIgnoreFileHoldsTheAccountUntilItIsFixed) {
+    write(QStringLiteral("private/secret.txt"), "secret");
+    write(QStringLiteral("open.txt"), "open");
+    const QString mignore = root + QStringLiteral("/.mignore");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(mignore).constData(), 0644), 0);
+    startAccount();
+    ASSERT_TRUE(drive([&] { return heldFor(SyncStatus::Note::mignoreUnreadable); }));
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 can't read .mignore"));
+    EXPECT_EQ(account->status().reasonKey(), "mignore");
+    EXPECT_EQ(account->lastDebugError(), "can't read " + mignore + ": is not a regular file");
+    clock.advance(5s);
+    EXPECT_TRUE(provider->uploads.isEmpty());
+    EXPECT_TRUE(engine().pending().empty());
+
+    // Rules kept elsewhere behind a link are no fix.
+    QTemporaryDir outside;
+    writeFile(outside.filePath("rules"), "private/\n");
+    QFile::remove(mignore);
+    ASSERT_TRUE(QFile::link(outside.filePath("rules"), mignore));
+    ASSERT_TRUE(
+        drive([&] { return account->lastDebugError() == "can't read " + mignore + ": is a symbolic link"; }));
+    EXPECT_TRUE(provider->uploads.isEmpty());
+
+    // The file itself, even with a byte that is not UTF-8, lifts the hold and keeps private/ out.
+    QFile::remove(mignore);
+    write(QStringLiteral(".mignore"), "private/\n\xff\n");
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    EXPECT_EQ(uploadedPaths(), QStringList{"open.txt"});
+    EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
+
+    // Broken again mid-batch: the upload in flight ends, what was queued under the old rules is dropped.
+    provider->hold = true;
+    write(QStringLiteral("later.txt"), "later");
+    write(QStringLiteral("later2.txt"), "later");
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1 && engine().pending().size() == 1; }));
+    QFile::remove(mignore);
+    ASSERT_TRUE(QDir(root).mkdir(QStringLiteral(".mignore")));
+    ASSERT_TRUE(drive([&] { return heldFor(SyncStatus::Note::mignoreUnreadable); }));
+    EXPECT_TRUE(engine().pending().empty());
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 0; }));
+    clock.advance(5s);
+    processEvents();
+    EXPECT_EQ(provider->uploads.size(), 2);
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->status().note, SyncStatus::Note::mignoreUnreadable);
+}
+
+TEST_F(UploadSyncEngineTest, AFolderThatDisappearsIsReportedNotRecreatedAndPickedUpWhenItReturns) {
+    write(QStringLiteral("a.txt"), "a");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    ASSERT_TRUE(drive([&] { return heldFor(SyncStatus::Note::folderMissing); }));
+    EXPECT_EQ(account->syncState(), SyncState::paused);
+    EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 folder not found"));
+    EXPECT_EQ(account->status().reasonKey(), "folder-missing");
+    EXPECT_EQ(account->lastDebugError(), "sync folder not found: " + root);
+    EXPECT_FALSE(engine().hasWatcher());
+    // This account has uploaded from it: an empty folder in its place would hide the loss.
+    clock.advance(30s);
+    EXPECT_FALSE(QFileInfo::exists(root));
+
+    // Back on the same filesystem: found by the recheck, watched again.
+    write(QStringLiteral("b.txt"), "b");
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_EQ(uploadedPaths(), (QStringList{"a.txt", "b.txt"}));
+    ASSERT_TRUE(engine().watcher() && engine().watcher()->isRunning());
+    write(QStringLiteral("c.txt"), "c");
+    EXPECT_TRUE(waitFor([&] { return engine().pending().size() == 1; })); // heard, not polled
+}
+
+TEST_F(UploadSyncEngineTest, AFolderOnAnotherFilesystemIsNeverUsed) {
+    // The folder is a link, so it can be pointed at another filesystem as a remount would.
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/norvela-test-XXXXXX"));
+    const QString home = m_dir.path() + QStringLiteral("/real");
+    struct stat here {
+    }, there{};
+    ASSERT_TRUE(QDir().mkpath(home));
+    if (!elsewhere.isValid() || ::stat(QFile::encodeName(home).constData(), &here) != 0 ||
+        ::stat(QFile::encodeName(elsewhere.path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second filesystem at /dev/shm";
+    ASSERT_TRUE(QFile::link(home, root));
+    write(QStringLiteral("a.txt"), "a");
+    writeFile(elsewhere.filePath("stranger.txt"), "s");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+
+    auto pointAt = [&](const QString& target) {
+        QFile::remove(root);
+        ASSERT_TRUE(QFile::link(target, root));
+    };
+    pointAt(elsewhere.path());
+    clock.advance(UploadSyncEngine::fullReconcileInterval);
+    ASSERT_TRUE(drive([&] { return heldFor(SyncStatus::Note::folderMissing); }));
+    EXPECT_TRUE(account->lastDebugError()->contains(QStringLiteral("is on another filesystem")));
+    clock.advance(30s);
+    EXPECT_EQ(account->status().note, SyncStatus::Note::folderMissing);
+
+    writeFile(home + QStringLiteral("/b.txt"), "b");
+    pointAt(home);
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_EQ(uploadedPaths(), (QStringList{"a.txt", "b.txt"}));
+}
+
+TEST_F(UploadSyncEngineTest, AMissingFolderIsCreatedOnlyForAnAccountThatNeverSynced) {
+    const QString parent = m_dir.path() + QStringLiteral("/parent");
+    root = parent + QStringLiteral("/Sync");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return heldFor(SyncStatus::Note::folderMissing); }));
+    EXPECT_FALSE(QFileInfo::exists(parent)); // only the folder itself is ever made
+
+    ASSERT_TRUE(QDir().mkdir(parent));
+    ASSERT_TRUE(drive([&] { return QFileInfo(root).isDir() && !engine().isReconciling(); }));
+    ASSERT_TRUE(drive([&] { return account->status().note == SyncStatus::Note::upToDate; }));
+    ASSERT_TRUE(engine().watcher() && engine().watcher()->isRunning());
+    write(QStringLiteral("first.txt"), "1");
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+}
+
+// With one watch, only the top folder is heard: "deep" changes unseen, as on a system out of
+// watches or a filesystem that sends no events.
+TEST_F(UploadSyncEngineTest, WhatTheWatcherMissesGoesUpAfterAnOverflowOrTheFullPass) {
+    watcherOptions.watchLimit = 1;
+    write(QStringLiteral("deep/a.txt"), "a");
+    startAccount();
+    ASSERT_TRUE(
+        drive([&] { return provider->uploads.size() == 1 && settled() && account->lastDebugError(); }));
+    const QString limitNote = *account->lastDebugError();
+    EXPECT_TRUE(limitNote.contains(QStringLiteral("fs.inotify.max_user_watches is 1")));
+    EXPECT_TRUE(limitNote.contains(QStringLiteral("sudo sysctl fs.inotify.max_user_watches=")));
+
+    write(QStringLiteral("deep/b.txt"), "b");
+    engine().watcher()->simulateOverflow();
+    EXPECT_TRUE(waitFor([&] { return engine().pending().size() == 1; })); // no clock moved
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+
+    write(QStringLiteral("deep/c.txt"), "c");
+    clock.advance(UploadSyncEngine::fullReconcileInterval);
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 3 && settled(); }));
+    EXPECT_EQ(uploadedPaths(), (QStringList{"deep/a.txt", "deep/b.txt", "deep/c.txt"}));
+    EXPECT_EQ(account->lastDebugError(), limitNote); // still said, though all is up to date
 }
