@@ -38,6 +38,17 @@ void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
             state += QString::fromUtf8(" \u2014 ") + file;
         out << "  state:    " << state << '\n';
         out << "  status:   " << text(account.value(QStringLiteral("lastSynced"))) << '\n';
+        const QJsonArray unsendable = account.value(QStringLiteral("unsendable")).toArray();
+        const int count =
+            std::max(account.value(QStringLiteral("unsendableCount")).toInt(), int(unsendable.size()));
+        if (count > 0) {
+            out << "  not sent: " << count << (count == 1 ? " name" : " names")
+                << " the service cannot take (rename to upload):\n";
+            for (const QJsonValue path : unsendable)
+                out << "    " << path.toString() << '\n';
+            if (count > unsendable.size())
+                out << "    and " << count - unsendable.size() << " more\n";
+        }
     }
     const int indexed = account.value(QStringLiteral("indexedFiles")).toInt();
     out << "  uploaded: " << indexed << (indexed == 1 ? " file" : " files") << '\n';

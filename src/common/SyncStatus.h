@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -36,6 +37,11 @@ struct SyncStatus {
     int largeFolderFiles = 0;             // with Note::largeFolder
     int holdStartHour = 0;                // with Note::outsideHours
     int holdEndHour = 0;
+    // Files and folders whose names no service takes (never uploaded under those names):
+    // how many, and the first unsendableListLimit of their relative paths, sorted.
+    int unsendableCount = 0;
+    QStringList unsendable;
+    static constexpr int unsendableListLimit = 100;
 
     bool operator==(const SyncStatus&) const = default;
 

@@ -4,6 +4,7 @@
 #include "common/AppSupport.h"
 #include "common/Clock.h"
 #include "common/NorvelaError.h"
+#include "common/SettingsStore.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
 #include "models/Paths.h"
@@ -14,6 +15,7 @@
 #include "sync/MignoreRules.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
@@ -21,7 +23,9 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <cerrno>
 #include <cmath>
+#include <sys/stat.h>
 
 namespace norvela {
 
@@ -125,26 +129,43 @@ bool UploadSyncEngine::isSettled() const {
            !m_uploadStartMs;
 }
 
-std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home) {
-    auto reasonFor = [](const QString& r, const QString& h) -> std::optional<QString> {
+std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home,
+                                                             const QStringList& protectedFolders) {
+    auto reasonFor = [](const QString& r, const QString& h,
+                        const QStringList& own) -> std::optional<QString> {
         if (r == h)
             return QStringLiteral("home directory");
         if (h.startsWith(r + QLatin1Char('/')))
             return QStringLiteral("ancestor of home");
         if (r == QLatin1String("/"))
             return QStringLiteral("filesystem root");
+        // Credentials, indexes and settings would go up with the rest.
+        for (const QString& folder : own)
+            if (folder == r || folder.startsWith(r + QLatin1Char('/')))
+                return QStringLiteral("contains Norvela's own data");
         return std::nullopt;
     };
     const QString standardRoot = Paths::standardized(root);
     const QString standardHome = Paths::standardized(home);
-    if (auto reason = reasonFor(standardRoot, standardHome))
+    QStringList standardOwn, realOwn;
+    for (const QString& folder : protectedFolders) {
+        standardOwn << Paths::standardized(folder);
+        const QString real = QFileInfo(standardOwn.last()).canonicalFilePath();
+        realOwn << (real.isEmpty() ? standardOwn.last() : real);
+    }
+    if (auto reason = reasonFor(standardRoot, standardHome, standardOwn))
         return reason;
     // A symbolic link to home (or above) is just as dangerous as home itself.
     const QString realRoot = QFileInfo(standardRoot).canonicalFilePath();
     const QString realHome = QFileInfo(standardHome).canonicalFilePath();
     if (realRoot.isEmpty())
         return std::nullopt;
-    return reasonFor(realRoot, realHome.isEmpty() ? standardHome : realHome);
+    return reasonFor(realRoot, realHome.isEmpty() ? standardHome : realHome, realOwn);
+}
+
+QStringList UploadSyncEngine::ownFolders() {
+    return {AppSupport::dataDirectory(), AppSupport::devHookDirectory(),
+            QFileInfo(SettingsStore::defaultFilePath()).absolutePath()};
 }
 
 std::optional<QDateTime> UploadSyncEngine::mignoreMtime(const QString& root) {
@@ -172,12 +193,12 @@ void UploadSyncEngine::recheckIfMignoreChanged() {
 }
 
 void UploadSyncEngine::noteRestored(const QString& relativePath, const CloudUploadResult& result,
-                                    const QString& filePath) {
+                                    const QString&) {
     if (!m_index)
         m_index.emplace(m_accountKey); // rare: a restore before the first load finished
-    const QFileInfo info(filePath);
-    const QDateTime mtime = info.exists() ? info.lastModified().toUTC() : m_clock.now();
-    m_index->set(relativePath, {result.size, mtime, result.contentHash, result.ref, m_clock.now()});
+    // The restored file was written a moment ago, so no stamp of it can be trusted yet: the
+    // next pass hashes it, finds the restored content and records its stamp then.
+    m_index->set(relativePath, {result.size, std::nullopt, result.contentHash, result.ref, m_clock.now()});
 }
 
 // --- reconcile ---
@@ -203,10 +224,31 @@ QCoro::Task<> UploadSyncEngine::loadIndex() {
     // A 25,000-entry index takes tens of milliseconds to parse: too long for the main thread.
     QPointer<UploadSyncEngine> self(this);
     const QString key = m_accountKey;
-    QFuture<SyncIndex> loading = QtConcurrent::run([key] { return SyncIndex(key); });
-    SyncIndex loaded = co_await loading;
-    if (self && !m_index)
-        m_index.emplace(std::move(loaded));
+    // The credentials' uid is the service's own, stable id; the address is what is left for
+    // credentials stored before ids were, and what tells Google accounts apart anyway.
+    const AccountIdentity account{m_provider->accountUid().value_or(QString()),
+                                  m_provider->accountEmail().value_or(QString())};
+    QFuture<std::pair<SyncIndex, bool>> loading = QtConcurrent::run([key, account] {
+        SyncIndex index(key);
+        bool lost = index.origin() != SyncIndex::Origin::loaded;
+        if (index.origin() == SyncIndex::Origin::damaged)
+            systemLog(QStringLiteral("Sync index of %1 is damaged; it is kept aside and rebuilt").arg(key));
+        if (index.owner().contradicts(account)) {
+            // Another account used this key before (unlinked, then a different one linked):
+            // nothing it records was uploaded to this one.
+            systemLog(
+                QStringLiteral("Sync index of %1 belongs to another account; it is kept aside").arg(key));
+            index.setAside(QStringLiteral("other-account"));
+            lost = true;
+        }
+        index.setOwner(index.owner().mergedWith(account));
+        return std::pair<SyncIndex, bool>(std::move(index), lost);
+    });
+    std::pair<SyncIndex, bool> loaded = co_await loading;
+    if (self && !m_index) {
+        m_index.emplace(std::move(loaded.first));
+        m_indexWasLost = loaded.second;
+    }
 }
 
 QCoro::Task<> UploadSyncEngine::reconcileOnce() {
@@ -227,13 +269,17 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
     // Rules are read afresh every pass, so an edited .mignore applies at once.
     // The futures are named before awaiting: g++ 12 destroys temporaries of a co_await
     // expression twice.
-    QFuture<QList<ScannedFile>> scanning = QtConcurrent::run([root] {
+    using Scan = std::pair<QList<ScannedFile>, QList<UnsendableName>>;
+    QFuture<Scan> scanning = QtConcurrent::run([root] {
         const MignoreRules rules = MignoreRules::fromRoot(root);
-        return FolderScanner::scan(root, &rules);
+        Scan scan;
+        scan.first = FolderScanner::scan(root, &rules, &scan.second);
+        return scan;
     });
-    const QList<ScannedFile> files = co_await scanning;
+    const Scan scan = co_await scanning;
     if (!self || generation != m_generation || m_suspended)
         co_return;
+    const QList<ScannedFile>& files = scan.first;
     AppSupport::breadcrumb(QStringLiteral("reconcile: scan found %1 files").arg(files.size()));
 
     if (files.size() > largeFolderLimit && !(m_account && m_account->isLargeFolderApproved())) {
@@ -249,13 +295,17 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
         co_return;
     }
 
+    noteUnsendable(scan.second);
+
     const SyncIndex::Entries entries = m_index->entries(); // a copy the pool may read
     const std::shared_ptr<CloudProvider> provider = m_provider;
-    QFuture<QStringList> comparing = QtConcurrent::run(
-        [files, entries, provider] { return changedPaths(files, entries, provider->hasher()); });
-    const QStringList changed = co_await comparing;
+    QFuture<Changes> comparing = QtConcurrent::run(
+        [root, files, entries, provider] { return changedPaths(root, files, entries, provider->hasher()); });
+    const Changes changes = co_await comparing;
     if (!self || generation != m_generation || m_suspended)
         co_return;
+    restamp(changes.restamped);
+    const QStringList& changed = changes.changed;
 
     AppSupport::breadcrumb(QStringLiteral("reconcile: enqueue %1 \u2014 %2")
                                .arg(changed.size())
@@ -264,21 +314,84 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
         enqueue(path);
 }
 
-QStringList UploadSyncEngine::changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
-                                           const FileHasher& hasher) {
-    QStringList changed;
-    for (const ScannedFile& file : files) {
-        const auto it = entries.constFind(file.relativePath);
-        if (it != entries.cend() && it->size == file.size && std::llabs(it->mtime.msecsTo(file.mtime)) < 1000)
+// Exact stamps, where a one-second tolerance used to be: an edit that keeps the size within
+// the same second as the last upload must not go unseen. Only a settled stamp is trusted,
+// since a file system stamps from a coarse clock; anything else is decided by hashing.
+UploadSyncEngine::Comparison UploadSyncEngine::compare(const SyncIndexEntry& entry, const LocalFile& file,
+                                                       const FileHasher& hasher, qint64 openedAtNs) {
+    if (entry.stamp == file.stamp() && entry.stampSettled)
+        return {true, std::nullopt};
+    if (hasher.hash(file) != entry.contentHash)
+        return {false, std::nullopt};
+    // Moved while it was read: the hash may mix two versions, and what it holds now is unknown.
+    if (file.changedSinceOpen())
+        return {false, std::nullopt};
+    // Same content under a new stamp (touched, copied over, or an entry without a stamp):
+    // recording the stamp spares hashing it again on every pass. Safe because it was taken
+    // before the bytes were read and had not moved after the last one.
+    SyncIndexEntry restamped = entry;
+    restamped.stamp = file.stamp();
+    restamped.stampSettled = file.stamp().isSettledAt(openedAtNs);
+    if (restamped == entry)
+        return {true, std::nullopt};
+    return {true, restamped};
+}
+
+UploadSyncEngine::Changes UploadSyncEngine::changedPaths(const QString& root, const QList<ScannedFile>& files,
+                                                         const SyncIndex::Entries& entries,
+                                                         const FileHasher& hasher) {
+    Changes changes;
+    for (const ScannedFile& scanned : files) {
+        const auto it = entries.constFind(scanned.relativePath);
+        if (it == entries.cend()) {
+            changes.changed.append(scanned.relativePath);
             continue;
-        if (it != entries.cend()) {
-            const auto hash = hasher.hash(file.path);
-            if (hash && *hash == it->contentHash)
-                continue; // touched, not changed; hashed again next time (the entry is left as is)
         }
-        changed.append(file.relativePath);
+        if (it->stamp == scanned.stamp && it->stampSettled)
+            continue;
+        const qint64 openedAtNs = FileStamp::wallClockNs();
+        const auto opened = LocalFile::open(root, scanned.relativePath);
+        const auto* file = std::get_if<std::shared_ptr<const LocalFile>>(&opened);
+        const Comparison comparison = file ? compare(*it, **file, hasher, openedAtNs) : Comparison{};
+        if (!comparison.unchanged)
+            changes.changed.append(scanned.relativePath);
+        else if (comparison.restamped)
+            changes.restamped.insert(scanned.relativePath, *comparison.restamped);
     }
-    return changed;
+    return changes;
+}
+
+void UploadSyncEngine::restamp(const SyncIndex::Entries& restamped) {
+    SyncIndex::Entries fresh;
+    for (auto it = restamped.constBegin(); it != restamped.constEnd(); ++it) {
+        // Compared on the pool against a copy: an upload or restore may have replaced it since.
+        std::optional<SyncIndexEntry> current = m_index->entry(it.key());
+        if (!current)
+            continue;
+        current->stamp = it->stamp;
+        current->stampSettled = it->stampSettled;
+        if (*current == *it)
+            fresh.insert(it.key(), *it);
+    }
+    m_index->set(fresh); // one write for them all
+}
+
+void UploadSyncEngine::noteUnsendable(const QList<UnsendableName>& names) {
+    QHash<QString, FileStamp> logged;
+    QStringList paths;
+    for (const UnsendableName& name : names) {
+        const auto before = m_unsendableLogged.constFind(name.relativePath);
+        if (before == m_unsendableLogged.cend() || *before != name.stamp)
+            systemLog(QStringLiteral("Not uploading %1: %2; renamed, it will be")
+                          .arg(name.relativePath, name.reason));
+        logged.insert(name.relativePath, name.stamp);
+        paths.append(name.relativePath);
+    }
+    m_unsendableLogged = std::move(logged);
+    std::sort(paths.begin(), paths.end());
+    m_status.unsendableCount = int(paths.size());
+    m_status.unsendable = paths.mid(0, SyncStatus::unsendableListLimit);
+    report();
 }
 
 void UploadSyncEngine::enqueue(const QString& path) {
@@ -333,6 +446,8 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
             }
             if (m_status.state == SyncState::syncing)
                 finishBatch();
+            if (m_indexWasLost && isSettled())
+                m_indexWasLost = false; // a full pass since: everything is recorded again
         }
         co_await m_clock.sleep(idlePoll, context);
     }
@@ -351,19 +466,34 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     const QString filePath = *m_rootURL + QLatin1Char('/') + path;
     // What goes up is read from this descriptor: the file as checked, never what a link
     // swapped in since would lead to.
+    const qint64 openedAtNs = FileStamp::wallClockNs();
     const auto opened = LocalFile::open(*m_rootURL, path);
-    if (!std::holds_alternative<std::shared_ptr<const LocalFile>>(opened))
-        co_return; // gone since the scan, or no longer a plain file: dropped, not counted
+    if (const QString* why = std::get_if<QString>(&opened)) {
+        refuse(path, *why);
+        co_return;
+    }
     const std::shared_ptr<const LocalFile> file = std::get<std::shared_ptr<const LocalFile>>(opened);
     const qint64 size = file->size();
-    const QDateTime mtime = QDateTime::fromMSecsSinceEpoch(file->stamp().mtimeNs / 1'000'000, Qt::UTC);
     const auto existing = m_index->entry(path);
-    if (existing && existing->size == size && std::llabs(existing->mtime.msecsTo(mtime)) < 1000) {
+    const std::shared_ptr<CloudProvider> provider = m_provider;
+    if (existing && existing->stamp == file->stamp()) {
         // Queued again while its previous upload was in flight, and that upload already
-        // carried this content: sending it twice would only waste the user's bandwidth.
-        ++m_uploadedThisBatch;
-        reportProgress();
-        co_return;
+        // carried this content (certainly when the stamp is settled, else if the hash says so):
+        // sending it twice would only waste the user's bandwidth.
+        const SyncIndexEntry entry = *existing;
+        QFuture<Comparison> comparing = QtConcurrent::run([entry, file, provider, openedAtNs] {
+            return compare(entry, *file, provider->hasher(), openedAtNs);
+        });
+        const Comparison comparison = co_await comparing;
+        if (!self)
+            co_return;
+        if (comparison.unchanged) {
+            if (comparison.restamped)
+                restamp({{path, *comparison.restamped}});
+            ++m_uploadedThisBatch;
+            reportProgress();
+            co_return;
+        }
     }
 
     m_status.state = SyncState::syncing;
@@ -376,7 +506,6 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     const qint64 startMs = m_clock.monotonicMs();
     m_uploadStartMs = startMs;
     const std::optional<QString> existingRef = existing ? existing->rev : std::nullopt;
-    const std::shared_ptr<CloudProvider> provider = m_provider;
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
             QMetaObject::invokeMethod(
@@ -387,6 +516,8 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     std::optional<CloudUploadResult> result;
     QString failure;
     try {
+        // TODO(lead): pass mayExist = m_indexWasLost (the index started empty: a name may
+        // already be in the cloud, unrecorded).
         result = co_await provider->upload(file, path, existingRef, progress);
     } catch (...) {
         failure = describe(std::current_exception());
@@ -396,10 +527,23 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     m_uploadStartMs.reset();
 
     if (result) {
-        m_index->set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
+        // Written to while it went up: the cloud may hold a mix of old and new bytes. The
+        // reference is kept (a Drive file id must be reused, not duplicated) but no stamp
+        // vouches for the content, and the file goes again.
+        const bool moved = file->changedSinceOpen();
+        SyncIndexEntry entry{result->size, std::nullopt, result->contentHash, result->ref, m_clock.now()};
+        if (!moved) {
+            entry.stamp = file->stamp();
+            entry.stampSettled = file->stamp().isSettledAt(openedAtNs);
+        }
+        m_index->set(path, entry);
         recordRecent(path, filePath, result->ref);
         ++m_uploadedThisBatch;
         reportProgress();
+        if (moved) {
+            systemLog(QStringLiteral("%1 changed while it was uploaded; uploading it again").arg(path));
+            enqueue(path);
+        }
         co_return;
     }
 
@@ -413,6 +557,18 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         co_return;
     ++m_uploadedThisBatch;
     reportProgress();
+}
+
+void UploadSyncEngine::refuse(const QString& path, const QString& why) {
+    // Gone since the scan: nothing to say. Anything else there (a link, a FIFO, a folder)
+    // is not uploaded, and the user learns why.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(*m_rootURL + QLatin1Char('/') + path).constData(), &st) != 0 &&
+        errno == ENOENT)
+        return;
+    m_status.lastError = QStringLiteral("upload ") + path + QStringLiteral(" refused: ") + why;
+    report();
+    systemLog(QStringLiteral("Not uploading ") + path + QStringLiteral(": ") + why);
 }
 
 void UploadSyncEngine::updateRate(qint64 bytes, qint64 startMs) {

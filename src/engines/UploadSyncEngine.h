@@ -4,6 +4,7 @@
 #include "models/AccountSyncEngine.h"
 #include "sync/ScannedFile.h"
 #include "sync/SyncIndex.h"
+#include "sync/UnsendableName.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -24,6 +25,7 @@ class Clock;
 class CloudProvider;
 class FileHasher;
 class FolderWatcher;
+class LocalFile;
 
 // The per-account engine: watches the account's folder, works out what changed and uploads
 // it through the account's provider, one file at a time, reporting to the account model.
@@ -44,13 +46,35 @@ public:
     const SyncIndex* loadedIndex() const override { return m_index ? &*m_index : nullptr; }
 
     // Why `root` must never be synced ("home directory", "ancestor of home", "filesystem
-    // root"), or none.
-    static std::optional<QString> dangerousRootReason(const QString& root, const QString& home);
+    // root", "contains Norvela's own data"), or none. `protectedFolders` are where Norvela keeps
+    // its data and settings (ownFolders() unless a test says otherwise).
+    static std::optional<QString> dangerousRootReason(const QString& root, const QString& home,
+                                                      const QStringList& protectedFolders = ownFolders());
+    static QStringList ownFolders();
     static std::optional<QDateTime> mignoreMtime(const QString& root);
-    // The scanned files to upload, in scan order: those whose size or time stamp differ from
-    // the index and whose content hash does too. Runs off the main thread on copies.
-    static QStringList changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
-                                    const FileHasher& hasher);
+
+    // What comparing a file with its index entry found.
+    struct Comparison {
+        bool unchanged = false;
+        // With `unchanged`: the entry with the stamp this comparison proved, when that is news.
+        std::optional<SyncIndexEntry> restamped;
+    };
+    // Whether `file` still holds what `entry` records: the same settled stamp, or else the
+    // same content hash (read through the file's own descriptor). `openedAtNs` is the wall
+    // clock just before the file was opened. Reads the file: off the main thread.
+    static Comparison compare(const SyncIndexEntry& entry, const LocalFile& file, const FileHasher& hasher,
+                              qint64 openedAtNs);
+    struct Changes {
+        QStringList changed; // in scan order
+        // Entries found unchanged by hashing, with the stamp that proved it.
+        SyncIndex::Entries restamped;
+    };
+    // The scanned files of `root` to upload: new ones, and those whose stamp differs from the
+    // index (or cannot be trusted) and whose content hash does too. Every file is opened
+    // below `root` without following links or waiting on FIFOs; one that cannot be opened
+    // counts as changed, so that the upload says why. Runs off the main thread on copies.
+    static Changes changedPaths(const QString& root, const QList<ScannedFile>& files,
+                                const SyncIndex::Entries& entries, const FileHasher& hasher);
 
     // For tests and diagnostics.
     const std::deque<QString>& pending() const { return m_pending; }
@@ -60,6 +84,9 @@ public:
     bool isPaused() const { return m_paused; }
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
+    // Set while the index had to start empty (missing, damaged, another account's) and the
+    // first full pass since has not ended: files may already be in the cloud unrecorded.
+    bool indexWasLost() const { return m_indexWasLost; }
     // Started, through at least one full pass, nothing queued, scanning or uploading.
     bool isSettled() const;
     // The index once loaded (loading runs on the pool when the engine starts).
@@ -75,6 +102,11 @@ private:
     QCoro::Task<> runWorker(QPointer<QObject> context);
     QCoro::Task<> uploadOne(QString path);
     void enqueue(const QString& path);
+    // A queued file that cannot be opened as a plain file below the folder: said and dropped.
+    void refuse(const QString& path, const QString& why);
+    void noteUnsendable(const QList<UnsendableName>& names);
+    // Records stamps a comparison proved, unless the entry changed meanwhile.
+    void restamp(const SyncIndex::Entries& restamped);
     void finishBatch();
     // Holds the account (and says why) while the schedule or the battery forbids uploads.
     bool scheduleHolds();
@@ -94,6 +126,10 @@ private:
     std::function<bool()> m_onACPower;
     QString m_accountKey;
     std::optional<SyncIndex> m_index; // loaded by the first reconcile
+    bool m_indexWasLost = false;
+    // The names already logged as unsendable, with their stamp then: each is logged once
+    // until it changes.
+    QHash<QString, FileStamp> m_unsendableLogged;
     std::optional<QString> m_rootURL;
     std::unique_ptr<FolderWatcher> m_watcher;
     // Owns the running worker loop: destroying it cancels the loop at its next wait.

@@ -74,6 +74,8 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
         {QStringLiteral("filesTotal"), 0},
         {QStringLiteral("currentFile"), QJsonValue::Null},
         {QStringLiteral("lastSynced"), QJsonValue::Null},
+        {QStringLiteral("unsendable"), QJsonArray()},
+        {QStringLiteral("unsendableCount"), 0},
     };
     if (!live)
         return json;
@@ -85,6 +87,8 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
     if (status.state == SyncState::syncing && !status.currentFile.isEmpty())
         json[QStringLiteral("currentFile")] = status.currentFile;
     json[QStringLiteral("lastSynced")] = account.lastSyncedDescription();
+    json[QStringLiteral("unsendable")] = QJsonArray::fromStringList(status.unsendable);
+    json[QStringLiteral("unsendableCount")] = status.unsendableCount;
     return json;
 }
 
