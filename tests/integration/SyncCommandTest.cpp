@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -244,6 +246,9 @@ TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
 TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
     useFolders();
     writeFile(folder("D") + QStringLiteral("/a.txt"), "alpha");
+    // A name that is not UTF-8: never sent, but listed.
+    const QByteArray odd = QFile::encodeName(folder("D")) + "/r\xe9sum\xe9.txt";
+    ::close(::open(odd.constData(), O_CREAT | O_WRONLY, 0644));
     QString o, e;
     QTextStream os(&o), es(&e);
     std::optional<int> status;
@@ -268,6 +273,13 @@ TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
     ASSERT_EQ(report.value("accounts").toArray().size(), 2);
     EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("state").toString(), "idle");
     EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("indexedFiles").toInt(), 1);
+    EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("unsendable").toArray(),
+              QJsonArray{"r\\xE9sum\\xE9.txt"});
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_TRUE(out.contains("  not sent: 1 name the service cannot take (rename to upload):\n"
+                             "    r\\xE9sum\\xE9.txt\n"))
+        << out.toStdString();
+    ::remove(odd.constData()); // its decoded name leads nowhere for QTemporaryDir
 
     EXPECT_EQ(run({"pause"}), 0) << err.toStdString();
     EXPECT_EQ(run({"status", "--json"}), 0);
