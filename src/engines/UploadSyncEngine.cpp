@@ -382,7 +382,7 @@ void UploadSyncEngine::noteUnsendable(const QList<UnsendableName>& names) {
     for (const UnsendableName& name : names) {
         const auto before = m_unsendableLogged.constFind(name.relativePath);
         if (before == m_unsendableLogged.cend() || *before != name.stamp)
-            systemLog(QStringLiteral("Not uploading %1: %2; renamed, it will be")
+            systemLog(QStringLiteral("Not uploading %1: %2 (it will be once renamed)")
                           .arg(name.relativePath, name.reason));
         logged.insert(name.relativePath, name.stamp);
         paths.append(name.relativePath);
