@@ -74,7 +74,10 @@ QCoro::Task<int> scanCommand(QStringList args, Io io) {
     }
 
     const MignoreRules rules = MignoreRules::fromRoot(folder);
-    const QList<ScannedFile> files = FolderScanner::scan(folder, &rules);
+    QList<UnsendableName> unsendable;
+    const QList<ScannedFile> files = FolderScanner::scan(folder, &rules, &unsendable);
+    for (const UnsendableName& name : unsendable)
+        io.err << "norvela: not sent: " << name.relativePath << " (" << name.reason << ")\n";
     if (countOnly) {
         io.out << files.size() << '\n';
         co_return 0;
