@@ -61,7 +61,7 @@ void writeFullIndex(const QString& root, const QString& supportDir) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const ScannedFile& f : FolderScanner::scan(root, &rules))
         entries.insert(f.relativePath,
-                       {f.size, f.mtime, QString(64, QLatin1Char('a')), QStringLiteral("rev-0"), now});
+                       {f.stamp.size, f.stamp, QString(64, QLatin1Char('a')), QStringLiteral("rev-0"), now});
     QDir().mkpath(supportDir + QStringLiteral("/index"));
     QFile out(supportDir + QStringLiteral("/index/") + accountKey + QStringLiteral(".json"));
     out.open(QIODevice::WriteOnly);

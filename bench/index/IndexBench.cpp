@@ -80,11 +80,12 @@ SyncIndex::Entries makeEntries(int count) {
                 QLatin1String(extensions[rng() % std::size(extensions)]);
         SyncIndexEntry entry;
         entry.size = qint64(rng() % (qint64(1) << 32));
-        entry.mtime =
-            QDateTime::fromMSecsSinceEpoch(base + qint64(rng() % (qint64(4) * 365 * 86400000)), Qt::UTC);
+        const qint64 modifiedMs = base + qint64(rng() % (qint64(4) * 365 * 86400000));
+        const qint64 modifiedNs = modifiedMs * 1'000'000 + qint64(rng() % 1'000'000);
+        entry.stamp = norvela::FileStamp{entry.size, modifiedNs, modifiedNs + qint64(rng() % 1'000'000'000)};
         entry.contentHash = hexString(rng, 64);
         entry.rev = hexString(rng, 9 + int(rng() % 25));
-        entry.syncedAt = entry.mtime.addSecs(qint64(rng() % 86400));
+        entry.syncedAt = QDateTime::fromMSecsSinceEpoch(modifiedMs, Qt::UTC).addSecs(qint64(rng() % 86400));
         entries.insert(path, entry);
     }
     return entries;
@@ -92,17 +93,21 @@ SyncIndex::Entries makeEntries(int count) {
 
 QByteArray encodeWithQJsonDocument(const SyncIndex::Entries& entries) {
     static const qint64 reference = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
-    QJsonObject root;
+    QJsonObject files;
     for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
         QJsonObject object;
         object.insert(QLatin1String("size"), it->size);
-        object.insert(QLatin1String("mtime"), (it->mtime.toMSecsSinceEpoch() - reference) / 1000.0);
+        object.insert(QLatin1String("mtimeNs"), it->stamp->mtimeNs);
+        object.insert(QLatin1String("ctimeNs"), it->stamp->ctimeNs);
         object.insert(QLatin1String("contentHash"), it->contentHash);
         if (it->rev)
             object.insert(QLatin1String("rev"), *it->rev);
         object.insert(QLatin1String("syncedAt"), (it->syncedAt.toMSecsSinceEpoch() - reference) / 1000.0);
-        root.insert(it.key(), object);
+        files.insert(it.key(), object);
     }
+    const QJsonObject owner{{QLatin1String("uid"), QString()}, {QLatin1String("email"), QString()}};
+    const QJsonObject root{
+        {QLatin1String("format"), 2}, {QLatin1String("owner"), owner}, {QLatin1String("files"), files}};
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 

@@ -87,7 +87,10 @@ QCoro::Task<int> scanCommand(QStringList args, Io io) {
     const std::optional<MignoreRules> rules = readRules(folder, io);
     if (!rules)
         co_return 1;
-    const QList<ScannedFile> files = FolderScanner::scan(folder, &*rules);
+    QList<UnsendableName> unsendable;
+    const QList<ScannedFile> files = FolderScanner::scan(folder, &*rules, &unsendable);
+    for (const UnsendableName& name : unsendable)
+        io.err << "norvela: not sent: " << name.relativePath << " (" << name.reason << ")\n";
     if (countOnly) {
         io.out << files.size() << '\n';
         co_return 0;

@@ -38,10 +38,14 @@ void printAccount(const QJsonObject& account, bool running, QTextStream& out) {
             state += QString::fromUtf8(" \u2014 ") + file;
         out << "  state:    " << state << '\n';
         out << "  status:   " << text(account.value(QStringLiteral("lastSynced"))) << '\n';
-        for (const QJsonValue file : account.value(QStringLiteral("parked")).toArray())
+        const QJsonArray parked = account.value(QStringLiteral("parked")).toArray();
+        for (const QJsonValue file : parked)
             out << "  not uploaded: " << file.toObject().value(QStringLiteral("path")).toString()
                 << QString::fromUtf8(" \u2014 ") << file.toObject().value(QStringLiteral("reason")).toString()
                 << '\n';
+        if (const int more = account.value(QStringLiteral("parkedCount")).toInt() - int(parked.size());
+            more > 0)
+            out << "  and " << more << " more not uploaded\n";
     }
     const int indexed = account.value(QStringLiteral("indexedFiles")).toInt();
     out << "  uploaded: " << indexed << (indexed == 1 ? " file" : " files") << '\n';

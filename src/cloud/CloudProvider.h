@@ -33,6 +33,9 @@ public:
     virtual QString displayName() const = 0; // "Dropbox" or "Google Drive"
     virtual const FileHasher& hasher() const = 0;
     virtual QString accountKey() const = 0;
+    // The service's own id for the account, which stays when the e-mail address changes;
+    // none until the credentials know it.
+    virtual std::optional<QString> accountUid() const = 0;
     virtual std::optional<QString> accountEmail() const = 0;
 
     // The account's authorisation service (linking, tokens).

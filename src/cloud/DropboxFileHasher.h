@@ -6,10 +6,8 @@
 namespace norvela {
 
 class DropboxFileHasher : public FileHasher {
-public:
-    std::optional<QString> hash(const QString& filePath) const override {
-        return DropboxContentHash::hash(filePath);
-    }
+protected:
+    QString digest(BlockReader& reader) const override { return DropboxContentHash::digest(reader); }
 };
 
 } // namespace norvela

@@ -49,6 +49,12 @@ QString DropboxProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();
 }
 
+std::optional<QString> DropboxProvider::accountUid() const {
+    if (m_auth.slot() && !m_auth.slot()->uid.isEmpty())
+        return m_auth.slot()->uid;
+    return std::nullopt;
+}
+
 std::optional<QString> DropboxProvider::accountEmail() const {
     if (m_auth.slot() && !m_auth.slot()->email.isEmpty())
         return m_auth.slot()->email;

@@ -26,6 +26,7 @@ public:
     QString displayName() const override { return QStringLiteral("Dropbox"); }
     const FileHasher& hasher() const override { return m_hasher; }
     QString accountKey() const override;
+    std::optional<QString> accountUid() const override;
     std::optional<QString> accountEmail() const override;
 
     AuthService& authService() override { return m_auth; }

@@ -143,6 +143,12 @@ QString GoogleDriveProvider::accountKey() const {
     return m_auth.slot() ? m_auth.slot()->storageKey : id();
 }
 
+std::optional<QString> GoogleDriveProvider::accountUid() const {
+    if (m_auth.slot() && !m_auth.slot()->uid.isEmpty())
+        return m_auth.slot()->uid;
+    return std::nullopt;
+}
+
 std::optional<QString> GoogleDriveProvider::accountEmail() const {
     if (m_auth.slot() && !m_auth.slot()->email.isEmpty())
         return m_auth.slot()->email;

@@ -19,6 +19,7 @@ public:
     QString displayName() const override { return QStringLiteral("Google Drive"); }
     const FileHasher& hasher() const override { return m_hasher; }
     QString accountKey() const override;
+    std::optional<QString> accountUid() const override;
     std::optional<QString> accountEmail() const override;
 
     AuthService& authService() override { return m_auth; }

@@ -1,7 +1,6 @@
 #include "MD5FileHasher.h"
 
 #include "BlockReader.h"
-#include "DropboxContentHash.h"
 #include "HexDigest.h"
 
 #include <openssl/evp.h>
@@ -10,14 +9,11 @@
 
 namespace norvela {
 
-std::optional<QString> MD5FileHasher::hash(const QString& filePath) const {
-    auto reader = BlockReader::open(filePath, DropboxContentHash::blockSize);
-    if (!reader)
-        return std::nullopt;
+QString MD5FileHasher::digest(BlockReader& reader) const {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr);
     for (;;) {
-        const auto [data, size] = reader->next();
+        const auto [data, size] = reader.next();
         if (size == 0)
             break;
         EVP_DigestUpdate(md5.get(), data, size);

@@ -6,8 +6,8 @@ namespace norvela {
 
 // MD5 of the whole file, 32 lower-case hex digits, read in 4 MiB blocks.
 class MD5FileHasher : public FileHasher {
-public:
-    std::optional<QString> hash(const QString& filePath) const override;
+protected:
+    QString digest(BlockReader& reader) const override;
 };
 
 } // namespace norvela

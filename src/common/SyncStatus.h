@@ -50,8 +50,13 @@ struct SyncStatus {
     int largeFolderFiles = 0;             // with Note::largeFolder
     int holdStartHour = 0;                // with Note::outsideHours
     int holdEndHour = 0;
-    QString serviceMessage;   // with Note::quotaFull
-    QList<ParkedFile> parked; // newest last
+    QString serviceMessage; // with Note::quotaFull
+    // Files not uploaded until they change (refused by the service, still failing after the
+    // allowed attempts, or named as no service takes), sorted by path: the first
+    // parkedListLimit of them, and how many there are.
+    QList<ParkedFile> parked;
+    int parkedCount = 0;
+    static constexpr int parkedListLimit = 100;
 
     bool operator==(const SyncStatus&) const = default;
 

@@ -5,6 +5,7 @@
 #include "common/AppSupport.h"
 #include "common/Clock.h"
 #include "common/NorvelaError.h"
+#include "common/SettingsStore.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
 #include "models/Paths.h"
@@ -16,6 +17,7 @@
 #include "sync/MignoreRules.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
@@ -23,8 +25,8 @@
 
 #include <QCoro/QCoroFuture>
 
+#include <cerrno>
 #include <cmath>
-
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -59,6 +61,7 @@ struct FolderPass {
     std::optional<quint64> device; // none: no folder there
     std::optional<QString> mignoreProblem;
     QList<ScannedFile> files;
+    QList<UnsendableName> unsendable;
 };
 
 // Nothing is scanned from a folder on the wrong filesystem, nor without its rules.
@@ -74,7 +77,7 @@ FolderPass readFolder(const QString& root, std::optional<quint64> expectedDevice
         pass.mignoreProblem = *problem;
         return pass;
     }
-    pass.files = FolderScanner::scan(root, &std::get<MignoreRules>(rules));
+    pass.files = FolderScanner::scan(root, &std::get<MignoreRules>(rules), &pass.unsendable);
     return pass;
 }
 
@@ -263,26 +266,43 @@ bool UploadSyncEngine::isSettled() const {
            !m_uploadStartMs;
 }
 
-std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home) {
-    auto reasonFor = [](const QString& r, const QString& h) -> std::optional<QString> {
+std::optional<QString> UploadSyncEngine::dangerousRootReason(const QString& root, const QString& home,
+                                                             const QStringList& protectedFolders) {
+    auto reasonFor = [](const QString& r, const QString& h,
+                        const QStringList& own) -> std::optional<QString> {
         if (r == h)
             return QStringLiteral("home directory");
         if (h.startsWith(r + QLatin1Char('/')))
             return QStringLiteral("ancestor of home");
         if (r == QLatin1String("/"))
             return QStringLiteral("filesystem root");
+        // Credentials, indexes and settings would go up with the rest.
+        for (const QString& folder : own)
+            if (folder == r || folder.startsWith(r + QLatin1Char('/')))
+                return QStringLiteral("contains Norvela's own data");
         return std::nullopt;
     };
     const QString standardRoot = Paths::standardized(root);
     const QString standardHome = Paths::standardized(home);
-    if (auto reason = reasonFor(standardRoot, standardHome))
+    QStringList standardOwn, realOwn;
+    for (const QString& folder : protectedFolders) {
+        standardOwn << Paths::standardized(folder);
+        const QString real = QFileInfo(standardOwn.last()).canonicalFilePath();
+        realOwn << (real.isEmpty() ? standardOwn.last() : real);
+    }
+    if (auto reason = reasonFor(standardRoot, standardHome, standardOwn))
         return reason;
     // A symbolic link to home (or above) is just as dangerous as home itself.
     const QString realRoot = QFileInfo(standardRoot).canonicalFilePath();
     const QString realHome = QFileInfo(standardHome).canonicalFilePath();
     if (realRoot.isEmpty())
         return std::nullopt;
-    return reasonFor(realRoot, realHome.isEmpty() ? standardHome : realHome);
+    return reasonFor(realRoot, realHome.isEmpty() ? standardHome : realHome, realOwn);
+}
+
+QStringList UploadSyncEngine::ownFolders() {
+    return {AppSupport::dataDirectory(), AppSupport::devHookDirectory(),
+            QFileInfo(SettingsStore::defaultFilePath()).absolutePath()};
 }
 
 std::optional<QDateTime> UploadSyncEngine::mignoreMtime(const QString& root) {
@@ -310,12 +330,12 @@ void UploadSyncEngine::recheckIfMignoreChanged() {
 }
 
 void UploadSyncEngine::noteRestored(const QString& relativePath, const CloudUploadResult& result,
-                                    const QString& filePath) {
+                                    const QString&) {
     if (!m_index)
         m_index.emplace(m_accountKey); // rare: a restore before the first load finished
-    const QFileInfo info(filePath);
-    const QDateTime mtime = info.exists() ? info.lastModified().toUTC() : m_clock.now();
-    m_index->set(relativePath, {result.size, mtime, result.contentHash, result.ref, m_clock.now()});
+    // The restored file was written a moment ago, so no stamp of it can be trusted yet: the
+    // next pass hashes it, finds the restored content and records its stamp then.
+    m_index->set(relativePath, {result.size, std::nullopt, result.contentHash, result.ref, m_clock.now()});
 }
 
 // --- reconcile ---
@@ -341,10 +361,31 @@ QCoro::Task<> UploadSyncEngine::loadIndex() {
     // A 25,000-entry index takes tens of milliseconds to parse: too long for the main thread.
     QPointer<UploadSyncEngine> self(this);
     const QString key = m_accountKey;
-    QFuture<SyncIndex> loading = QtConcurrent::run([key] { return SyncIndex(key); });
-    SyncIndex loaded = co_await loading;
-    if (self && !m_index)
-        m_index.emplace(std::move(loaded));
+    // The credentials' uid is the service's own, stable id; the address is what is left for
+    // credentials stored before ids were, and what tells Google accounts apart anyway.
+    const AccountIdentity account{m_provider->accountUid().value_or(QString()),
+                                  m_provider->accountEmail().value_or(QString())};
+    QFuture<std::pair<SyncIndex, bool>> loading = QtConcurrent::run([key, account] {
+        SyncIndex index(key);
+        bool lost = index.origin() != SyncIndex::Origin::loaded;
+        if (index.origin() == SyncIndex::Origin::damaged)
+            systemLog(QStringLiteral("Sync index of %1 is damaged; it is kept aside and rebuilt").arg(key));
+        if (index.owner().contradicts(account)) {
+            // Another account used this key before (unlinked, then a different one linked):
+            // nothing it records was uploaded to this one.
+            systemLog(
+                QStringLiteral("Sync index of %1 belongs to another account; it is kept aside").arg(key));
+            index.setAside(QStringLiteral("other-account"));
+            lost = true;
+        }
+        index.setOwner(index.owner().mergedWith(account));
+        return std::pair<SyncIndex, bool>(std::move(index), lost);
+    });
+    std::pair<SyncIndex, bool> loaded = co_await loading;
+    if (self && !m_index) {
+        m_index.emplace(std::move(loaded.first));
+        m_indexWasLost = loaded.second;
+    }
 }
 
 QCoro::Task<> UploadSyncEngine::reconcileOnce() {
@@ -412,13 +453,17 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
         co_return;
     }
 
+    noteUnsendable(pass.unsendable);
+
     const SyncIndex::Entries entries = m_index->entries(); // a copy the pool may read
     const std::shared_ptr<CloudProvider> provider = m_provider;
-    QFuture<QStringList> comparing = QtConcurrent::run(
-        [files, entries, provider] { return changedPaths(files, entries, provider->hasher()); });
-    const QStringList changed = co_await comparing;
+    QFuture<Changes> comparing = QtConcurrent::run(
+        [root, files, entries, provider] { return changedPaths(root, files, entries, provider->hasher()); });
+    const Changes changes = co_await comparing;
     if (!self || generation != m_generation || m_suspended)
         co_return;
+    restamp(changes.restamped);
+    const QStringList& changed = changes.changed;
 
     AppSupport::breadcrumb(QStringLiteral("reconcile: enqueue %1 \u2014 %2")
                                .arg(changed.size())
@@ -429,21 +474,92 @@ QCoro::Task<> UploadSyncEngine::reconcileOnce() {
         releaseFolder();
 }
 
-QStringList UploadSyncEngine::changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
-                                           const FileHasher& hasher) {
-    QStringList changed;
-    for (const ScannedFile& file : files) {
-        const auto it = entries.constFind(file.relativePath);
-        if (it != entries.cend() && it->size == file.size && std::llabs(it->mtime.msecsTo(file.mtime)) < 1000)
+// Exact stamps, where a one-second tolerance used to be: an edit that keeps the size within
+// the same second as the last upload must not go unseen. Only a settled stamp is trusted,
+// since a file system stamps from a coarse clock; anything else is decided by hashing.
+UploadSyncEngine::Comparison UploadSyncEngine::compare(const SyncIndexEntry& entry, const LocalFile& file,
+                                                       const FileHasher& hasher, qint64 openedAtNs) {
+    if (entry.stamp == file.stamp() && entry.stampSettled)
+        return {true, std::nullopt};
+    if (hasher.hash(file) != entry.contentHash)
+        return {false, std::nullopt};
+    // Moved while it was read: the hash may mix two versions, and what it holds now is unknown.
+    if (file.changedSinceOpen())
+        return {false, std::nullopt};
+    // Same content under a new stamp (touched, copied over, or an entry without a stamp):
+    // recording the stamp spares hashing it again on every pass. Safe because it was taken
+    // before the bytes were read and had not moved after the last one.
+    SyncIndexEntry restamped = entry;
+    restamped.stamp = file.stamp();
+    restamped.stampSettled = file.stamp().isSettledAt(openedAtNs);
+    if (restamped == entry)
+        return {true, std::nullopt};
+    return {true, restamped};
+}
+
+UploadSyncEngine::Changes UploadSyncEngine::changedPaths(const QString& root, const QList<ScannedFile>& files,
+                                                         const SyncIndex::Entries& entries,
+                                                         const FileHasher& hasher) {
+    Changes changes;
+    for (const ScannedFile& scanned : files) {
+        const auto it = entries.constFind(scanned.relativePath);
+        if (it == entries.cend()) {
+            changes.changed.append(scanned.relativePath);
             continue;
-        if (it != entries.cend()) {
-            const auto hash = hasher.hash(file.path);
-            if (hash && *hash == it->contentHash)
-                continue; // touched, not changed; hashed again next time (the entry is left as is)
         }
-        changed.append(file.relativePath);
+        if (it->stamp == scanned.stamp && it->stampSettled)
+            continue;
+        const qint64 openedAtNs = FileStamp::wallClockNs();
+        const auto opened = LocalFile::open(root, scanned.relativePath);
+        const auto* file = std::get_if<std::shared_ptr<const LocalFile>>(&opened);
+        const Comparison comparison = file ? compare(*it, **file, hasher, openedAtNs) : Comparison{};
+        if (!comparison.unchanged)
+            changes.changed.append(scanned.relativePath);
+        else if (comparison.restamped)
+            changes.restamped.insert(scanned.relativePath, *comparison.restamped);
     }
-    return changed;
+    return changes;
+}
+
+void UploadSyncEngine::restamp(const SyncIndex::Entries& restamped) {
+    SyncIndex::Entries fresh;
+    for (auto it = restamped.constBegin(); it != restamped.constEnd(); ++it) {
+        // Compared on the pool against a copy: an upload or restore may have replaced it since.
+        std::optional<SyncIndexEntry> current = m_index->entry(it.key());
+        if (!current)
+            continue;
+        current->stamp = it->stamp;
+        current->stampSettled = it->stampSettled;
+        if (*current == *it)
+            fresh.insert(it.key(), *it);
+    }
+    m_index->set(fresh); // one write for them all
+}
+
+void UploadSyncEngine::noteUnsendable(const QList<UnsendableName>& names) {
+    QHash<QString, UnsendableName> current;
+    for (const UnsendableName& name : names) {
+        const auto before = m_unsendable.constFind(name.relativePath);
+        if (before == m_unsendable.cend() || before->stamp != name.stamp)
+            systemLog(QStringLiteral("Not uploading %1: %2 (it will be once renamed)")
+                          .arg(name.relativePath, name.reason));
+        current.insert(name.relativePath, name);
+    }
+    m_unsendable = std::move(current);
+    reportParked();
+}
+
+void UploadSyncEngine::reportParked() {
+    QList<SyncStatus::ParkedFile> all;
+    for (auto it = m_parked.cbegin(); it != m_parked.cend(); ++it)
+        all.append({it.key(), it->reason});
+    for (const UnsendableName& name : std::as_const(m_unsendable))
+        all.append({name.relativePath, name.reason});
+    std::sort(all.begin(), all.end(),
+              [](const auto& a, const auto& b) { return a.relativePath < b.relativePath; });
+    m_status.parkedCount = int(all.size());
+    m_status.parked = all.mid(0, SyncStatus::parkedListLimit);
+    report();
 }
 
 void UploadSyncEngine::enqueue(const QString& path) {
@@ -499,6 +615,8 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
             }
             if (m_pending.empty() && m_status.state == SyncState::syncing)
                 finishBatch();
+            if (m_indexWasLost && isSettled())
+                m_indexWasLost = false; // a full pass since: everything is recorded again
         }
         // Files waiting out a failure are due at their own times; nothing else is pending.
         const auto due = m_retries.nextDueMs();
@@ -520,9 +638,12 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     const QString filePath = *m_rootURL + QLatin1Char('/') + path;
     // What goes up is read from this descriptor: the file as checked, never what a link
     // swapped in since would lead to.
+    const qint64 openedAtNs = FileStamp::wallClockNs();
     const auto opened = LocalFile::open(*m_rootURL, path);
-    if (!std::holds_alternative<std::shared_ptr<const LocalFile>>(opened))
-        co_return; // gone since the scan, or no longer a plain file: dropped, not counted
+    if (const QString* why = std::get_if<QString>(&opened)) {
+        refuse(path, *why);
+        co_return;
+    }
     const std::shared_ptr<const LocalFile> file = std::get<std::shared_ptr<const LocalFile>>(opened);
     if (const auto parked = m_parked.constFind(path); parked != m_parked.cend()) {
         if (parked->stamp == file->stamp())
@@ -530,14 +651,26 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
         unpark(path);
     }
     const qint64 size = file->size();
-    const QDateTime mtime = QDateTime::fromMSecsSinceEpoch(file->stamp().mtimeNs / 1'000'000, Qt::UTC);
     const auto existing = m_index->entry(path);
-    if (existing && existing->size == size && std::llabs(existing->mtime.msecsTo(mtime)) < 1000) {
+    const std::shared_ptr<CloudProvider> provider = m_provider;
+    if (existing && existing->stamp == file->stamp()) {
         // Queued again while its previous upload was in flight, and that upload already
-        // carried this content: sending it twice would only waste the user's bandwidth.
-        ++m_uploadedThisBatch;
-        reportProgress();
-        co_return;
+        // carried this content (certainly when the stamp is settled, else if the hash says so):
+        // sending it twice would only waste the user's bandwidth.
+        const SyncIndexEntry entry = *existing;
+        QFuture<Comparison> comparing = QtConcurrent::run([entry, file, provider, openedAtNs] {
+            return compare(entry, *file, provider->hasher(), openedAtNs);
+        });
+        const Comparison comparison = co_await comparing;
+        if (!self)
+            co_return;
+        if (comparison.unchanged) {
+            if (comparison.restamped)
+                restamp({{path, *comparison.restamped}});
+            ++m_uploadedThisBatch;
+            reportProgress();
+            co_return;
+        }
     }
 
     m_status.state = SyncState::syncing;
@@ -551,7 +684,6 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     m_uploadStartMs = startMs;
     const std::optional<QString> existingRef =
         existing && !m_forgetReference.remove(path) ? existing->rev : std::nullopt;
-    const std::shared_ptr<CloudProvider> provider = m_provider;
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
             QMetaObject::invokeMethod(
@@ -562,6 +694,8 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     std::optional<CloudUploadResult> result;
     std::exception_ptr error;
     try {
+        // TODO(lead): pass mayExist = m_indexWasLost (the index started empty: a name may
+        // already be in the cloud, unrecorded).
         result = co_await provider->upload(file, path, existingRef, progress);
     } catch (...) {
         error = std::current_exception();
@@ -572,10 +706,23 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
 
     if (result) {
         m_retries.forget(path);
-        m_index->set(path, {result->size, mtime, result->contentHash, result->ref, m_clock.now()});
+        // Written to while it went up: the cloud may hold a mix of old and new bytes. The
+        // reference is kept (a Drive file id must be reused, not duplicated) but no stamp
+        // vouches for the content, and the file goes again.
+        const bool moved = file->changedSinceOpen();
+        SyncIndexEntry entry{result->size, std::nullopt, result->contentHash, result->ref, m_clock.now()};
+        if (!moved) {
+            entry.stamp = file->stamp();
+            entry.stampSettled = file->stamp().isSettledAt(openedAtNs);
+        }
+        m_index->set(path, entry);
         recordRecent(path, filePath, result->ref);
         ++m_uploadedThisBatch;
         reportProgress();
+        if (moved) {
+            systemLog(QStringLiteral("%1 changed while it was uploaded; uploading it again").arg(path));
+            enqueue(path);
+        }
         co_return;
     }
 
@@ -629,21 +776,12 @@ void UploadSyncEngine::handleFailure(const QString& path, const LocalFile& file,
 void UploadSyncEngine::park(const QString& path, const FileStamp& stamp, const QString& reason) {
     m_retries.forget(path);
     m_parked.insert(path, {stamp, reason});
-    auto& parked = m_status.parked;
-    parked.erase(
-        std::remove_if(parked.begin(), parked.end(), [&](const auto& p) { return p.relativePath == path; }),
-        parked.end());
-    parked.append({path, reason});
+    reportParked();
 }
 
 void UploadSyncEngine::unpark(const QString& path) {
-    if (!m_parked.remove(path))
-        return;
-    auto& parked = m_status.parked;
-    parked.erase(
-        std::remove_if(parked.begin(), parked.end(), [&](const auto& p) { return p.relativePath == path; }),
-        parked.end());
-    report();
+    if (m_parked.remove(path))
+        reportParked();
 }
 
 bool UploadSyncEngine::accountHeld() {
@@ -672,6 +810,18 @@ std::optional<QString> UploadSyncEngine::takeDuePath() {
     m_pending.erase(it);
     m_pendingSet.remove(path);
     return path;
+}
+
+void UploadSyncEngine::refuse(const QString& path, const QString& why) {
+    // Gone since the scan: nothing to say. Anything else there (a link, a FIFO, a folder)
+    // is not uploaded, and the user learns why.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(*m_rootURL + QLatin1Char('/') + path).constData(), &st) != 0 &&
+        errno == ENOENT)
+        return;
+    m_status.lastError = QStringLiteral("upload ") + path + QStringLiteral(" refused: ") + why;
+    report();
+    systemLog(QStringLiteral("Not uploading ") + path + QStringLiteral(": ") + why);
 }
 
 void UploadSyncEngine::updateRate(qint64 bytes, qint64 startMs) {

@@ -7,6 +7,7 @@
 #include "sync/FolderWatcher.h"
 #include "sync/ScannedFile.h"
 #include "sync/SyncIndex.h"
+#include "sync/UnsendableName.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -56,13 +57,35 @@ public:
     const SyncIndex* loadedIndex() const override { return m_index ? &*m_index : nullptr; }
 
     // Why `root` must never be synced ("home directory", "ancestor of home", "filesystem
-    // root"), or none.
-    static std::optional<QString> dangerousRootReason(const QString& root, const QString& home);
+    // root", "contains Norvela's own data"), or none. `protectedFolders` are where Norvela keeps
+    // its data and settings (ownFolders() unless a test says otherwise).
+    static std::optional<QString> dangerousRootReason(const QString& root, const QString& home,
+                                                      const QStringList& protectedFolders = ownFolders());
+    static QStringList ownFolders();
     static std::optional<QDateTime> mignoreMtime(const QString& root);
-    // The scanned files to upload, in scan order: those whose size or time stamp differ from
-    // the index and whose content hash does too. Runs off the main thread on copies.
-    static QStringList changedPaths(const QList<ScannedFile>& files, const SyncIndex::Entries& entries,
-                                    const FileHasher& hasher);
+
+    // What comparing a file with its index entry found.
+    struct Comparison {
+        bool unchanged = false;
+        // With `unchanged`: the entry with the stamp this comparison proved, when that is news.
+        std::optional<SyncIndexEntry> restamped;
+    };
+    // Whether `file` still holds what `entry` records: the same settled stamp, or else the
+    // same content hash (read through the file's own descriptor). `openedAtNs` is the wall
+    // clock just before the file was opened. Reads the file: off the main thread.
+    static Comparison compare(const SyncIndexEntry& entry, const LocalFile& file, const FileHasher& hasher,
+                              qint64 openedAtNs);
+    struct Changes {
+        QStringList changed; // in scan order
+        // Entries found unchanged by hashing, with the stamp that proved it.
+        SyncIndex::Entries restamped;
+    };
+    // The scanned files of `root` to upload: new ones, and those whose stamp differs from the
+    // index (or cannot be trusted) and whose content hash does too. Every file is opened
+    // below `root` without following links or waiting on FIFOs; one that cannot be opened
+    // counts as changed, so that the upload says why. Runs off the main thread on copies.
+    static Changes changedPaths(const QString& root, const QList<ScannedFile>& files,
+                                const SyncIndex::Entries& entries, const FileHasher& hasher);
 
     // For tests and diagnostics.
     const std::deque<QString>& pending() const { return m_pending; }
@@ -76,6 +99,9 @@ public:
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
     FolderWatcher* watcher() const { return m_watcher.get(); }
+    // Set while the index had to start empty (missing, damaged, another account's) and the
+    // first full pass since has not ended: files may already be in the cloud unrecorded.
+    bool indexWasLost() const { return m_indexWasLost; }
     // Started, through at least one full pass, nothing queued, scanning or uploading.
     bool isSettled() const;
     // The index once loaded (loading runs on the pool when the engine starts).
@@ -95,6 +121,11 @@ private:
     QCoro::Task<> runWorker(QPointer<QObject> context);
     QCoro::Task<> uploadOne(QString path);
     void enqueue(const QString& path);
+    // A queued file that cannot be opened as a plain file below the folder: said and dropped.
+    void refuse(const QString& path, const QString& why);
+    void noteUnsendable(const QList<UnsendableName>& names);
+    // Records stamps a comparison proved, unless the entry changed meanwhile.
+    void restamp(const SyncIndex::Entries& restamped);
     void finishBatch();
     // Holds the account (and says why) while the schedule or the battery forbids uploads.
     bool scheduleHolds();
@@ -107,6 +138,7 @@ private:
     void handleFailure(const QString& path, const LocalFile& file, const Failure& failure);
     void park(const QString& path, const FileStamp& stamp, const QString& reason);
     void unpark(const QString& path);
+    void reportParked();
     // Hands the status to the account model, which notifies what really changed.
     void report();
     void updateRate(qint64 bytes, qint64 startMs);
@@ -123,6 +155,9 @@ private:
     std::function<bool()> m_onACPower;
     QString m_accountKey;
     std::optional<SyncIndex> m_index; // loaded by the first reconcile
+    bool m_indexWasLost = false;
+    // Names no service takes, as last scanned: each is logged once until it changes.
+    QHash<QString, UnsendableName> m_unsendable;
     std::optional<QString> m_rootURL;
     FolderWatcher::Options m_watcherOptions;
     std::unique_ptr<FolderWatcher> m_watcher;

@@ -242,10 +242,9 @@ void AccountModel::noteRestored(const QString& relativePath, const CloudUploadRe
         return;
     }
     // Nothing runs (the command-line tool holds the instance lock): record it in the file.
-    const QFileInfo info(filePath);
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    SyncIndex(m_id).set(relativePath, {result.size, info.exists() ? info.lastModified().toUTC() : now,
-                                       result.contentHash, result.ref, now});
+    // Without a stamp: the file was written a moment ago, so the next pass hashes it.
+    SyncIndex(m_id).set(relativePath, {result.size, std::nullopt, result.contentHash, result.ref,
+                                       QDateTime::currentDateTimeUtc()});
 }
 
 QString AccountModel::rootPath() const {

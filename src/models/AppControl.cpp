@@ -75,6 +75,7 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
         {QStringLiteral("currentFile"), QJsonValue::Null},
         {QStringLiteral("lastSynced"), QJsonValue::Null},
         {QStringLiteral("parked"), QJsonArray()},
+        {QStringLiteral("parkedCount"), 0},
     };
     if (!live)
         return json;
@@ -91,6 +92,7 @@ QJsonObject AppControl::accountJson(const AccountModel& account, bool live) {
         parked.append(QJsonObject{{QStringLiteral("path"), file.relativePath},
                                   {QStringLiteral("reason"), file.reason}});
     json[QStringLiteral("parked")] = parked;
+    json[QStringLiteral("parkedCount")] = status.parkedCount;
     return json;
 }
 

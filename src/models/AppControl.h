@@ -28,13 +28,14 @@ public:
     // What the files say while nothing runs: accounts, folders and indexed counts, with
     // "running" false and no live state.
     static QJsonObject offlineStatus(SettingsStore& settings);
+    // One account of those lists; `live` adds what its running engine reports.
+    static QJsonObject accountJson(const AccountModel& account, bool live);
 
 Q_SIGNALS:
     // Another start of the app asked this one to show itself.
     void showRequested();
 
 private:
-    static QJsonObject accountJson(const AccountModel& account, bool live);
     QCoro::Task<QJsonObject> share(QString path);
     QCoro::Task<QJsonObject> versions(QString path);
     QCoro::Task<QJsonObject> restore(QString path, QString versionId);

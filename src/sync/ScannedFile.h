@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDateTime>
+#include "FileStamp.h"
+
 #include <QString>
 
 namespace norvela {
@@ -9,10 +10,7 @@ namespace norvela {
 struct ScannedFile {
     QString relativePath; // components joined by "/", no leading "/"
     QString path;         // absolute path as the walk reached it
-    qint64 size = 0;      // 0 when not reported
-    QDateTime mtime;      // content modification time (UTC); distantPast() when not reported
-
-    static QDateTime distantPast();
+    FileStamp stamp;      // as the walk saw it
 };
 
 } // namespace norvela

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -187,18 +188,24 @@ private:
 
 constexpr int lookahead = 8;
 
-// One `"path":{...}` member of the top-level object, preceded by a comma if needed by the caller.
+// One `"path":{...}` member of the "files" object, preceded by a comma if needed by the caller.
 void encodeMember(Writer& out, const QString& path, const SyncIndexEntry& entry) {
-    // Fixed keys and punctuation of one entry, plus room for three numbers.
-    constexpr qsizetype overhead = 160;
+    // Fixed keys and punctuation of one entry, plus room for four numbers.
+    constexpr qsizetype overhead = 240;
     const QStringView rev = entry.rev ? QStringView(*entry.rev) : QStringView();
     out.reserve(Writer::stringBound(path) + Writer::stringBound(entry.contentHash) +
                 Writer::stringBound(rev) + overhead);
     out.string(path);
     out.put(":{\"size\":");
     out.integer(entry.size);
-    out.put(",\"mtime\":");
-    out.date(entry.mtime);
+    if (entry.stamp) {
+        out.put(",\"mtimeNs\":");
+        out.integer(entry.stamp->mtimeNs);
+        out.put(",\"ctimeNs\":");
+        out.integer(entry.stamp->ctimeNs);
+        if (!entry.stampSettled)
+            out.put(",\"unsettled\":true");
+    }
     out.put(",\"contentHash\":");
     out.string(entry.contentHash);
     if (entry.rev) {
@@ -209,6 +216,19 @@ void encodeMember(Writer& out, const QString& path, const SyncIndexEntry& entry)
     out.date(entry.syncedAt);
     out.put('}');
 }
+
+// Everything before the first member.
+QByteArray encodeHead(const AccountIdentity& owner) {
+    Writer out(Writer::stringBound(owner.uid) + Writer::stringBound(owner.email) + 64);
+    out.put("{\"format\":2,\"owner\":{\"uid\":");
+    out.string(owner.uid);
+    out.put(",\"email\":");
+    out.string(owner.email);
+    out.put("},\"files\":{");
+    return out.take();
+}
+
+constexpr char tail[] = "}}";
 
 QByteArray encodeMember(const QString& path, const SyncIndexEntry& entry) {
     Writer out(0);
@@ -227,18 +247,25 @@ std::optional<QDateTime> decodeDate(const QJsonValue& value) {
     return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000) + referenceMSecs, Qt::UTC);
 }
 
-std::optional<SyncIndexEntry> decodeEntry(const QJsonValue& value) {
+// Integer-valued only: toInteger() yields 0 for 1.5 or 1e30, which then differs from the
+// double; large integers keep full 64-bit precision.
+std::optional<qint64> decodeInteger(const QJsonValue& value) {
+    if (!value.isDouble() || static_cast<double>(value.toInteger()) != value.toDouble())
+        return std::nullopt;
+    return value.toInteger();
+}
+
+// `firstFormat`: an entry written before stamps were kept, its "mtime" checked and dropped.
+std::optional<SyncIndexEntry> decodeEntry(const QJsonValue& value, bool firstFormat) {
     if (!value.isObject())
         return std::nullopt;
     const QJsonObject object = value.toObject();
 
     SyncIndexEntry entry;
-    // Integer-valued only: toInteger() yields 0 for 1.5 or 1e30, which then differs from
-    // the double; large integers keep full 64-bit precision.
-    const QJsonValue size = object.value(QLatin1String("size"));
-    if (!size.isDouble() || static_cast<double>(size.toInteger()) != size.toDouble())
+    const auto size = decodeInteger(object.value(QLatin1String("size")));
+    if (!size)
         return std::nullopt;
-    entry.size = size.toInteger();
+    entry.size = *size;
 
     const QJsonValue hash = object.value(QLatin1String("contentHash"));
     if (!hash.isString())
@@ -252,13 +279,35 @@ std::optional<SyncIndexEntry> decodeEntry(const QJsonValue& value) {
         entry.rev = rev.toString();
     }
 
-    auto mtime = decodeDate(object.value(QLatin1String("mtime")));
-    auto syncedAt = decodeDate(object.value(QLatin1String("syncedAt")));
-    if (!mtime || !syncedAt)
+    const auto syncedAt = decodeDate(object.value(QLatin1String("syncedAt")));
+    if (!syncedAt)
         return std::nullopt;
-    entry.mtime = *mtime;
     entry.syncedAt = *syncedAt;
+
+    if (firstFormat)
+        return decodeDate(object.value(QLatin1String("mtime"))) ? std::optional(entry) : std::nullopt;
+    const QJsonValue mtime = object.value(QLatin1String("mtimeNs"));
+    const QJsonValue ctime = object.value(QLatin1String("ctimeNs"));
+    const QJsonValue unsettled = object.value(QLatin1String("unsettled"));
+    if (mtime.isUndefined() && ctime.isUndefined() && unsettled.isUndefined())
+        return entry;
+    const auto mtimeNs = decodeInteger(mtime);
+    const auto ctimeNs = decodeInteger(ctime);
+    if (!mtimeNs || !ctimeNs || !(unsettled.isUndefined() || unsettled.isBool()))
+        return std::nullopt;
+    entry.stamp = FileStamp{entry.size, *mtimeNs, *ctimeNs};
+    entry.stampSettled = !unsettled.toBool();
     return entry;
+}
+
+std::optional<AccountIdentity> decodeOwner(const QJsonValue& value) {
+    if (value.isUndefined())
+        return AccountIdentity{};
+    const QJsonValue uid = value.toObject().value(QLatin1String("uid"));
+    const QJsonValue email = value.toObject().value(QLatin1String("email"));
+    if (!value.isObject() || !uid.isString() || !email.isString())
+        return std::nullopt;
+    return AccountIdentity{uid.toString(), email.toString()};
 }
 
 } // namespace
@@ -269,14 +318,31 @@ SyncIndex::SyncIndex(const QString& folderName) {
     m_fileURL = directory + QLatin1Char('/') + folderName + QStringLiteral(".json");
 
     QFile file(m_fileURL);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    if (auto loaded = decode(file.readAll())) {
+    if (!file.open(QIODevice::ReadOnly)) {
+        // A file that is there but cannot be read is kept like a damaged one.
+        m_origin = QFileInfo(m_fileURL).isFile() ? Origin::damaged : Origin::missing;
+    } else if (auto loaded = decode(file.readAll(), &m_owner)) {
+        m_origin = Origin::loaded;
         m_entries = std::move(*loaded);
         m_members.reserve(m_entries.size());
         for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it)
             m_members.insert(it.key(), encodeMember(it.key(), it.value()));
+    } else {
+        m_origin = Origin::damaged;
     }
+    if (m_origin == Origin::damaged)
+        m_asideTag = QStringLiteral("damaged");
+}
+
+void SyncIndex::setAside(const QString& tag) {
+    m_entries.clear();
+    m_members.clear();
+    m_owner = {};
+    m_asideTag = tag;
+    if (QFileInfo::exists(m_fileURL))
+        AtomicFile::moveAside(m_fileURL, tag);
+    if (!QFileInfo::exists(m_fileURL))
+        m_asideTag.reset();
 }
 
 std::optional<SyncIndexEntry> SyncIndex::entry(const QString& relativePath) const {
@@ -286,20 +352,38 @@ std::optional<SyncIndexEntry> SyncIndex::entry(const QString& relativePath) cons
     return *it;
 }
 
-void SyncIndex::set(const QString& relativePath, const SyncIndexEntry& entry) {
+void SyncIndex::store(const QString& relativePath, const SyncIndexEntry& entry) {
     // Held as UTC, like decoded entries: equal instants either way, and encoding a UTC date
     // is a subtraction where a local one needs a time-zone lookup, on every entry, per write.
     SyncIndexEntry stored = entry;
-    stored.mtime = toUtc(entry.mtime);
     stored.syncedAt = toUtc(entry.syncedAt);
+    if (stored.stamp && stored.stamp->size != stored.size)
+        stored.stamp.reset(); // not the content recorded: only its hash can tell
+    if (!stored.stamp)
+        stored.stampSettled = true; // nothing to settle: one form for "no stamp"
     m_members.insert(relativePath, encodeMember(relativePath, stored));
     m_entries.insert(relativePath, std::move(stored));
+}
+
+void SyncIndex::set(const QString& relativePath, const SyncIndexEntry& entry) {
+    store(relativePath, entry);
     persist();
 }
 
-QByteArray SyncIndex::encode(const Entries& entries) {
-    Writer out(entries.size() * 256 + 2);
-    out.put('{');
+void SyncIndex::set(const Entries& changed) {
+    if (changed.isEmpty())
+        return;
+    for (auto it = changed.constBegin(); it != changed.constEnd(); ++it)
+        store(it.key(), it.value());
+    persist();
+}
+
+QByteArray SyncIndex::encode(const Entries& entries, const AccountIdentity& owner) {
+    const QByteArray head = encodeHead(owner);
+    Writer out(head.size() + entries.size() * 256 + 2);
+    out.reserve(head.size());
+    for (const char c : head)
+        out.put(c);
     bool first = true;
     // The strings of each entry live in separate allocations visited in hash order, so the
     // loop waits on memory more than it computes: ask for the text of entries a few steps
@@ -320,22 +404,35 @@ QByteArray SyncIndex::encode(const Entries& entries) {
         first = false;
         encodeMember(out, it.key(), it.value());
     }
-    out.reserve(1);
-    out.put('}');
+    out.reserve(sizeof tail);
+    out.put(tail);
     return out.take();
 }
 
-std::optional<SyncIndex::Entries> SyncIndex::decode(const QByteArray& json) {
+std::optional<SyncIndex::Entries> SyncIndex::decode(const QByteArray& json, AccountIdentity* owner) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
-    const QJsonObject root = document.object();
+    QJsonObject files = document.object();
+    // In the first format every member is an entry, so a number here marks the current one.
+    const bool firstFormat = !files.value(QLatin1String("format")).isDouble();
+    if (!firstFormat) {
+        // A later format is not understood: kept as damaged rather than read wrongly.
+        const QJsonObject root = files;
+        const auto found = decodeOwner(root.value(QLatin1String("owner")));
+        if (decodeInteger(root.value(QLatin1String("format"))) != 2 || !found ||
+            !root.value(QLatin1String("files")).isObject())
+            return std::nullopt;
+        if (owner)
+            *owner = *found;
+        files = root.value(QLatin1String("files")).toObject();
+    }
 
     Entries entries;
-    entries.reserve(root.size());
-    for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
-        auto entry = decodeEntry(it.value());
+    entries.reserve(files.size());
+    for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+        auto entry = decodeEntry(it.value(), firstFormat);
         if (!entry)
             return std::nullopt;
         entries.insert(it.key(), std::move(*entry));
@@ -343,14 +440,24 @@ std::optional<SyncIndex::Entries> SyncIndex::decode(const QByteArray& json) {
     return entries;
 }
 
-void SyncIndex::persist() const {
-    // The same bytes encode(m_entries) would give, joined from the cached members.
-    qsizetype size = 2 + std::max<qsizetype>(m_members.size() - 1, 0); // braces and commas
+void SyncIndex::persist() {
+    if (m_asideTag) {
+        // Never written over: moved out of the way first, or left as it is for now.
+        if (QFileInfo::exists(m_fileURL))
+            AtomicFile::moveAside(m_fileURL, *m_asideTag);
+        if (QFileInfo::exists(m_fileURL))
+            return;
+        m_asideTag.reset();
+    }
+    // The same bytes encode(m_entries, m_owner) would give, joined from the cached members.
+    const QByteArray head = encodeHead(m_owner);
+    qsizetype size = head.size() + 2 + std::max<qsizetype>(m_members.size() - 1, 0); // commas
     for (const QByteArray& member : m_members)
         size += member.size();
     QByteArray json(size, Qt::Uninitialized);
     char* out = json.data();
-    *out++ = '{';
+    std::memcpy(out, head.constData(), head.size());
+    out += head.size();
     auto ahead = m_members.constBegin();
     for (int i = 0; i < lookahead && ahead != m_members.constEnd(); ++i)
         ++ahead;
@@ -364,7 +471,7 @@ void SyncIndex::persist() const {
         std::memcpy(out, member.constData(), member.size());
         out += member.size();
     }
-    *out = '}';
+    std::memcpy(out, tail, 2);
 
     // Owner-only: the file lists the user's file names. No fsync: the index can be rebuilt
     // (at worst files are uploaded once more) and is rewritten after every upload, and the

@@ -172,6 +172,16 @@ protected:
         return files;
     }
 
+    // Requests whose "METHOD /path" contains `part`.
+    int requests(const QString& part) const {
+        int n = 0;
+        const auto counts = sim.requestCounts();
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.key().contains(part))
+                n += it.value();
+        return n;
+    }
+
     int uploadRequests() const {
         int n = 0;
         const auto counts = sim.requestCounts();
@@ -282,6 +292,36 @@ TEST_F(EndToEnd, FaultsDelayButNeverCorruptOrDuplicate) {
     ASSERT_TRUE(waitSettled(240s));
     sim.clearFaults();
     expectMirrored(paths);
+}
+
+TEST_F(EndToEnd, AFileRewrittenWhileItsUploadAwaitsTheReplyEndsUpInTheCloudAsItIsNow) {
+    const QString path = QStringLiteral("draft.txt");
+    putBoth(path, "first version of the draft");
+    // Both services take the bytes at once and answer late.
+    for (const char* endpoint : {"/dropbox/content/2/files/upload", "/google/www/upload"})
+        sim.addFault({{QStringLiteral("endpoint"), QLatin1String(endpoint)},
+                      {QStringLiteral("count"), 1},
+                      {QStringLiteral("delayMs"), 3000}});
+    start();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return requests(QStringLiteral("POST /dropbox/content/2/files/upload")) == 1 &&
+                   requests(QStringLiteral("POST /google/www/upload")) == 1;
+        },
+        60s));
+    // Within the same second, the same size, the same file: only the bytes differ.
+    for (const QString& root : {dropboxRoot(), driveRoot()}) {
+        QFile file(root + QLatin1Char('/') + path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write("FIRST VERSION OF THE DRAFT");
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return settled() && requests(QStringLiteral("/dropbox/content/2/files/upload")) == 2 &&
+                   requests(QStringLiteral("/google/www/upload")) == 2;
+        },
+        120s));
+    expectMirrored({path});
 }
 
 } // namespace
@@ -436,4 +476,42 @@ TEST_F(EndToEnd, APauseDuringAScheduleHoldOutlastsTheHold) {
     EXPECT_TRUE(model->resume());
     ASSERT_TRUE(waitSettled());
     expectMirrored({QStringLiteral("held.txt")});
+}
+
+TEST_F(EndToEnd, AnotherAccountLinkedUnderTheSameKeyReceivesEveryFile) {
+    const QStringList paths{QStringLiteral("notes.txt"), QStringLiteral("Photos/one.jpg")};
+    quint32 seed = 11;
+    for (const QString& path : paths)
+        put(dropboxRoot(), path, randomBytes(5000, seed++));
+    start();
+    ASSERT_TRUE(waitSettled());
+    ASSERT_EQ(sim.listing(dropboxId).value(QStringLiteral("files")).toArray().size(), paths.size());
+
+    // Unlinked, then another account of the same service signs in and gets the same key.
+    model->unlink(model->accounts()[0]);
+    ASSERT_TRUE(waitFor([&] { return model->accounts().size() == 1; }));
+    const QString other = sim.addAccount(cloudsim::Service::dropbox, QStringLiteral("b@example.com")).id;
+    sim.setNextApproval(cloudsim::Service::dropbox, other);
+    DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
+    ASSERT_EQ(dropbox.slot()->storageKey, QStringLiteral("dropbox"));
+    model->activateSync();
+    ASSERT_EQ(model->accounts().size(), 2);
+    ASSERT_TRUE(waitSettled());
+
+    QMap<QString, QString> received;
+    for (const QJsonValue v : sim.listing(other).value(QStringLiteral("files")).toArray())
+        received.insert(v.toObject().value(QStringLiteral("pathDisplay")).toString(),
+                        v.toObject().value(QStringLiteral("contentHash")).toString());
+    for (const QString& path : paths)
+        EXPECT_EQ(
+            received.value(QLatin1Char('/') + path),
+            DropboxContentHash::hash(dropboxRoot() + QLatin1Char('/') + path).value_or(QStringLiteral("?")))
+            << path.toStdString();
+    EXPECT_EQ(received.size(), paths.size());
+    EXPECT_EQ(sim.listing(dropboxId).value(QStringLiteral("files")).toArray().size(), paths.size());
+    // The first account's record is kept beside the new one.
+    const QFileInfo index(engine(0).index().fileURL());
+    EXPECT_EQ(QDir(index.path()).entryList({index.fileName() + QStringLiteral(".other-account-*")}).size(),
+              1);
 }

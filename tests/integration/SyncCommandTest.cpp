@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -144,7 +146,8 @@ TEST_F(SyncCommand, OnceEndsListingWhatItCouldNotUpload) {
     writeFile(folder("G") + QStringLiteral("/stuck.txt"), "stuck");
     sim.addFault({{"endpoint", "/google/www/upload"}, {"status", 503}, {"count", 0}});
     EXPECT_EQ(run({"sync", "--once"}), 5) << out.toStdString();
-    EXPECT_TRUE(err.contains(QString::fromUtf8("gdrive: stuck.txt \u2014 still failing: "))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QString::fromUtf8("gdrive: stuck.txt \u2014 still failing: ")))
+        << err.toStdString();
     EXPECT_FALSE(err.contains("fine.txt")) << err.toStdString();
     sim.clearFaults();
     EXPECT_EQ(run({"sync", "--once"}), 0) << err.toStdString();
@@ -256,6 +259,9 @@ TEST_F(SyncCommand, WithNothingRunningFilesAreSharedListedAndRestoredHere) {
 TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
     useFolders();
     writeFile(folder("D") + QStringLiteral("/a.txt"), "alpha");
+    // A name that is not UTF-8: never sent, but listed.
+    const QByteArray odd = QFile::encodeName(folder("D")) + "/r\xe9sum\xe9.txt";
+    ::close(::open(odd.constData(), O_CREAT | O_WRONLY, 0644));
     QString o, e;
     QTextStream os(&o), es(&e);
     std::optional<int> status;
@@ -280,6 +286,12 @@ TEST_F(SyncCommand, ARunningSyncHoldsTheLockAndAnswersTheOtherCommands) {
     ASSERT_EQ(report.value("accounts").toArray().size(), 2);
     EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("state").toString(), "idle");
     EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("indexedFiles").toInt(), 1);
+    EXPECT_EQ(report.value("accounts").toArray()[0].toObject().value("parkedCount").toInt(), 1);
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_TRUE(out.contains(
+        QString::fromUtf8("  not uploaded: r\\xE9sum\\xE9.txt \u2014 name is not valid UTF-8\n")))
+        << out.toStdString();
+    ::remove(odd.constData()); // its decoded name leads nowhere for QTemporaryDir
 
     EXPECT_EQ(run({"pause"}), 0) << err.toStdString();
     EXPECT_EQ(run({"status", "--json"}), 0);

@@ -1,5 +1,6 @@
 #include "FakeProvider.h"
 
+#include "cloud/BlockReader.h"
 #include "sync/LocalFile.h"
 
 #include "common/NorvelaError.h"
@@ -34,6 +35,10 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalF
         int& count;
         ~Leave() { --count; }
     } leave{m_inFlight};
+    // The bytes go first, from the opened file itself whatever its path leads to by now; a
+    // held upload then waits for its reply.
+    BlockReader reader(*file, DropboxContentHash::blockSize);
+    const QString hash = DropboxContentHash::digest(reader);
     if (hold)
         co_await qCoro(this, &FakeProvider::released);
     else
@@ -46,15 +51,11 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalF
     }
     if (auto it = failWith.find(relativePath); it != failWith.end() && !it->isEmpty())
         std::rethrow_exception(it->takeFirst());
-    // The opened file itself, whatever its path leads to by now.
-    const auto hash = DropboxContentHash::hash(QStringLiteral("/proc/self/fd/%1").arg(file->descriptor()));
-    if (!hash)
-        throw NorvelaError(QStringLiteral("cannot read ") + file->path());
     if (progress)
         progress(size);
     co_await QCoro::sleepFor(0ms); // like a real reply, which arrives after the last bytes went out
-    uploads.append({relativePath, size, existingRef});
-    co_return CloudUploadResult{QStringLiteral("rev-%1").arg(uploads.size()), *hash, size};
+    uploads.append({relativePath, size, existingRef, hash});
+    co_return CloudUploadResult{QStringLiteral("rev-%1").arg(uploads.size()), hash, size};
 }
 
 QCoro::Task<QUrl> FakeProvider::createSharedLink(QString relativePath, std::optional<QString>) {

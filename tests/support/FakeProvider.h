@@ -21,6 +21,7 @@ public:
         QString relativePath;
         qint64 size = 0;
         std::optional<QString> existingRef;
+        QString contentHash; // of the bytes that went up
     };
 
     explicit FakeProvider(QString accountKey = QStringLiteral("dropbox"));
@@ -31,6 +32,7 @@ public:
     // How many files were hashed through hasher(), from any thread.
     int hashes() const { return m_hasher.calls; }
     QString accountKey() const override { return m_accountKey; }
+    std::optional<QString> accountUid() const override { return uid; }
     std::optional<QString> accountEmail() const override { return QStringLiteral("fake@example.com"); }
 
     AuthService& authService() override { throw NorvelaError(QStringLiteral("no authorisation here")); }
@@ -45,6 +47,8 @@ public:
     QCoro::Task<CloudUploadResult> restore(QString, std::optional<QString>, FileRevision) override;
     QCoro::Task<QByteArray> downloadCurrent(QString, std::optional<QString>) override;
 
+    // Who the account is, as its credentials say.
+    std::optional<QString> uid = QStringLiteral("fake-uid");
     // What was uploaded, in order.
     QList<Upload> uploads;
     // The next n uploads fail.
@@ -64,9 +68,9 @@ Q_SIGNALS:
 
 private:
     struct CountingHasher : FileHasher {
-        std::optional<QString> hash(const QString& path) const override {
+        QString digest(BlockReader& reader) const override {
             ++calls;
-            return DropboxContentHash::hash(path);
+            return DropboxContentHash::digest(reader);
         }
         mutable std::atomic<int> calls = 0;
     };

@@ -287,7 +287,7 @@ TEST_F(AppModelActions, SyncedFileFindsTheAccountByFolder) {
     settings->setString(QStringLiteral("folderPath.gdrive"), drive);
     SyncIndex(QStringLiteral("gdrive"))
         .set(QStringLiteral("a/b.txt"),
-             {3, clock.now(), QStringLiteral("h"), QStringLiteral("id1"), clock.now()});
+             {3, std::nullopt, QStringLiteral("h"), QStringLiteral("id1"), clock.now()});
     AppModel& m = makeModel();
 
     const auto uploaded = m.syncedFile(drive + QStringLiteral("/x/../a/b.txt"));

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace norvela;
@@ -98,6 +101,14 @@ TEST(CliScan, ListsSyncingFilesSortedByTheirBytes) {
     const Result counted = norvelaCli({"scan", "--count", folder.path()});
     EXPECT_EQ(counted.status, 0);
     EXPECT_EQ(counted.out, "5\n");
+
+    // A name that is not UTF-8 never syncs: said, not listed.
+    const QByteArray odd = QFile::encodeName(folder.path()) + "/caf\xe9.txt";
+    ::close(::open(odd.constData(), O_CREAT | O_WRONLY, 0644));
+    const Result withOdd = norvelaCli({"scan", folder.path()});
+    EXPECT_EQ(withOdd.out, listed.out);
+    EXPECT_EQ(withOdd.err, "norvela: not sent: caf\\xE9.txt (name is not valid UTF-8)\n");
+    ::remove(odd.constData());
 
     const QString missing = folder.dir.filePath("missing");
     const Result failed = norvelaCli({"scan", missing});

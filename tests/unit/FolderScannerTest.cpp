@@ -55,9 +55,9 @@ TEST(FolderScanner, ReturnsOnlyVisibleRegularFilesTheRulesKeep) {
         std::find_if(files.begin(), files.end(), [](auto& f) { return f.relativePath == "keep.txt"; });
     ASSERT_NE(keep, files.end());
     EXPECT_EQ(keep->path, root + "/keep.txt");
-    EXPECT_EQ(keep->size, 5);
-    EXPECT_EQ(keep->mtime, QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC));
-    EXPECT_EQ(keep->mtime.timeSpec(), Qt::UTC);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(root + "/keep.txt").constData(), &st), 0);
+    EXPECT_EQ(keep->stamp, (FileStamp{5, 1700000000123456789, FileStamp::of(st).ctimeNs}));
 
     EXPECT_EQ(relativePaths(FolderScanner::scan(root, nullptr)),
               QStringList({"a/Icon\r/inside.txt", "a/b/c.txt", "build/keep.txt", "keep.txt",
@@ -105,14 +105,51 @@ TEST(FolderScanner, RootsThatAreMissingLinkedOrUnusual) {
     ASSERT_EQ(linked.size(), 1);
     EXPECT_EQ(linked[0].relativePath, "sub/f.txt");
     EXPECT_EQ(linked[0].path, dir.filePath("alias/sub/f.txt")); // the link is kept, not resolved
+}
 
-    const QByteArray latin1 = QFile::encodeName(dir.filePath("real")) + "/caf\xe9.txt";
-    const int fd = ::open(latin1.constData(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(relativePaths(FolderScanner::scan(dir.filePath("real"), nullptr)),
-              QStringList({QFile::decodeName("caf\xe9.txt"), "sub/f.txt"}));
-    ::unlink(latin1.constData()); // its decoded name leads nowhere, so QTemporaryDir could not remove it
+// A name that is not UTF-8 would be decoded into another name (U+FFFD for the odd bytes),
+// which leads nowhere and fails at the service: such names are reported instead.
+TEST(FolderScanner, ReportsNamesNoServiceTakesInsteadOfListingThem) {
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+    makeFile(dir.path(), "fine/caf\u00e9.txt"); // UTF-8 proper
+    ASSERT_EQ(::mkdir((root + "/Ordner \xc4").constData(), 0700), 0);
+    for (const QByteArray& name : {QByteArray("fine/caf\xe9.txt"), QByteArray("ignored\xff.tmp"),
+                                   QByteArray("Ordner \xc4/never walked.txt")}) {
+        const int fd = ::open((root + "/" + name).constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, "abc", 3), 3);
+        ::close(fd);
+    }
+
+    const MignoreRules rules({"*.tmp"});
+    QList<UnsendableName> unsendable;
+    EXPECT_EQ(relativePaths(FolderScanner::scan(dir.path(), &rules, &unsendable)),
+              QStringList({QString::fromUtf8("fine/caf\u00e9.txt")}));
+    std::sort(unsendable.begin(), unsendable.end(),
+              [](const auto& a, const auto& b) { return a.relativePath < b.relativePath; });
+    ASSERT_EQ(unsendable.size(), 2);
+    EXPECT_EQ(unsendable[0].relativePath, "Ordner \\xC4");
+    EXPECT_EQ(unsendable[1].relativePath, "fine/caf\\xE9.txt");
+    EXPECT_EQ(unsendable[1].reason, "name is not valid UTF-8");
+    EXPECT_EQ(unsendable[1].stamp.size, 3);
+
+    // Without a list to report to they are still left out.
+    EXPECT_EQ(FolderScanner::scan(dir.path(), &rules).size(), 1);
+    for (const QByteArray& name : {QByteArray("fine/caf\xe9.txt"), QByteArray("ignored\xff.tmp"),
+                                   QByteArray("Ordner \xc4/never walked.txt"), QByteArray("Ordner \xc4")})
+        ::remove((root + "/" + name).constData()); // their decoded names lead nowhere for QTemporaryDir
+}
+
+TEST(FolderScanner, NameProblemsAtTheirBoundaries) {
+    EXPECT_EQ(FolderScanner::nameProblem(QByteArray(255, 'a')), std::nullopt);
+    EXPECT_EQ(FolderScanner::nameProblem(QByteArray(256, 'a')), "name is longer than 255 bytes");
+    EXPECT_EQ(FolderScanner::nameProblem(QByteArray(85, 'x').replace("x", "\xe6\x97\xa5")), std::nullopt);
+    // Overlong forms and UTF-16 surrogates are not UTF-8 either, however they decode.
+    for (const char* bad : {"\xc0\xaf", "a\xed\xa0\x80", "\xf8\x88\x80\x80\x80", "trail\xe6\x97"})
+        EXPECT_EQ(FolderScanner::nameProblem(bad), "name is not valid UTF-8") << bad;
+    EXPECT_EQ(FolderScanner::displayName("a\xe6\x97\xa5\xff\xc3"), QString::fromUtf8("a\u65e5\\xFF\\xC3"));
+    EXPECT_EQ(FolderScanner::displayName("\xed\xa0\x80"), "\\xED\\xA0\\x80");
 }
 
 TEST(FolderScanner, SkipsAnUnreadableFolderAndGoesOn) {

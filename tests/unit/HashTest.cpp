@@ -1,6 +1,7 @@
 #include "cloud/DropboxContentHash.h"
 #include "cloud/DropboxFileHasher.h"
 #include "cloud/MD5FileHasher.h"
+#include "sync/LocalFile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -11,7 +12,9 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
+#include <future>
 #include <latch>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -91,6 +94,41 @@ TEST_F(HashTest, NothingForPathsThatCannotBeOpened) {
         EXPECT_EQ(hasher->hash(dir.path()), std::nullopt);
         EXPECT_EQ(hasher->hash(QString()), std::nullopt);
     }
+}
+
+TEST_F(HashTest, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto hashing =
+        std::async(std::launch::async, [&] { return std::pair(dropbox.hash(fifo), md5.hash(fifo)); });
+    if (hashing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the stuck reader go before failing, so the test ends.
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+        ::close(writer);
+        FAIL() << "hashing a FIFO waited for a writer";
+    }
+    EXPECT_EQ(hashing.get(), std::pair(std::optional<QString>(), std::optional<QString>()));
+}
+
+// What would be uploaded: the opened file from its start, through its own descriptor, even
+// when the upload moved the descriptor's position and the path now leads to another file.
+TEST_F(HashTest, AnOpenedFileHashesWhatItHoldsNotWhatItsPathLeadsTo) {
+    const QByteArray data = pseudoRandom(block + 17, 5);
+    write(QStringLiteral("data"), data);
+    const auto file =
+        std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(dir.path(), QStringLiteral("data")));
+    const auto device = file->device();
+    ASSERT_TRUE(device);
+    device->read(1000);
+    const QString other = write(QStringLiteral("other"), "swapped in");
+    ASSERT_EQ(
+        ::rename(QFile::encodeName(other).constData(), QFile::encodeName(dir.filePath("data")).constData()),
+        0);
+
+    EXPECT_EQ(dropbox.hash(*file), referenceContentHash(data));
+    EXPECT_EQ(md5.hash(*file), referenceMd5(data));
+    EXPECT_EQ(dropbox.hash(*file), referenceContentHash(data)); // again: nothing was consumed
+    EXPECT_EQ(md5.hash(dir.filePath("data")), referenceMd5("swapped in"));
 }
 
 TEST_F(HashTest, NothingForUnreadableFile) {

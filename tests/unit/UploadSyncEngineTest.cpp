@@ -4,14 +4,19 @@
 #include "cloud/DropboxContentHash.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
+#include "models/AppControl.h"
 #include "net/ServiceError.h"
 #include "sync/FolderScanner.h"
+#include "sync/LocalFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +26,42 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void setMtime(const QString& path, const QDateTime& when) {
-    const qint64 ms = when.toMSecsSinceEpoch();
-    struct timespec times[2] = {{ms / 1000, (ms % 1000) * 1'000'000}, {ms / 1000, (ms % 1000) * 1'000'000}};
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+FileStamp stampOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return FileStamp::of(st);
 }
+
+// Same inode, same size: only the bytes (and the times) change.
+void rewriteInPlace(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_EQ(file.size(), data.size());
+    file.write(data);
+}
+
+QString hashOf(const QString& path) {
+    return DropboxContentHash::hash(path).value_or(QStringLiteral("?"));
+}
+
+// Collects the lines the engine logs (systemLog echoes them as info messages).
+class LogCapture {
+public:
+    LogCapture() {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& line) { s_lines.append(line); });
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    int count(const QString& part) const {
+        return int(std::count_if(s_lines.cbegin(), s_lines.cend(),
+                                 [&](const QString& l) { return l.contains(part); }));
+    }
+
+private:
+    inline static QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
 
 } // namespace
 
@@ -121,29 +157,143 @@ TEST_F(UploadSyncEngineTest, NewFilesUploadOnceAndAreRecorded) {
     EXPECT_EQ(provider->uploads.last().existingRef, before->rev);
 }
 
-TEST_F(UploadSyncEngineTest, ComparisonHashesOnlyWhenSizeOrTimeDiffer) {
-    write(QStringLiteral("same.txt"), "content");
-    write(QStringLiteral("touched.txt"), "content");
-    write(QStringLiteral("edited.txt"), "content");
-    write(QStringLiteral("grown.txt"), "content!");
-    write(QStringLiteral("new.txt"), "content");
-    const QDateTime base = QDateTime::currentDateTimeUtc().addSecs(-100);
-    const QString hash = *DropboxContentHash::hash(root + "/same.txt");
-    SyncIndex::Entries entries;
-    for (const QString name : {"same.txt", "touched.txt", "edited.txt", "grown.txt"})
-        entries[name] = SyncIndexEntry{7, base, hash, QStringLiteral("r"), base};
-    entries["edited.txt"].contentHash = QStringLiteral("other");
-    setMtime(root + "/same.txt", base.addMSecs(500));
-    setMtime(root + "/touched.txt", base.addSecs(5));
-    setMtime(root + "/edited.txt", base.addSecs(5));
-    setMtime(root + "/grown.txt", base);
+TEST_F(UploadSyncEngineTest, ComparisonTrustsOnlyASettledEqualStampAndHashesTheRest) {
+    for (const QString name : {"same.txt", "unsettled.txt", "touched.txt", "edited.txt", "timesPutBack.txt",
+                               "legacy.txt", "new.txt"})
+        write(name, "content");
+    const QString hash = hashOf(root + "/same.txt");
+    // Rewritten with the same size and its modification time put back: a one-second
+    // tolerance (or a modification time alone) would never see it.
+    const FileStamp beforeRewrite = stampOf(root + "/timesPutBack.txt");
+    rewriteInPlace(root + "/timesPutBack.txt", "CONTENT");
+    const timespec times[2] = {
+        {0, UTIME_OMIT}, {beforeRewrite.mtimeNs / 1'000'000'000, beforeRewrite.mtimeNs % 1'000'000'000}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(root + "/timesPutBack.txt").constData(), times, 0);
 
     const MignoreRules none;
-    const QStringList changed =
-        UploadSyncEngine::changedPaths(FolderScanner::scan(root, &none), entries, provider->hasher());
-    EXPECT_EQ(QSet<QString>(changed.begin(), changed.end()),
-              (QSet<QString>{"edited.txt", "grown.txt", "new.txt"}));
-    EXPECT_EQ(provider->hashes(), 3); // touched, edited, grown: never the unchanged or the new file
+    const QList<ScannedFile> scanned = FolderScanner::scan(root, &none);
+    auto scannedStamp = [&](const QString& name) {
+        return std::find_if(scanned.cbegin(), scanned.cend(), [&](auto& f) { return f.relativePath == name; })
+            ->stamp;
+    };
+    auto entry = [&](std::optional<FileStamp> stamp, const QString& contentHash = QString()) {
+        return SyncIndexEntry{7, stamp, contentHash.isEmpty() ? hash : contentHash, QStringLiteral("r"),
+                              clock.now()};
+    };
+    FileStamp oneNanosecondOff = scannedStamp("touched.txt");
+    oneNanosecondOff.mtimeNs -= 1;
+    SyncIndex::Entries entries{{"same.txt", entry(scannedStamp("same.txt"))},
+                               {"unsettled.txt", entry(scannedStamp("unsettled.txt"))},
+                               {"touched.txt", entry(oneNanosecondOff)},
+                               {"edited.txt", entry(scannedStamp("edited.txt"), QStringLiteral("other"))},
+                               {"timesPutBack.txt", entry(beforeRewrite)},
+                               {"legacy.txt", entry(std::nullopt)}};
+    entries["unsettled.txt"].stampSettled = false;
+    entries["edited.txt"].stamp->ctimeNs -= 1;
+
+    const UploadSyncEngine::Changes changes =
+        UploadSyncEngine::changedPaths(root, scanned, entries, provider->hasher());
+    EXPECT_EQ(QSet<QString>(changes.changed.begin(), changes.changed.end()),
+              (QSet<QString>{"edited.txt", "timesPutBack.txt", "new.txt"}));
+    EXPECT_EQ(provider->hashes(), 5); // never the settled equal stamp, never the new file
+    // Unchanged content under another stamp (or none) is recorded, so it is not hashed again.
+    for (const QString name : {"touched.txt", "legacy.txt"}) {
+        ASSERT_TRUE(changes.restamped.contains(name)) << name.toStdString();
+        EXPECT_EQ(changes.restamped[name].stamp, scannedStamp(name));
+        EXPECT_EQ(changes.restamped[name].contentHash, hash);
+    }
+    for (const QString name : {"same.txt", "edited.txt", "timesPutBack.txt", "new.txt"})
+        EXPECT_FALSE(changes.restamped.contains(name)) << name.toStdString();
+}
+
+// A file swapped after the scan for a link or a FIFO: comparing it must neither read what
+// the link leads to (here content the index knows, which would pass it as unchanged) nor
+// wait for a FIFO's writer.
+TEST_F(UploadSyncEngineTest, ComparisonNeverFollowsALinkNorWaitsOnAFifo) {
+    QTemporaryDir outside;
+    writeFile(outside.filePath("secret.txt"), "secret!");
+    QDir().mkpath(root);
+    ASSERT_EQ(::symlink(qPrintable(outside.filePath("secret.txt")), qPrintable(root + "/link.txt")), 0);
+    ASSERT_EQ(::mkfifo(qPrintable(root + "/pipe"), 0600), 0);
+    const FileStamp scannedAs{7, 2, 2};
+    const QList<ScannedFile> scanned{{"link.txt", root + "/link.txt", scannedAs},
+                                     {"pipe", root + "/pipe", scannedAs}};
+    const SyncIndexEntry known{7, FileStamp{7, 1, 1}, hashOf(outside.filePath("secret.txt")),
+                               QStringLiteral("r"), clock.now()};
+    const SyncIndex::Entries entries{{"link.txt", known}, {"pipe", known}};
+
+    auto comparing = std::async(std::launch::async, [&] {
+        return UploadSyncEngine::changedPaths(root, scanned, entries, provider->hasher());
+    });
+    if (comparing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::close(::open(qPrintable(root + "/pipe"), O_WRONLY)); // release the stuck reader first
+        FAIL() << "the comparison waited on a FIFO";
+    }
+    EXPECT_EQ(comparing.get().changed, (QStringList{"link.txt", "pipe"})); // the upload says why
+    EXPECT_EQ(provider->hashes(), 0);
+}
+
+TEST_F(UploadSyncEngineTest, ASameSizeRewriteRightAfterItsUploadGoesUp) {
+    write(QStringLiteral("a.txt"), "version 1");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    write(QStringLiteral("a.txt"), "version 2"); // milliseconds later, same size
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    EXPECT_EQ(provider->uploads.last().contentHash, hashOf(root + "/a.txt"));
+    EXPECT_EQ(engine().index().entry(QStringLiteral("a.txt"))->contentHash, hashOf(root + "/a.txt"));
+}
+
+TEST_F(UploadSyncEngineTest, AFileRewrittenWhileItUploadsEndsUpInTheCloudAsItIsNow) {
+    write(QStringLiteral("a.txt"), "first draft");
+    provider->hold = true;
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
+    // Its bytes went up; the reply has not come yet when the file changes in place.
+    rewriteInPlace(root + "/a.txt", "FIRST DRAFT");
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(drive([&] { return settled(); }));
+    EXPECT_EQ(provider->uploads.size(), 2);
+    EXPECT_EQ(provider->uploads.last().contentHash, hashOf(root + "/a.txt"));
+    EXPECT_EQ(provider->uploads.last().existingRef, "rev-1"); // the same cloud file, a new version
+    EXPECT_EQ(engine().index().entry(QStringLiteral("a.txt"))->contentHash, hashOf(root + "/a.txt"));
+
+    // Replaced by a rename instead: the upload in flight still reads the file it opened, and
+    // the next pass finds the new one.
+    provider->hold = true;
+    write(QStringLiteral("a.txt"), "second draft");
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
+    write(QStringLiteral("a.txt.new"), "SECOND DRAFT");
+    ASSERT_EQ(::rename(qPrintable(root + "/a.txt.new"), qPrintable(root + "/a.txt")), 0);
+    provider->hold = false;
+    provider->release();
+    reconcileNow();
+    ASSERT_TRUE(
+        drive([&] { return settled() && provider->uploads.last().contentHash == hashOf(root + "/a.txt"); }));
+    EXPECT_EQ(engine().index().entry(QStringLiteral("a.txt"))->contentHash, hashOf(root + "/a.txt"));
+    EXPECT_FALSE(account->lastDebugError().has_value());
+}
+
+TEST_F(UploadSyncEngineTest, AQueuedFileSwappedForALinkIsNotUploadedAndTheUserLearnsWhy) {
+    QTemporaryDir outside;
+    writeFile(outside.filePath("secret.txt"), "secret");
+    write(QStringLiteral("a.txt"), "a");
+    write(QStringLiteral("b.txt"), "b");
+    provider->hold = true;
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1 && engine().pending().size() == 1; }));
+    const QString swapped = engine().pending().front();
+    QFile::remove(root + "/" + swapped);
+    ASSERT_EQ(::symlink(qPrintable(outside.filePath("secret.txt")), qPrintable(root + "/" + swapped)), 0);
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(drive([&] { return engine().pending().empty() && provider->inFlight() == 0; }));
+    ASSERT_EQ(provider->uploads.size(), 1);
+    EXPECT_NE(provider->uploads.first().relativePath, swapped);
+    EXPECT_EQ(account->lastDebugError(),
+              "upload " + swapped + " refused: is a symbolic link, or lies behind one");
 }
 
 TEST_F(UploadSyncEngineTest, UnsafeRootsAreRefused) {
@@ -155,6 +305,13 @@ TEST_F(UploadSyncEngineTest, UnsafeRootsAreRefused) {
     EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/Documents", home), std::nullopt);
     EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Volumes/Data/Sync", home), std::nullopt);
     EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/xy", home), std::nullopt);
+    // Norvela's own credentials, indexes and settings never go up with a folder.
+    const QStringList own{"/Users/x/.local/share/Norvela", "/Users/x/.config/Norvela"};
+    for (const char* holding : {"/Users/x/.local", "/Users/x/.local/share/Norvela", "/Users/x/.config/"})
+        EXPECT_EQ(UploadSyncEngine::dangerousRootReason(holding, home, own), "contains Norvela's own data")
+            << holding;
+    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/.local/share/Norvela-2", home, own),
+              std::nullopt);
 
     // A link to home is home; a tilde path is expanded before the check.
     const QString link = QDir::homePath() + "/../home-link";
@@ -168,6 +325,17 @@ TEST_F(UploadSyncEngineTest, UnsafeRootsAreRefused) {
     EXPECT_EQ(account->lastSyncedDescription(), QString::fromUtf8("Sync paused \u2014 unsafe folder"));
     EXPECT_EQ(account->lastDebugError(), "unsafe sync root (home directory): " + QDir::homePath());
     EXPECT_FALSE(engine().hasWatcher());
+
+    // Here the data folder (credentials, indexes) is the support folder; a link to it too.
+    const QString dataLink = supportPath() + "-link";
+    ASSERT_TRUE(QFile::link(supportPath(), dataLink));
+    for (const QString& unsafe : {supportPath(), dataLink}) {
+        root = unsafe;
+        startAccount();
+        EXPECT_EQ(account->status().reasonKey(), "unsafe-folder");
+        EXPECT_EQ(account->lastDebugError(), "unsafe sync root (contains Norvela's own data): " + unsafe);
+    }
+    QFile::remove(dataLink);
 }
 
 TEST_F(UploadSyncEngineTest, LargeFolderIsHeldUntilTheIgnoreFileChanges) {
@@ -569,4 +737,125 @@ TEST_F(UploadSyncEngineTest, WhatTheWatcherMissesGoesUpAfterAnOverflowOrTheFullP
     ASSERT_TRUE(drive([&] { return provider->uploads.size() == 3 && settled(); }));
     EXPECT_EQ(uploadedPaths(), (QStringList{"deep/a.txt", "deep/b.txt", "deep/c.txt"}));
     EXPECT_EQ(account->lastDebugError(), limitNote); // still said, though all is up to date
+}
+
+TEST_F(UploadSyncEngineTest, AnIndexOfTheFirstFormatIsHashedOnceNotUploadedAgain) {
+    for (const QString name : {"a.txt", "b.txt", "c.txt"})
+        write(name, name.toUtf8());
+    const QByteArray first =
+        QStringLiteral(R"({"a.txt":{"size":5,"mtime":0,"contentHash":"%1","rev":"ra","syncedAt":0},)"
+                       R"("b.txt":{"size":5,"mtime":0,"contentHash":"%2","rev":"rb","syncedAt":0},)"
+                       R"("c.txt":{"size":5,"mtime":0,"contentHash":"stale","rev":"rc","syncedAt":0}})")
+            .arg(hashOf(root + "/a.txt"), hashOf(root + "/b.txt"))
+            .toUtf8();
+    writeFile(supportPath() + "/index/dropbox.json", first);
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    EXPECT_EQ(provider->uploads.first().relativePath, "c.txt");
+    EXPECT_EQ(provider->uploads.first().existingRef, "rc");
+    EXPECT_EQ(provider->hashes(), 3);
+    EXPECT_FALSE(engine().indexWasLost());
+    EXPECT_EQ(engine().index().entry(QStringLiteral("a.txt"))->rev, "ra");
+    EXPECT_EQ(engine().index().entry(QStringLiteral("a.txt"))->stamp, stampOf(root + "/a.txt"));
+
+    // Once the files' stamps can be trusted, one more pass hashes each and the next none.
+    ASSERT_TRUE(waitFor([&] { return stampOf(root + "/c.txt").isSettledAt(FileStamp::wallClockNs()); }, 5s));
+    reconcileNow();
+    EXPECT_EQ(provider->hashes(), 6);
+    reconcileNow();
+    EXPECT_EQ(provider->hashes(), 6);
+    EXPECT_EQ(provider->uploads.size(), 1);
+}
+
+TEST_F(UploadSyncEngineTest, AnIndexThatCannotBeTrustedIsKeptAsideAndEverythingGoesUp) {
+    const QString indexFile = supportPath() + "/index/dropbox.json";
+    auto aside = [&](const QString& tag) {
+        return QDir(supportPath() + "/index").entryList({"dropbox.json." + tag + "-*"}, QDir::Files);
+    };
+    write(QStringLiteral("a.txt"), "alpha");
+    const QString entries = QStringLiteral(R"("files":{"a.txt":{"size":5,"contentHash":"%1","syncedAt":0}})")
+                                .arg(hashOf(root + "/a.txt"));
+    auto writeIndex = [&](const QString& owner) {
+        writeFile(indexFile, ("{\"format\":2,\"owner\":" + owner + "," + entries + "}").toUtf8());
+    };
+
+    // The same account under a new address: its index stands.
+    writeIndex(R"({"uid":"fake-uid","email":"old@example.com"})");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return settled() && engine().isSettled(); }));
+    EXPECT_TRUE(provider->uploads.isEmpty());
+    EXPECT_EQ(SyncIndex(QStringLiteral("dropbox")).owner(),
+              (AccountIdentity{"fake-uid", "fake@example.com"}));
+
+    // Another account's index under the same key (unlinked, then another account linked).
+    account.reset();
+    writeIndex(R"({"uid":"dbid:someone-else","email":"fake@example.com"})");
+    provider->hold = true;
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
+    EXPECT_TRUE(engine().indexWasLost()); // until this pass ends, names may exist unrecorded
+    provider->hold = false;
+    provider->release();
+    ASSERT_TRUE(
+        drive([&] { return provider->uploads.size() == 1 && settled() && !engine().indexWasLost(); }));
+    EXPECT_EQ(aside("other-account").size(), 1);
+    EXPECT_EQ(SyncIndex(QStringLiteral("dropbox")).owner().uid, "fake-uid");
+
+    // A damaged index: kept aside as it was, and rebuilt by uploading.
+    account.reset();
+    writeFile(indexFile, "{damaged");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 2 && settled(); }));
+    ASSERT_EQ(aside("damaged").size(), 1);
+    EXPECT_EQ(readFile(supportPath() + "/index/" + aside("damaged").first()), "{damaged");
+}
+
+TEST_F(UploadSyncEngineTest, NamesNoServiceTakesAreListedAndLoggedOnceNeverUploaded) {
+    LogCapture log;
+    write(QStringLiteral("good.txt"), "good");
+    const QByteArray bad = QFile::encodeName(root) + "/bad\xff.txt";
+    auto writeBad = [&](const QByteArray& data) {
+        const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY | O_APPEND, 0644);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::write(fd, data.constData(), data.size()), data.size());
+        ::close(fd);
+    };
+    writeBad("x");
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && settled(); }));
+    EXPECT_EQ(provider->uploads.first().relativePath, "good.txt");
+    EXPECT_EQ(account->status().parkedCount, 1);
+    EXPECT_EQ(account->status().parked,
+              (QList<SyncStatus::ParkedFile>{{"bad\\xFF.txt", "name is not valid UTF-8"}}));
+    const QJsonObject json = AppControl::accountJson(*account, true);
+    EXPECT_EQ(json.value("parked").toArray(),
+              (QJsonArray{QJsonObject{{"path", "bad\\xFF.txt"}, {"reason", "name is not valid UTF-8"}}}));
+    EXPECT_EQ(json.value("parkedCount").toInt(), 1);
+    EXPECT_EQ(log.count("Not uploading bad\\xFF.txt: name is not valid UTF-8"), 1);
+
+    reconcileNow(); // nothing new: not logged again
+    EXPECT_EQ(log.count("Not uploading bad\\xFF.txt"), 1);
+    writeBad("y"); // changed: said once more
+    reconcileNow();
+    EXPECT_EQ(log.count("Not uploading bad\\xFF.txt"), 2);
+
+    // Many such names: all counted, a sorted list of the first ones.
+    for (int i = 0; i < SyncStatus::parkedListLimit + 5; ++i)
+        ::close(
+            ::open((QFile::encodeName(root) + "/many " + QByteArray::number(i + 100) + "\xfe").constData(),
+                   O_CREAT | O_WRONLY, 0644));
+    reconcileNow();
+    EXPECT_EQ(account->status().parkedCount, SyncStatus::parkedListLimit + 6);
+    ASSERT_EQ(account->status().parked.size(), SyncStatus::parkedListLimit);
+    EXPECT_EQ(account->status().parked.first().relativePath, "bad\\xFF.txt");
+    EXPECT_EQ(provider->uploads.size(), 1);
+
+    QDir dir(root);
+    for (const QString& name : dir.entryList(QDir::Files))
+        dir.remove(name);
+    ::remove(bad.constData());
+    for (int i = 0; i < SyncStatus::parkedListLimit + 5; ++i)
+        ::remove((QFile::encodeName(root) + "/many " + QByteArray::number(i + 100) + "\xfe").constData());
+    reconcileNow();
+    EXPECT_EQ(account->status().parkedCount, 0);
 }
