@@ -39,6 +39,18 @@ Q_SIGNALS:
     void finished(bool timedOut, const QUrl& url);
 };
 
+// The service's "expires_in" less a minute's margin, and never more than a day: a token
+// claimed to last for ages is still refreshed daily. Anything but a sensible number counts
+// as a token about to expire, so the next call refreshes it.
+std::chrono::seconds tokenLifetime(const QJsonValue& expiresIn) {
+    constexpr double margin = 60;
+    constexpr double longest = 24 * 60 * 60;
+    const double seconds = expiresIn.isDouble() ? expiresIn.toDouble() : 0;
+    if (!(seconds > margin)) // NaN too
+        return std::chrono::seconds(0);
+    return std::chrono::seconds(qint64(std::min(seconds - margin, longest)));
+}
+
 } // namespace
 
 AuthService::AuthService(std::optional<TokenSlot> slot, CloudTokenStore store, AuthError::Service service,
@@ -122,9 +134,15 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     if (!self)
         throw AuthError::notLinked(m_service);
 
-    m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
+    try {
+        m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
+    } catch (const NorvelaError& error) {
+        const QString name = m_service == AuthError::Service::google ? QStringLiteral("Google Drive")
+                                                                     : QStringLiteral("Dropbox");
+        throw NorvelaError(QStringLiteral("Couldn't save the %1 sign-in: %2").arg(name, error.description()));
+    }
     m_accessToken = tokens.accessToken;
-    m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+    m_accessTokenExpiry = m_clock.now().addSecs(tokens.lifetime.count());
 }
 
 QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
@@ -144,7 +162,7 @@ QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
     const QJsonObject o = DecodeError::object(reply.body);
     TokenResponse tokens;
     tokens.accessToken = DecodeError::string(o, QStringLiteral("access_token"));
-    tokens.expiresIn = DecodeError::number(o, QStringLiteral("expires_in"));
+    tokens.lifetime = tokenLifetime(o.value(QStringLiteral("expires_in")));
     if (o.contains(QStringLiteral("refresh_token")))
         tokens.refreshToken = DecodeError::string(o, QStringLiteral("refresh_token"));
     co_return tokens;
@@ -182,7 +200,7 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
             throw AuthError::notLinked(AuthError::Service::dropbox);
         breadcrumb(QStringLiteral("refresh: got access token"));
         m_accessToken = tokens.accessToken;
-        m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+        m_accessTokenExpiry = m_clock.now().addSecs(tokens.lifetime.count());
         refresh->token = tokens.accessToken;
     } catch (...) {
         refresh->error = std::current_exception();
