@@ -5,6 +5,7 @@
 #include "net/DecodeError.h"
 #include "net/Http.h"
 #include "platform/DesktopServices.h"
+#include "platform/SystemLog.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -222,8 +223,21 @@ void AuthService::cancelLink() {
 void AuthService::backfillIdentity(const QString& uid, const QString& email) {
     if (!m_slot || !m_slot->uid.isEmpty() || uid.isEmpty())
         return;
-    if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
-        m_slot = *resolved;
+    try {
+        if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
+            m_slot = *resolved;
+    } catch (const NorvelaError&) {
+        // Still unwritable: the next account details try again.
+    }
+}
+
+void AuthService::removeStoredSlot() {
+    try {
+        m_store.remove(m_slot->storageKey);
+    } catch (const NorvelaError& error) {
+        systemLog(QStringLiteral("Couldn't remove the stored sign-in of %1: %2")
+                      .arg(m_slot->storageKey, error.description()));
+    }
 }
 
 void AuthService::forget() {

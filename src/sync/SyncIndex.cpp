@@ -3,7 +3,6 @@
 #include "common/AppSupport.h"
 #include "common/AtomicFile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -265,7 +264,7 @@ std::optional<SyncIndexEntry> decodeEntry(const QJsonValue& value) {
 
 SyncIndex::SyncIndex(const QString& folderName) {
     const QString directory = AppSupport::dataDirectory() + QStringLiteral("/index");
-    QDir().mkpath(directory);
+    AppSupport::ensurePrivateDirectory(directory);
     m_fileURL = directory + QLatin1Char('/') + folderName + QStringLiteral(".json");
 
     QFile file(m_fileURL);

@@ -248,6 +248,27 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     EXPECT_TRUE(busy->startsWith("Couldn't listen for the browser on port 47600")) << busy->toStdString();
 }
 
+TEST_F(AuthFlow, ASignInThatCannotBeSavedFailsTheLinkAndKeepsTheOtherAccounts) {
+    DropboxAuthService first(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(first), std::nullopt);
+    const QString path = CloudTokenStore::dropbox().fileURL();
+    const QByteArray before = readFile(path);
+
+    const cloudsim::Account& other = sim.addAccount(cloudsim::Service::dropbox, "other@example.com");
+    sim.setNextApproval(cloudsim::Service::dropbox, other.id);
+    DropboxAuthService second(std::nullopt, endpoints.dropbox);
+    std::optional<QString> failure;
+    {
+        const FileSizeLimit limit(before.size() + 10); // the old file fits, two accounts do not
+        failure = link(second, true);
+    }
+    EXPECT_EQ(failure, "Couldn't save the Dropbox sign-in: File too large (" + path + ")");
+    EXPECT_FALSE(second.slot().has_value());
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(CloudTokenStore::dropbox().load(), QList<TokenSlot>{*first.slot()});
+    EXPECT_EQ(mode("dropbox-credentials.json"), 0600);
+}
+
 TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     SettingsStore settings(QTemporaryDir().path() + "/settings.json");
     RecordingDesktop desktop;
@@ -267,6 +288,12 @@ TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     EXPECT_EQ(model.linkError(), std::nullopt);
     ASSERT_EQ(model.accounts().size(), 1);
     EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/link-result.txt"), "LINKED[dropbox]");
+    // The sign-in address and the result are the user's business alone.
+    for (const char* name : {"auth-url.txt", "link-result.txt"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(AppSupport::devHookDirectory() + "/" + name).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+    }
 
     model.unlink(model.accounts().first());
     EXPECT_TRUE(waitFor([&] { return model.accounts().isEmpty(); }));
