@@ -78,7 +78,7 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     const QString state = randomURLSafeString(16);
     const QUrl url = authorizationUrl(codeChallenge(verifier), state, forceAccountSelection);
 
-    LoopbackCallbackServer server(callbackPort(), callbackPath()); // throws when the port is taken
+    LoopbackCallbackServer server(callbackPort(), callbackPath(), state); // throws when the port is taken
     if (openBrowser)
         DesktopServices::system().openUrl(url);
     else
@@ -106,7 +106,8 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     if (callback.isEmpty()) // cancelled
         throw AuthError::notLinked(m_service);
 
-    // A repeated name counts once: its first occurrence.
+    // A repeated name counts once: its first occurrence. The server passed on only a redirect
+    // with this attempt's state.
     QMap<QString, QString> items;
     for (const auto& [name, value] : QUrlQuery(callback).queryItems(QUrl::FullyDecoded))
         if (!items.contains(name))
@@ -115,8 +116,6 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
         throw AuthError::accessDenied(
             items.value(QStringLiteral("error_description"), items.value(QStringLiteral("error"))),
             m_service);
-    if (!items.contains(QStringLiteral("state")) || items.value(QStringLiteral("state")) != state)
-        throw AuthError::stateMismatch(m_service);
     const QString code = items.value(QStringLiteral("code"));
     if (code.isEmpty())
         throw badResponse(QStringLiteral("missing authorization code"));
