@@ -1,3 +1,4 @@
+#include "engines/MaestralOutput.h"
 #include "engines/MaestralSyncEngine.h"
 #include "common/SettingsStore.h"
 #include "models/AppModel.h"
@@ -121,7 +122,7 @@ TEST(MaestralParseBytes, ReadsALeadingNumberAndADecimalUnit) {
                                                     {"GB 5", 0},
                                                     {"9e30 TB", std::numeric_limits<qint64>::max()}};
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(MaestralSyncEngine::parseBytes(text), expected) << text;
+        EXPECT_EQ(MaestralOutput::parseBytes(text), expected) << text;
 }
 
 TEST_F(MaestralSyncEngineTest, HistoryKeepsTheNewestThreePaths) {
