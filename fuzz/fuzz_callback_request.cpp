@@ -8,7 +8,8 @@ using namespace norvela;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray input = fuzz::bytes(data, size);
     const qsizetype length = CallbackRequest::headLength(input);
-    const std::optional<CallbackRequest> request = CallbackRequest::parse(length < 0 ? input : input.left(length));
+    const std::optional<CallbackRequest> request =
+        CallbackRequest::parse(length < 0 ? input : input.left(length));
     if (!request)
         return 0;
     if (!request->url.isValid() || request->url.host() != QLatin1String("localhost") ||

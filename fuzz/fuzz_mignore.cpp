@@ -13,11 +13,16 @@ using namespace norvela;
 
 namespace {
 
-const QStringList samplePaths{
-    QStringLiteral("a"),           QStringLiteral("a/b"),         QStringLiteral("build/out.o"),
-    QStringLiteral("src/build/x"), QStringLiteral("notes.tmp"),   QStringLiteral("logs/2024/app.log"),
-    QStringLiteral("keep.log"),    QStringLiteral(".hidden/file"), QStringLiteral("node_modules/p/i.js"),
-    QString::fromUtf8("caf\u00e9/\u2603 snow.txt")};
+const QStringList samplePaths{QStringLiteral("a"),
+                              QStringLiteral("a/b"),
+                              QStringLiteral("build/out.o"),
+                              QStringLiteral("src/build/x"),
+                              QStringLiteral("notes.tmp"),
+                              QStringLiteral("logs/2024/app.log"),
+                              QStringLiteral("keep.log"),
+                              QStringLiteral(".hidden/file"),
+                              QStringLiteral("node_modules/p/i.js"),
+                              QString::fromUtf8("caf\u00e9/\u2603 snow.txt")};
 
 // The regular expressions do backtrack: keep the subjects and wildcard runs where a
 // comparison finishes quickly.

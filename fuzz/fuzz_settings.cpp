@@ -13,7 +13,8 @@ using namespace norvela;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const QString path =
-        QDir::tempPath() + QStringLiteral("/norvela-fuzz-settings-%1.json").arg(QCoreApplication::applicationPid());
+        QDir::tempPath() +
+        QStringLiteral("/norvela-fuzz-settings-%1.json").arg(QCoreApplication::applicationPid());
     const QByteArray input = fuzz::bytes(data, size);
     {
         QFile file(path);

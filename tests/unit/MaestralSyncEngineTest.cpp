@@ -1,6 +1,6 @@
-#include "engines/MaestralOutput.h"
 #include "engines/MaestralSyncEngine.h"
 #include "common/SettingsStore.h"
+#include "engines/MaestralOutput.h"
 #include "models/AppModel.h"
 #include "support/ManualClock.h"
 #include "support/RecordingDesktop.h"
