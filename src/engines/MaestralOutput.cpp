@@ -61,9 +61,10 @@ MaestralOutput::Status MaestralOutput::parseStatus(const QString& output) {
     QHash<QString, QString> values;
     for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
-        if (colon <= 0 || colon == line.size() - 1)
+        const QString value = colon > 0 ? trimSpacesAndTabs(line.mid(colon + 1)) : QString();
+        if (value.isEmpty()) // no key, or nothing but blanks after it
             continue;
-        values.insert(trimSpacesAndTabs(line.left(colon)).toLower(), trimSpacesAndTabs(line.mid(colon + 1)));
+        values.insert(trimSpacesAndTabs(line.left(colon)).toLower(), value);
     }
 
     Status result;

@@ -111,6 +111,13 @@ TEST_F(MaestralSyncEngineTest, AccountAndUsageNeedBothLines) {
     answer("status", "account: kim@example.com\nusage: 800 MB of 1 GB\nusage: about 3 GB");
     poll();
     EXPECT_EQ(model.account(), (AccountInfo{"Kim", "kim@example.com", "Dropbox", 0, 0, QString()}));
+
+    // Blanks after the colon are no value: no account without an address (found by fuzzing).
+    for (const QByteArray output : {"Account: \nUsage:S", "account:\t \nusage: 1 GB of 2 GB"}) {
+        answer("status", output);
+        poll();
+        EXPECT_EQ(model.account()->email, "kim@example.com") << output.toStdString();
+    }
 }
 
 TEST(MaestralParseBytes, ReadsALeadingNumberAndADecimalUnit) {
