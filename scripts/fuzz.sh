@@ -22,9 +22,6 @@ for target in $targets; do
     cp fuzz/corpus/"$target"/* "$runs/$target/corpus/"
 done
 
-# Compiling each .mignore pattern for PCRE's JIT costs more than matching it: without the JIT
-# the rules fuzzer gets through twice the inputs, and matches the same.
-export QT_ENABLE_REGEXP_JIT=0
 # One target per line to xargs, which keeps a core busy with each.
 status=0
 echo "$targets" | xargs -P "$(nproc)" -I TARGET sh -c '
