@@ -17,8 +17,6 @@ QString describe(AuthError::Kind kind, AuthError::Service service, const QString
                payload;
     case AuthError::Kind::callbackTimeout:
         return QStringLiteral("Timed out waiting for the browser.");
-    case AuthError::Kind::stateMismatch:
-        return QString::fromUtf8("OAuth state mismatch \u2014 please try again.");
     case AuthError::Kind::notLinked:
         return google ? QStringLiteral("No Google Drive account is linked.")
                       : QStringLiteral("No Dropbox account is linked.");
@@ -39,9 +37,6 @@ AuthError AuthError::badResponse(const QString& text, Service service) {
 }
 AuthError AuthError::callbackTimeout(Service service) {
     return {Kind::callbackTimeout, service, {}};
-}
-AuthError AuthError::stateMismatch(Service service) {
-    return {Kind::stateMismatch, service, {}};
 }
 AuthError AuthError::notLinked(Service service) {
     return {Kind::notLinked, service, {}};

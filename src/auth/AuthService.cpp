@@ -5,6 +5,7 @@
 #include "net/DecodeError.h"
 #include "net/Http.h"
 #include "platform/DesktopServices.h"
+#include "platform/SystemLog.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -39,6 +40,18 @@ Q_SIGNALS:
     void finished(bool timedOut, const QUrl& url);
 };
 
+// The service's "expires_in" less a minute's margin, and never more than a day: a token
+// claimed to last for ages is still refreshed daily. Anything but a sensible number counts
+// as a token about to expire, so the next call refreshes it.
+std::chrono::seconds tokenLifetime(const QJsonValue& expiresIn) {
+    constexpr double margin = 60;
+    constexpr double longest = 24 * 60 * 60;
+    const double seconds = expiresIn.isDouble() ? expiresIn.toDouble() : 0;
+    if (!(seconds > margin)) // NaN too
+        return std::chrono::seconds(0);
+    return std::chrono::seconds(qint64(std::min(seconds - margin, longest)));
+}
+
 } // namespace
 
 AuthService::AuthService(std::optional<TokenSlot> slot, CloudTokenStore store, AuthError::Service service,
@@ -65,7 +78,7 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     const QString state = randomURLSafeString(16);
     const QUrl url = authorizationUrl(codeChallenge(verifier), state, forceAccountSelection);
 
-    LoopbackCallbackServer server(callbackPort(), callbackPath()); // throws when the port is taken
+    LoopbackCallbackServer server(callbackPort(), callbackPath(), state); // throws when the port is taken
     if (openBrowser)
         DesktopServices::system().openUrl(url);
     else
@@ -93,7 +106,8 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     if (callback.isEmpty()) // cancelled
         throw AuthError::notLinked(m_service);
 
-    // A repeated name counts once: its first occurrence.
+    // A repeated name counts once: its first occurrence. The server passed on only a redirect
+    // with this attempt's state.
     QMap<QString, QString> items;
     for (const auto& [name, value] : QUrlQuery(callback).queryItems(QUrl::FullyDecoded))
         if (!items.contains(name))
@@ -102,8 +116,6 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
         throw AuthError::accessDenied(
             items.value(QStringLiteral("error_description"), items.value(QStringLiteral("error"))),
             m_service);
-    if (!items.contains(QStringLiteral("state")) || items.value(QStringLiteral("state")) != state)
-        throw AuthError::stateMismatch(m_service);
     const QString code = items.value(QStringLiteral("code"));
     if (code.isEmpty())
         throw badResponse(QStringLiteral("missing authorization code"));
@@ -122,9 +134,15 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     if (!self)
         throw AuthError::notLinked(m_service);
 
-    m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
+    try {
+        m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
+    } catch (const NorvelaError& error) {
+        const QString name = m_service == AuthError::Service::google ? QStringLiteral("Google Drive")
+                                                                     : QStringLiteral("Dropbox");
+        throw NorvelaError(QStringLiteral("Couldn't save the %1 sign-in: %2").arg(name, error.description()));
+    }
     m_accessToken = tokens.accessToken;
-    m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+    m_accessTokenExpiry = m_clock.now().addSecs(tokens.lifetime.count());
 }
 
 QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
@@ -144,7 +162,7 @@ QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
     const QJsonObject o = DecodeError::object(reply.body);
     TokenResponse tokens;
     tokens.accessToken = DecodeError::string(o, QStringLiteral("access_token"));
-    tokens.expiresIn = DecodeError::number(o, QStringLiteral("expires_in"));
+    tokens.lifetime = tokenLifetime(o.value(QStringLiteral("expires_in")));
     if (o.contains(QStringLiteral("refresh_token")))
         tokens.refreshToken = DecodeError::string(o, QStringLiteral("refresh_token"));
     co_return tokens;
@@ -182,7 +200,7 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
             throw AuthError::notLinked(AuthError::Service::dropbox);
         breadcrumb(QStringLiteral("refresh: got access token"));
         m_accessToken = tokens.accessToken;
-        m_accessTokenExpiry = m_clock.now().addMSecs(qint64((tokens.expiresIn - 60) * 1000));
+        m_accessTokenExpiry = m_clock.now().addSecs(tokens.lifetime.count());
         refresh->token = tokens.accessToken;
     } catch (...) {
         refresh->error = std::current_exception();
@@ -204,8 +222,21 @@ void AuthService::cancelLink() {
 void AuthService::backfillIdentity(const QString& uid, const QString& email) {
     if (!m_slot || !m_slot->uid.isEmpty() || uid.isEmpty())
         return;
-    if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
-        m_slot = *resolved;
+    try {
+        if (auto resolved = m_store.resolveIdentity(m_slot->storageKey, uid, email))
+            m_slot = *resolved;
+    } catch (const NorvelaError&) {
+        // Still unwritable: the next account details try again.
+    }
+}
+
+void AuthService::removeStoredSlot() {
+    try {
+        m_store.remove(m_slot->storageKey);
+    } catch (const NorvelaError& error) {
+        systemLog(QStringLiteral("Couldn't remove the stored sign-in of %1: %2")
+                      .arg(m_slot->storageKey, error.description()));
+    }
 }
 
 void AuthService::forget() {

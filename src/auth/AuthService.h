@@ -30,7 +30,8 @@ public:
     struct TokenResponse {
         QString accessToken;
         std::optional<QString> refreshToken;
-        double expiresIn = 0;
+        // How long the access token is used before it is refreshed.
+        std::chrono::seconds lifetime{0};
     };
     struct Identity {
         QString uid;
@@ -88,6 +89,9 @@ protected:
     QCoro::Task<TokenResponse> requestTokens(Form form);
     AuthError badResponse(const QString& text) const { return AuthError::badResponse(text, m_service); }
     void forget();
+    // Drops the slot from the credential file; a failed write is logged, since unlinking
+    // never fails.
+    void removeStoredSlot();
 
     std::optional<QString> m_accessToken;
     QDateTime m_accessTokenExpiry = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);

@@ -2,6 +2,7 @@
 
 #include "common/AppSupport.h"
 #include "common/AtomicFile.h"
+#include "common/NorvelaError.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -49,16 +50,21 @@ QList<TokenSlot> loadFile(const QString& path, const QString& providerID, bool* 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (auto slots = decodeCurrent(doc))
-        return *slots;
-    if (auto token = decodeLegacy(doc))
-        return {TokenSlot{QString(), QString(), *token, providerID}};
-    *unreadable = true;
-    return {};
+    std::optional<QList<TokenSlot>> slots = CloudTokenStore::decode(file.readAll(), providerID);
+    *unreadable = !slots;
+    return slots.value_or(QList<TokenSlot>());
 }
 
 } // namespace
+
+std::optional<QList<TokenSlot>> CloudTokenStore::decode(const QByteArray& bytes, const QString& providerID) {
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    if (auto slots = decodeCurrent(doc))
+        return slots;
+    if (auto token = decodeLegacy(doc))
+        return QList<TokenSlot>{TokenSlot{QString(), QString(), *token, providerID}};
+    return std::nullopt;
+}
 
 CloudTokenStore::CloudTokenStore(QString providerID, QString filename)
     : m_providerID(std::move(providerID)), m_filename(std::move(filename)) {}
@@ -91,10 +97,11 @@ void CloudTokenStore::save(const QList<TokenSlot>& slots) const {
         AtomicFile::moveAside(path, QStringLiteral("unreadable"));
 
     if (slots.isEmpty()) {
-        QFile::remove(path);
+        QFile file(path);
+        if (!file.remove() && file.exists())
+            throw NorvelaError(file.errorString() + QStringLiteral(" (") + path + QLatin1Char(')'));
         return;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
 
     QJsonArray accounts;
     for (const TokenSlot& slot : slots)
@@ -104,9 +111,12 @@ void CloudTokenStore::save(const QList<TokenSlot>& slots) const {
                                     {storageKeyKey, slot.storageKey}});
     const QByteArray bytes =
         QJsonDocument(QJsonObject{{accountsKey, accounts}}).toJson(QJsonDocument::Compact);
-    AtomicFile::write(path, bytes, 0600);
+    QString error;
+    const bool written = AtomicFile::write(path, bytes, 0600, AtomicFile::Durability::Synced, &error);
     // Also when the atomic replace failed and an older file stays: it must not be readable by others.
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    if (!written)
+        throw NorvelaError(error);
 }
 
 TokenSlot CloudTokenStore::upsert(const QString& uid, const QString& email,

@@ -11,7 +11,9 @@ namespace norvela {
 
 // The credential file of one provider kind: a JSON list of TokenSlot, owner-only (0600).
 // Holds no cache: every operation reads the whole file, changes the list and writes it back.
-// No operation fails; a missing or unreadable file counts as no accounts.
+// Reading never fails: a missing or unreadable file counts as no accounts. A change that
+// cannot be written throws NorvelaError with the system's reason, and the file keeps what
+// it held (every account in it).
 class CloudTokenStore {
 public:
     CloudTokenStore(QString providerID, QString filename);
@@ -29,6 +31,10 @@ public:
     void remove(const QString& storageKey) const;
     std::optional<TokenSlot> resolveIdentity(const QString& storageKey, const QString& uid,
                                              const QString& email) const;
+
+    // The file's accounts: the current list, or the older single-token form as one account
+    // under `providerID`; nothing when the bytes are neither.
+    static std::optional<QList<TokenSlot>> decode(const QByteArray& bytes, const QString& providerID);
 
     // Letters and numbers kept, every other character a "-", dashes trimmed at both ends.
     static QString sanitize(const QString& text);

@@ -62,7 +62,7 @@ QCoro::Task<> DropboxAuthService::unlink() {
     if (!self)
         co_return;
     if (m_slot)
-        m_store.remove(m_slot->storageKey);
+        removeStoredSlot();
     forget();
 }
 

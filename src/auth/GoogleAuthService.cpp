@@ -67,7 +67,7 @@ QCoro::Task<> GoogleAuthService::unlink() {
     if (!self)
         co_return;
     if (m_slot)
-        m_store.remove(m_slot->storageKey);
+        removeStoredSlot();
     forget();
 }
 

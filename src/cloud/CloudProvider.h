@@ -53,7 +53,9 @@ public:
                                                            std::optional<QString> ref) = 0;
     virtual QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
                                                    FileRevision to) = 0;
-    virtual QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref) = 0;
+    // `size` is what the service reported for the current version; a reply much larger is refused.
+    virtual QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref,
+                                                    qint64 size) = 0;
 };
 
 } // namespace norvela

@@ -174,7 +174,8 @@ QCoro::Task<CloudUploadResult> DropboxProvider::restore(QString relativePath, st
                                 DecodeError::integer(meta, QStringLiteral("size"))};
 }
 
-QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, std::optional<QString>) {
+QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, std::optional<QString>,
+                                                         qint64 size) {
     const QPointer<DropboxProvider> self(this);
     const QString token = co_await m_auth.validAccessToken();
     if (!self)
@@ -183,7 +184,8 @@ QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, s
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     const QJsonObject arg{{QStringLiteral("path"), dropboxPath(relativePath)}};
     request.setRawHeader("Dropbox-API-Arg", QJsonDocument(arg).toJson(QJsonDocument::Compact));
-    const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 60s);
+    const HttpResult reply =
+        co_await Http::send(request, "POST", QByteArray(), 60s, {.maxReplyBytes = Http::downloadLimit(size)});
     if (!self)
         throw AuthError::notLinked();
     m_auth.noteReply(reply.status);

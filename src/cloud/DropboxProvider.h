@@ -40,7 +40,8 @@ public:
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
                                            FileRevision to) override;
-    QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref) override;
+    QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref,
+                                            qint64 size) override;
 
     DropboxAuthService& auth() { return m_auth; }
 

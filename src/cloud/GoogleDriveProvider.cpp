@@ -180,14 +180,16 @@ QUrl GoogleDriveProvider::uploadUrl(const QByteArray& pathAndQuery) const {
 
 QCoro::Task<QByteArray> GoogleDriveProvider::request(QByteArray method, QUrl url,
                                                      std::optional<QByteArray> body,
-                                                     std::optional<QByteArray> contentType) {
+                                                     std::optional<QByteArray> contentType,
+                                                     qint64 maxReplyBytes) {
     const QPointer<GoogleDriveProvider> self(this);
     const QString token = co_await m_auth.validAccessToken();
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     if (contentType)
         request.setHeader(QNetworkRequest::ContentTypeHeader, *contentType);
-    const HttpResult reply = co_await Http::send(request, method, body.value_or(QByteArray()), 30s);
+    const HttpResult reply = co_await Http::send(request, method, body.value_or(QByteArray()), 30s,
+                                                 {.maxReplyBytes = maxReplyBytes});
     if (self)
         m_auth.noteReply(reply.status);
     if (reply.status < 200 || reply.status > 299)
@@ -398,7 +400,8 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::restore(QString, std::option
     fetch.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     HttpResult old;
     try {
-        old = co_await Http::send(fetch, "GET", QByteArray(), 60s);
+        old = co_await Http::send(fetch, "GET", QByteArray(), 60s,
+                                  {.maxReplyBytes = Http::downloadLimit(to.size)});
     } catch (const NetworkError&) {
         throw bad(QStringLiteral("couldn't download revision"));
     }
@@ -413,10 +416,12 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::restore(QString, std::option
     co_return result(reply, old.body.size());
 }
 
-QCoro::Task<QByteArray> GoogleDriveProvider::downloadCurrent(QString, std::optional<QString> ref) {
+QCoro::Task<QByteArray> GoogleDriveProvider::downloadCurrent(QString, std::optional<QString> ref,
+                                                             qint64 size) {
     if (!ref)
         throw bad(QStringLiteral("no Drive file id for download"));
-    const QByteArray content = co_await request("GET", driveUrl(fileSegment(*ref) + "?alt=media"));
+    const QByteArray content = co_await request("GET", driveUrl(fileSegment(*ref) + "?alt=media"), {}, {},
+                                                Http::downloadLimit(size));
     co_return content;
 }
 

@@ -5,6 +5,7 @@
 #include "MD5FileHasher.h"
 #include "auth/GoogleAuthService.h"
 #include "net/BandwidthLimiter.h"
+#include "net/Http.h"
 
 namespace norvela {
 
@@ -33,14 +34,16 @@ public:
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
                                            FileRevision to) override;
-    QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref) override;
+    QCoro::Task<QByteArray> downloadCurrent(QString relativePath, std::optional<QString> ref,
+                                            qint64 size) override;
 
     GoogleAuthService& auth() { return m_auth; }
 
 private:
     // An authorised Drive request; any status outside 200-299 fails with "HTTP <status>: …".
     QCoro::Task<QByteArray> request(QByteArray method, QUrl url, std::optional<QByteArray> body = {},
-                                    std::optional<QByteArray> contentType = {});
+                                    std::optional<QByteArray> contentType = {},
+                                    qint64 maxReplyBytes = Http::defaultMaxReplyBytes);
     QCoro::Task<QString> ensureFolder(QString path);
     QCoro::Task<QString> ensureChildFolder(QString name, QString parentID, QString cacheKey);
     QCoro::Task<QString> findOrCreateFolder(QString name, QString parentID);

@@ -49,9 +49,6 @@ public:
     // timed out or printed something that is not UTF-8.
     QCoro::Task<std::optional<QString>> run(QStringList arguments);
 
-    // "1.5 GB" -> 1500000000; units are powers of 1000.
-    static qint64 parseBytes(const QString& text);
-
 private:
     MaestralSyncEngine(Clock& clock, QString binaryPath);
     QCoro::Task<> pollLoop(QPointer<QObject> context);

@@ -530,7 +530,7 @@ QCoro::Task<bool> AppModel::restore(FileRevision revision, RecentFile file) {
     const QString localPath = file.url->toLocalFile();
     std::optional<QByteArray> content;
     try {
-        content = co_await provider->downloadCurrent(relativePath, result->ref);
+        content = co_await provider->downloadCurrent(relativePath, result->ref, result->size);
     } catch (...) {
         failure = describe(std::current_exception());
     }

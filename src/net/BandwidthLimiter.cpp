@@ -1,5 +1,6 @@
 #include "BandwidthLimiter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace norvela {
@@ -29,7 +30,8 @@ QCoro::Task<> BandwidthLimiter::take(qint64 bytes, QObject* context) {
         m_allowance -= double(bytes);
         co_return;
     }
-    const double waitSeconds = (double(bytes) - m_allowance) / m_bytesPerSecond;
+    // A day at most: a rate set absurdly low must not overflow the sleep.
+    const double waitSeconds = std::min((double(bytes) - m_allowance) / m_bytesPerSecond, 86400.0);
     // The wait is not booked into lastCheck: the next call credits it again, up to the cap.
     // Without a context the sleep would return at once and the caller would go unpaced;
     // the limiter lives for the whole process, so it stands in as the owner.

@@ -39,10 +39,16 @@ double DecodeError::number(const QJsonObject& o, const QString& key) {
 }
 
 qint64 DecodeError::integer(const QJsonObject& o, const QString& key) {
+    // Beyond 2^53 a JSON number no longer names one integer, and not much further it names
+    // none a qint64 can hold; no size or count we read comes near.
+    constexpr qint64 exactLimit = qint64(1) << 53;
     const QJsonValue v = o.value(key);
-    if (!v.isDouble() || std::floor(v.toDouble()) != v.toDouble())
+    // An integer the text spelled out is kept whole; toInteger() is 0 for 2.5 or 1e30, which
+    // then differs from the number.
+    const qint64 whole = v.toInteger();
+    if (!v.isDouble() || double(whole) != v.toDouble() || whole > exactLimit || whole < -exactLimit)
         missing(key, "an integer");
-    return qint64(v.toDouble());
+    return whole;
 }
 
 QJsonObject DecodeError::object(const QJsonObject& o, const QString& key) {

@@ -1,16 +1,20 @@
 #include "Http.h"
 
 #include "NetworkError.h"
+#include "common/Formatting.h"
 
 #include <QCoreApplication>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QStringDecoder>
 #include <QThread>
+#include <QTimer>
 
 #include <QCoro/QCoroNetworkReply>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <memory>
 
 namespace norvela {
@@ -35,6 +39,21 @@ QString HttpResult::bodyText() const {
 }
 
 namespace Http {
+
+qint64 downloadLimit(qint64 size) {
+    constexpr qint64 slack = 1024 * 1024;
+    return std::clamp<qint64>(size, 0, std::numeric_limits<qint64>::max() - slack) + slack;
+}
+
+std::chrono::milliseconds deadlineFor(std::chrono::milliseconds timeout, qint64 bodyBytes,
+                                      qint64 maxReplyBytes) {
+    // Far beyond any real transfer, and small enough that nothing below overflows.
+    constexpr qint64 bytesCap = qint64(1) << 42;
+    const qint64 bytes =
+        std::clamp<qint64>(bodyBytes, 0, bytesCap) + std::clamp<qint64>(maxReplyBytes, 0, bytesCap);
+    return 2 * std::max(timeout, std::chrono::milliseconds(0)) +
+           std::chrono::milliseconds(bytes * 1000 / slowestBytesPerSecond);
+}
 
 QNetworkAccessManager& manager() {
     // One per thread; in practice the main thread's. The main thread's goes with the
@@ -65,16 +84,64 @@ struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
-QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> reply) {
+void prepare(QNetworkRequest& request, std::chrono::milliseconds timeout) {
+    request.setTransferTimeout(int(std::clamp<qint64>(timeout.count(), 1, std::numeric_limits<int>::max())));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+}
+
+// Why an exchange was cut short by us rather than by the network.
+enum class Cut { none, tooLarge, tooSlow };
+
+QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> reply, qint64 maxReplyBytes,
+                               std::chrono::milliseconds deadline) {
     const InFlight counted;
-    co_await qCoro(reply.get()).waitForFinished(std::chrono::milliseconds(-1));
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    QNetworkReply* r = reply.get();
+    // Shared with the handlers below, which live as long as the reply and so may outlast this frame.
+    const auto cut = std::make_shared<Cut>(Cut::none);
+    const auto stop = [r, cut](Cut why) {
+        if (*cut != Cut::none || r->isFinished())
+            return;
+        *cut = why;
+        r->abort();
+    };
+    QObject::connect(r, &QNetworkReply::metaDataChanged, r, [r, maxReplyBytes, stop] {
+        if (!r->hasRawHeader("Content-Length"))
+            return;
+        bool ok = false;
+        const qint64 announced = r->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+        if (!ok || announced < 0 || announced > maxReplyBytes) // not even a length that fits
+            stop(Cut::tooLarge);
+    });
+    // Also catches replies without a length and compressed ones, counted as they unpack.
+    QObject::connect(r, &QNetworkReply::readyRead, r, [r, maxReplyBytes, stop] {
+        if (r->bytesAvailable() > maxReplyBytes)
+            stop(Cut::tooLarge);
+    });
+    // A QTimer counts in int milliseconds; a deadline that far off never matters anyway.
+    const auto timerMax = std::chrono::milliseconds(std::numeric_limits<int>::max());
+    QTimer::singleShot(std::min(deadline, timerMax), r, [stop] { stop(Cut::tooSlow); });
+
+    co_await qCoro(r).waitForFinished(std::chrono::milliseconds(-1));
+    if (*cut == Cut::tooLarge)
+        throw NetworkError(
+            QStringLiteral("The reply was too large (over %1).").arg(Formatting::byteCount(maxReplyBytes)));
+    if (*cut == Cut::tooSlow)
+        throw NetworkError(QStringLiteral("The server took too long to answer (over %1 s).")
+                               .arg(QString::number(double(deadline.count()) / 1000.0, 'g', 4)));
+    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
-        throw NetworkError(reply->errorString());
+        throw NetworkError(r->errorString());
+    // Qt turns statuses from 400 up into errors of its own, which the caller judges from the
+    // status. Any other error came after the status line: the body is cut short (a dropped
+    // connection, a body that would not unpack) and must not pass for the whole reply.
+    const QNetworkReply::NetworkError error = r->error();
+    if (error != QNetworkReply::NoError &&
+        (status.toInt() < 400 || error < QNetworkReply::ContentAccessDenied))
+        throw NetworkError(r->errorString());
     HttpResult result;
     result.status = status.toInt();
-    result.body = reply->readAll();
-    result.headers = reply->rawHeaderPairs();
+    result.body = r->readAll();
+    result.headers = r->rawHeaderPairs();
     co_return result;
 }
 
@@ -85,19 +152,20 @@ int inFlight() {
 }
 
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
-                             std::chrono::milliseconds timeout) {
-    request.setTransferTimeout(int(timeout.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+                             std::chrono::milliseconds timeout, Limits limits) {
+    prepare(request, timeout);
+    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
-    co_return co_await finish(std::move(reply));
+    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
 }
 
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevice* body,
-                             std::chrono::milliseconds timeout) {
-    request.setTransferTimeout(int(timeout.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+                             std::chrono::milliseconds timeout, Limits limits) {
+    prepare(request, timeout);
+    const qint64 bodyBytes = body ? body->size() : 0;
+    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, bodyBytes, limits.maxReplyBytes));
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
-    co_return co_await finish(std::move(reply));
+    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
 }
 
 QByteArray formEncode(const QString& value) {

@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <optional>
 
 namespace norvela {
 
@@ -27,20 +28,44 @@ struct HttpResult {
 };
 
 // The one awaitable request helper: sends on the main thread's network manager, owns the
-// time-out and turns transport failures (no HTTP reply at all) into a NetworkError with
-// the platform's text. Any HTTP status is returned, not thrown: callers judge it.
+// time-outs and the size of what it accepts, and turns transport failures (no HTTP reply
+// at all, a reply over its size, an exchange over its deadline) into a NetworkError.
+// Any HTTP status is returned, not thrown: callers judge it.
 namespace Http {
+
+// Every JSON reply a service sends us is a few kilobytes; anything near this is not one.
+constexpr qint64 defaultMaxReplyBytes = 1024 * 1024;
+// The slowest link a transfer is given time for (128 kbit/s), when the deadline is derived.
+constexpr qint64 slowestBytesPerSecond = 16 * 1024;
+
+// What one exchange may cost beyond the inactivity time-out.
+struct Limits {
+    // A reply announcing or delivering more body bytes than this is cut off.
+    qint64 maxReplyBytes = defaultMaxReplyBytes;
+    // From sending to the last byte of the reply; unset: deadlineFor() the exchange.
+    std::optional<std::chrono::milliseconds> deadline;
+};
+
+// The reply cap for downloading a file the service reported as `size` bytes: the size plus
+// room for a file that grew a little since it was listed.
+qint64 downloadLimit(qint64 size);
+// Twice the inactivity time-out plus the time the request body and the largest accepted
+// reply take at slowestBytesPerSecond: a reply trickling a byte now and then, which never
+// trips the inactivity time-out, still ends.
+std::chrono::milliseconds deadlineFor(std::chrono::milliseconds timeout, qint64 bodyBytes,
+                                      qint64 maxReplyBytes);
 
 QNetworkAccessManager& manager();
 
 // Requests sent and not yet finished, on any thread; lets shutdown wait for replies.
 int inFlight();
 
+// `timeout` is the inactivity time-out: the longest wait for the next byte either way.
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
-                             std::chrono::milliseconds timeout);
+                             std::chrono::milliseconds timeout, Limits limits = {});
 // The body streams from `body`, which must stay open until the call returns.
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevice* body,
-                             std::chrono::milliseconds timeout);
+                             std::chrono::milliseconds timeout, Limits limits = {});
 
 // Letters and digits kept, every other byte of the UTF-8 text as %XX (upper-case hex).
 QByteArray formEncode(const QString& value);

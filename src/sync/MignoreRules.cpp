@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -55,17 +57,31 @@ struct GlobToken {
     char32_t literal = 0;
 };
 
+// A run of "*" and "**" is one wildcard: "**" if the run has one, else "*". Long runs cost
+// the expression engine time exponential in their length, and the automaton a state each.
 std::vector<GlobToken> tokenize(QStringView glob) {
     std::vector<GlobToken> tokens;
     tokens.reserve(size_t(glob.size()));
+    const auto pushWildcard = [&tokens](GlobPart part) {
+        if (!tokens.empty() &&
+            (tokens.back().part == GlobPart::Star || tokens.back().part == GlobPart::Any)) {
+            if (part == GlobPart::Any)
+                tokens.back().part = GlobPart::Any;
+            return;
+        }
+        tokens.push_back({part});
+    };
     for (qsizetype i = 0; i < glob.size();) {
         const QChar c = glob[i];
         if (c == u'*' && i + 1 < glob.size() && glob[i + 1] == u'*') {
             const bool dirs = i + 2 < glob.size() && glob[i + 2] == u'/';
-            tokens.push_back({dirs ? GlobPart::AnyDirs : GlobPart::Any});
+            if (dirs)
+                tokens.push_back({GlobPart::AnyDirs});
+            else
+                pushWildcard(GlobPart::Any);
             i += dirs ? 3 : 2;
         } else if (c == u'*') {
-            tokens.push_back({GlobPart::Star});
+            pushWildcard(GlobPart::Star);
             ++i;
         } else if (c == u'?') {
             tokens.push_back({GlobPart::One});
@@ -90,11 +106,11 @@ QString literalText(const std::vector<GlobToken>& tokens, size_t from, size_t to
 
 } // namespace
 
-// A rule's expression, answered without allocating: the literal text before the first and
-// after the last wildcard is compared directly, and what lies between runs on a small
-// automaton whose state set fits in one 64-bit word.
+// A rule's expression, answered without backtracking: the literal text before the first and
+// after the last wildcard is compared directly, and what lies between runs on an automaton
+// with a bit per state (one 64-bit word of them for all but unusually long patterns).
 struct MignoreRules::Matcher {
-    enum class Middle : quint8 { Empty, Star, Any, Automaton, Expression };
+    enum class Middle : quint8 { Empty, Star, Any, Automaton };
     enum class Kind : quint8 { Literal, One, Star, Any, Split };
     struct State {
         Kind kind;
@@ -102,13 +118,15 @@ struct MignoreRules::Matcher {
     };
 
     QString prefix, suffix;
-    Middle middle = Middle::Expression;
+    Middle middle = Middle::Empty;
     std::vector<State> states;     // the accepting state is states.size()
-    std::vector<quint64> closures; // states reachable from each without reading a character
+    size_t words = 1;              // per state set
+    std::vector<quint64> closures; // per state, those reachable without reading a character
 
     static Matcher build(QStringView glob);
     bool match(QStringView subject, bool plain, const QRegularExpression& expression) const;
     bool run(QStringView text) const;
+    const quint64* closure(size_t state) const { return closures.data() + state * words; }
 };
 
 MignoreRules::Matcher MignoreRules::Matcher::build(QStringView glob) {
@@ -123,10 +141,8 @@ MignoreRules::Matcher MignoreRules::Matcher::build(QStringView glob) {
     Matcher m;
     m.prefix = literalText(tokens, 0, first);
     m.suffix = literalText(tokens, last, tokens.size());
-    if (first == last) {
-        m.middle = Middle::Empty;
+    if (first == last)
         return m;
-    }
     if (last - first == 1 && tokens[first].part == GlobPart::Star) {
         m.middle = Middle::Star;
         return m;
@@ -156,22 +172,20 @@ MignoreRules::Matcher MignoreRules::Matcher::build(QStringView glob) {
             break;
         }
     }
-    if (m.states.size() > 63) {
-        m.middle = Middle::Expression;
-        m.states.clear();
-        return m;
-    }
     const size_t n = m.states.size();
-    m.closures.assign(n + 1, 0);
-    m.closures[n] = quint64(1) << n;
-    for (size_t i = n; i-- > 0;) {
-        quint64 reach = quint64(1) << i;
-        const Kind kind = m.states[i].kind;
+    m.words = n / 64 + 1;
+    m.closures.assign((n + 1) * m.words, 0);
+    const auto include = [&m](size_t state, size_t from) {
+        for (size_t w = 0; w < m.words; ++w)
+            m.closures[state * m.words + w] |= m.closures[from * m.words + w];
+    };
+    for (size_t i = n + 1; i-- > 0;) {
+        m.closures[i * m.words + i / 64] |= quint64(1) << (i % 64);
+        const Kind kind = i < n ? m.states[i].kind : Kind::Literal;
         if (kind == Kind::Star || kind == Kind::Any || kind == Kind::Split)
-            reach |= m.closures[i + 1];
+            include(i, i + 1);
         if (kind == Kind::Split)
-            reach |= m.closures[i + 3];
-        m.closures[i] = reach;
+            include(i, i + 3);
     }
     m.middle = Middle::Automaton;
     return m;
@@ -179,7 +193,7 @@ MignoreRules::Matcher MignoreRules::Matcher::build(QStringView glob) {
 
 bool MignoreRules::Matcher::match(QStringView subject, bool plain,
                                   const QRegularExpression& expression) const {
-    if (!plain || middle == Middle::Expression)
+    if (!plain)
         return expression.match(subject).hasMatch();
     const qsizetype fixed = prefix.size() + suffix.size();
     if (subject.size() < fixed || !subject.startsWith(prefix) || !subject.endsWith(suffix))
@@ -194,49 +208,53 @@ bool MignoreRules::Matcher::match(QStringView subject, bool plain,
         return true;
     case Middle::Automaton:
         return run(between);
-    case Middle::Expression:
-        break;
     }
     return false;
 }
 
 bool MignoreRules::Matcher::run(QStringView text) const {
-    const quint64 accept = quint64(1) << states.size();
-    quint64 current = closures[0];
+    const size_t acceptWord = states.size() / 64;
+    const quint64 acceptBit = quint64(1) << (states.size() % 64);
+    QVarLengthArray<quint64, 4> current(closure(0), closure(0) + words);
+    QVarLengthArray<quint64, 4> next;
+    next.resize(qsizetype(words));
     const char16_t* p = text.utf16();
     for (qsizetype i = 0, n = text.size(); i < n;) {
         char32_t c = p[i++];
         if (QChar::isHighSurrogate(c) && i < n) // `text` is plain: pairs are whole
             c = QChar::surrogateToUcs4(char16_t(c), p[i++]);
-        quint64 next = 0;
-        for (quint64 live = current & ~accept; live; live &= live - 1) {
-            const int s = std::countr_zero(live);
-            const State& state = states[size_t(s)];
-            switch (state.kind) {
-            case Kind::Literal:
-                if (c == state.literal)
-                    next |= closures[size_t(s) + 1];
-                break;
-            case Kind::One:
-                if (c != U'/')
-                    next |= closures[size_t(s) + 1];
-                break;
-            case Kind::Star:
-                if (c != U'/')
-                    next |= closures[size_t(s)];
-                break;
-            case Kind::Any:
-                next |= closures[size_t(s)];
-                break;
-            case Kind::Split:
-                break;
+        std::fill(next.begin(), next.end(), 0);
+        for (size_t w = 0; w < words; ++w) {
+            for (quint64 live = current[w] & (w == acceptWord ? ~acceptBit : ~quint64(0)); live;
+                 live &= live - 1) {
+                const size_t s = w * 64 + size_t(std::countr_zero(live));
+                const State& state = states[s];
+                const quint64* reach = nullptr;
+                switch (state.kind) {
+                case Kind::Literal:
+                    reach = c == state.literal ? closure(s + 1) : nullptr;
+                    break;
+                case Kind::One:
+                    reach = c != U'/' ? closure(s + 1) : nullptr;
+                    break;
+                case Kind::Star:
+                    reach = c != U'/' ? closure(s) : nullptr;
+                    break;
+                case Kind::Any:
+                    reach = closure(s);
+                    break;
+                case Kind::Split:
+                    break;
+                }
+                for (size_t v = 0; reach && v < words; ++v)
+                    next[v] |= reach[v];
             }
         }
-        if (!next)
+        if (std::all_of(next.begin(), next.end(), [](quint64 word) { return word == 0; }))
             return false;
-        current = next;
+        std::copy(next.begin(), next.end(), current.begin());
     }
-    return current & accept;
+    return current[acceptWord] & acceptBit;
 }
 
 MignoreRules::MignoreRules(const QStringList& patterns) {
@@ -328,28 +346,26 @@ QString MignoreRules::globToRegex(const QString& glob) {
     static const QString special = QStringLiteral(".()|+^${}[]\\");
     QString out;
     out.reserve(glob.size() * 2);
-    for (qsizetype i = 0; i < glob.size();) {
-        const QChar c = glob[i];
-        if (c == u'*' && i + 1 < glob.size() && glob[i + 1] == u'*') {
-            if (i + 2 < glob.size() && glob[i + 2] == u'/') {
-                out += QStringLiteral("(?:.*/)?");
-                i += 3;
-            } else {
-                out += QStringLiteral(".*");
-                i += 2;
-            }
-            continue;
-        }
-        if (c == u'*') {
-            out += QStringLiteral("[^/]*");
-        } else if (c == u'?') {
-            out += QStringLiteral("[^/]");
-        } else {
-            if (special.contains(c))
+    for (const GlobToken& token : tokenize(glob)) {
+        switch (token.part) {
+        case GlobPart::Literal:
+            if (token.literal < 0x80 && special.contains(QChar(char16_t(token.literal))))
                 out += u'\\';
-            out += c;
+            out += QStringView(QChar::fromUcs4(token.literal));
+            break;
+        case GlobPart::One:
+            out += QStringLiteral("[^/]");
+            break;
+        case GlobPart::Star:
+            out += QStringLiteral("[^/]*");
+            break;
+        case GlobPart::Any:
+            out += QStringLiteral(".*");
+            break;
+        case GlobPart::AnyDirs:
+            out += QStringLiteral("(?:.*/)?");
+            break;
         }
-        ++i;
     }
     return out;
 }

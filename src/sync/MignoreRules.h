@@ -59,7 +59,8 @@ private:
     bool matches(qsizetype rule, QStringView subject, bool plain) const;
 
     QList<Rule> m_rules;
-    // Allocation-free equivalents of the rules' expressions, index for index.
+    // Backtracking-free equivalents of the rules' expressions, index for index; the expressions
+    // still judge names with line breaks or lone surrogates, where they differ.
     std::shared_ptr<const std::vector<Matcher>> m_matchers;
 };
 

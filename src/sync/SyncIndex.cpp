@@ -3,7 +3,6 @@
 #include "common/AppSupport.h"
 #include "common/AtomicFile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -314,7 +313,7 @@ std::optional<AccountIdentity> decodeOwner(const QJsonValue& value) {
 
 SyncIndex::SyncIndex(const QString& folderName) {
     const QString directory = AppSupport::dataDirectory() + QStringLiteral("/index");
-    QDir().mkpath(directory);
+    AppSupport::ensurePrivateDirectory(directory);
     m_fileURL = directory + QLatin1Char('/') + folderName + QStringLiteral(".json");
 
     QFile file(m_fileURL);

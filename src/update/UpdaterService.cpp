@@ -13,6 +13,8 @@
 
 #include <QCoro/QCoroSignal>
 
+#include <cmath>
+
 namespace norvela {
 
 namespace {
@@ -68,7 +70,9 @@ UpdaterService::UpdaterService(QUrl feed, SettingsStore& settings, Clock& clock,
                                QObject* parent)
     : QObject(parent), m_feed(std::move(feed)), m_settings(settings), m_clock(clock),
       m_currentVersion(std::move(currentVersion)) {
-    if (const auto seconds = m_settings.doubleValue(QString::fromLatin1(lastCheckKey)))
+    // A hand-edited time beyond the year 5000 or so counts as absent rather than overflowing.
+    const auto seconds = m_settings.doubleValue(QString::fromLatin1(lastCheckKey));
+    if (seconds && std::fabs(*seconds) < 1e11)
         m_lastCheck = QDateTime::fromMSecsSinceEpoch(qint64(*seconds * 1000.0), Qt::UTC);
 }
 

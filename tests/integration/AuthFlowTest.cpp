@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
@@ -196,8 +197,6 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
             return url;
         };
     };
-    EXPECT_EQ(link(service, false, setQuery("state", "forged")),
-              QString::fromUtf8("OAuth state mismatch \u2014 please try again."));
     EXPECT_EQ(link(service, false, setQuery("code", "")),
               "Unexpected Dropbox response: missing authorization code");
     EXPECT_FALSE(QFile::exists(CloudTokenStore::dropbox().fileURL()));
@@ -248,6 +247,70 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     EXPECT_TRUE(busy->startsWith("Couldn't listen for the browser on port 47600")) << busy->toStdString();
 }
 
+TEST_F(AuthFlow, OnlyTheRedirectOfThisAttemptEndsTheWait) {
+    DropboxAuthService service(std::nullopt, endpoints.dropbox);
+    QUrl url;
+    service.onAuthorizationUrl = [&](const QUrl& u) { url = u; };
+    bool done = false;
+    std::optional<QString> failure;
+    auto run = [&]() -> QCoro::Task<> {
+        try {
+            co_await service.link(false, false);
+        } catch (...) {
+            failure = describe(std::current_exception());
+        }
+        done = true;
+    };
+    auto task = run();
+    ASSERT_FALSE(url.isEmpty());
+    const QByteArray state = QUrlQuery(url).queryItemValue("state", QUrl::FullyEncoded).toUtf8();
+
+    // A forged or stale redirect, a form posted at the callback, a client that says nothing:
+    // each is answered or dropped, and the link goes on waiting.
+    const HttpReply forged = browse(url, [](QUrl u) {
+        QUrlQuery q(u);
+        q.removeAllQueryItems("state");
+        q.addQueryItem("state", "forged");
+        u.setQuery(q);
+        return u;
+    });
+    EXPECT_EQ(forged.status, 400);
+    EXPECT_TRUE(rawExchange(DropboxAuthService::port, "POST /oauth/callback?code=x&state=" + state +
+                                                          " HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                    .startsWith("HTTP/1.1 405 "));
+    QTcpSocket silent;
+    silent.connectToHost(QStringLiteral("127.0.0.1"), DropboxAuthService::port);
+    processEvents();
+    EXPECT_FALSE(done);
+
+    EXPECT_EQ(browse(url).status, 200);
+    ASSERT_TRUE(waitFor([&] { return done; }));
+    EXPECT_EQ(failure, std::nullopt);
+    EXPECT_EQ(service.slot()->email, "dropbox.user@example.com");
+    service.onAuthorizationUrl = nullptr;
+}
+
+TEST_F(AuthFlow, ASignInThatCannotBeSavedFailsTheLinkAndKeepsTheOtherAccounts) {
+    DropboxAuthService first(std::nullopt, endpoints.dropbox);
+    ASSERT_EQ(link(first), std::nullopt);
+    const QString path = CloudTokenStore::dropbox().fileURL();
+    const QByteArray before = readFile(path);
+
+    const cloudsim::Account& other = sim.addAccount(cloudsim::Service::dropbox, "other@example.com");
+    sim.setNextApproval(cloudsim::Service::dropbox, other.id);
+    DropboxAuthService second(std::nullopt, endpoints.dropbox);
+    std::optional<QString> failure;
+    {
+        const FileSizeLimit limit(before.size() + 10); // the old file fits, two accounts do not
+        failure = link(second, true);
+    }
+    EXPECT_EQ(failure, "Couldn't save the Dropbox sign-in: File too large (" + path + ")");
+    EXPECT_FALSE(second.slot().has_value());
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(CloudTokenStore::dropbox().load(), QList<TokenSlot>{*first.slot()});
+    EXPECT_EQ(mode("dropbox-credentials.json"), 0600);
+}
+
 TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     SettingsStore settings(QTemporaryDir().path() + "/settings.json");
     RecordingDesktop desktop;
@@ -267,6 +330,12 @@ TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     EXPECT_EQ(model.linkError(), std::nullopt);
     ASSERT_EQ(model.accounts().size(), 1);
     EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/link-result.txt"), "LINKED[dropbox]");
+    // The sign-in address and the result are the user's business alone.
+    for (const char* name : {"auth-url.txt", "link-result.txt"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(AppSupport::devHookDirectory() + "/" + name).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+    }
 
     model.unlink(model.accounts().first());
     EXPECT_TRUE(waitFor([&] { return model.accounts().isEmpty(); }));

@@ -104,7 +104,7 @@ TEST_F(Dropbox, UploadsInOneRequestOrInSessionsBoundedByTheMeasuredSize) {
         EXPECT_EQ(progress, partsSent);
         EXPECT_EQ(result.size, sent.size());
         EXPECT_EQ(result.contentHash, DropboxContentHash::hash(localFile(sent)).value());
-        EXPECT_EQ(await(provider->downloadCurrent("Docs/data.bin", std::nullopt)), sent);
+        EXPECT_EQ(await(provider->downloadCurrent("Docs/data.bin", std::nullopt, sent.size())), sent);
     }
 }
 
@@ -116,7 +116,7 @@ TEST_F(Dropbox, PathsAreEscapedOnlyForQuotesAndBackslashes) {
     EXPECT_EQ(lastArg("/2/files/upload"), "{\"path\":\"" + escaped +
                                               "\",\"mode\":\"overwrite\",\"autorename\":false,"
                                               "\"mute\":false,\"strict_conflict\":false}");
-    EXPECT_EQ(await(provider->downloadCurrent(name, std::nullopt)), data);
+    EXPECT_EQ(await(provider->downloadCurrent(name, std::nullopt, data.size())), data);
 
     // A session commits to the same path, with the shorter commit argument.
     upload(name, pattern(9 * MiB));
@@ -157,7 +157,7 @@ TEST_F(Dropbox, VersionsRestoreDownloadAndLinks) {
     const CloudUploadResult restored = await(provider->restore("Notes/n.txt", std::nullopt, revisions[1]));
     EXPECT_EQ(restored.contentHash, v1.contentHash);
     EXPECT_NE(restored.ref, v1.ref);
-    EXPECT_EQ(await(provider->downloadCurrent("Notes/n.txt", std::nullopt)), "first");
+    EXPECT_EQ(await(provider->downloadCurrent("Notes/n.txt", std::nullopt, restored.size)), "first");
 
     for (int i = 0; i < 30; ++i)
         upload("Notes/n.txt", QByteArray::number(i));
@@ -174,7 +174,7 @@ TEST_F(Dropbox, VersionsRestoreDownloadAndLinks) {
     EXPECT_TRUE(failure(provider->listRevisions("none.txt", std::nullopt)).contains("path/not_found"));
     EXPECT_TRUE(failure(provider->createSharedLink("none.txt", std::nullopt)).contains("path/not_found"));
     EXPECT_EQ(sim.requestCounts().value("POST /dropbox/api/2/sharing/list_shared_links"), 1);
-    EXPECT_EQ(failure(provider->downloadCurrent("none.txt", std::nullopt)), "download HTTP 409");
+    EXPECT_EQ(failure(provider->downloadCurrent("none.txt", std::nullopt, 0)), "download HTTP 409");
 }
 
 TEST_F(Dropbox, AccountInfoCombinesAccountAndUsage) {

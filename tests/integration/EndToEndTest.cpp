@@ -368,7 +368,9 @@ TEST_F(EndToEnd, ShareListAndRestoreOnBothServicesWithoutUploadingTheRestoredFil
                   QString::fromUtf8("Restored plan.txt \u2014 this computer and ") +
                       account.provider()->displayName() + QStringLiteral(" now have the ") +
                       Formatting::abbreviatedDateTime(revisions[1].modified) + QStringLiteral(" version"));
-        EXPECT_EQ(await(account.provider()->downloadCurrent(path, account.indexEntry(path)->rev)), first);
+        EXPECT_EQ(
+            await(account.provider()->downloadCurrent(path, account.indexEntry(path)->rev, first.size())),
+            first);
 
         // The restored file is what the index holds: a full pass sends nothing.
         const int before = uploadRequests();
@@ -402,7 +404,8 @@ TEST_F(EndToEnd, RestoreWhoseLocalWriteFailsSaysSoAndTheCloudKeepsTheVersion) {
         EXPECT_FALSE(await(model->restore(revisions[1], file)));
         EXPECT_TRUE(model->actionStatus()->startsWith(QStringLiteral("Restore failed: ")))
             << model->actionStatus()->toStdString();
-        EXPECT_EQ(await(account->provider()->downloadCurrent(path, file.ref)), "old words");
+        EXPECT_EQ(await(account->provider()->downloadCurrent(path, file.ref, revisions[1].size)),
+                  "old words");
     }
 }
 

@@ -161,7 +161,7 @@ TEST_F(GoogleDrive, ContentArrivesWholeInOneRequestOrInChunks) {
         EXPECT_EQ(progress, expected);
         chunks += size > 8 * MiB ? int(expected.size()) : 0;
         EXPECT_EQ(chunksSent(), chunks);
-        EXPECT_EQ(await(provider->downloadCurrent("sizes/f", r.ref)), data);
+        EXPECT_EQ(await(provider->downloadCurrent("sizes/f", r.ref, r.size)), data);
     }
     // The 20 MiB file's chunks, which carry no token.
     QByteArrayList ranges;
@@ -210,7 +210,7 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
     EXPECT_EQ(restored.ref, first.ref);
     EXPECT_EQ(restored.contentHash, first.contentHash);
     EXPECT_EQ(restored.size, 13);
-    EXPECT_EQ(await(provider->downloadCurrent("Notes/n.txt", first.ref)), "first version");
+    EXPECT_EQ(await(provider->downloadCurrent("Notes/n.txt", first.ref, restored.size)), "first version");
     EXPECT_EQ(await(provider->listRevisions("Notes/n.txt", first.ref)).size(), 4);
 
     // A version that cannot be fetched is not uploaded.
@@ -229,7 +229,7 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
     const auto before = sim.requestCounts();
     EXPECT_EQ(failure(provider->listRevisions("n", std::nullopt)), "no Drive file id for revisions");
     EXPECT_EQ(failure(provider->restore("n", std::nullopt, versions[0])), "no Drive file id for restore");
-    EXPECT_EQ(failure(provider->downloadCurrent("n", std::nullopt)), "no Drive file id for download");
+    EXPECT_EQ(failure(provider->downloadCurrent("n", std::nullopt, 0)), "no Drive file id for download");
     EXPECT_EQ(failure(provider->createSharedLink("n", std::nullopt)), "no Drive file id for shared link");
     EXPECT_TRUE(sim.requestCounts() == before);
 }

@@ -73,7 +73,7 @@ QCoro::Task<CloudUploadResult> FakeProvider::restore(QString, std::optional<QStr
     co_return CloudUploadResult{to.id, QString(), to.size};
 }
 
-QCoro::Task<QByteArray> FakeProvider::downloadCurrent(QString, std::optional<QString>) {
+QCoro::Task<QByteArray> FakeProvider::downloadCurrent(QString, std::optional<QString>, qint64) {
     co_await QCoro::sleepFor(0ms);
     co_return QByteArray();
 }

@@ -45,7 +45,7 @@ public:
     QCoro::Task<QUrl> createSharedLink(QString, std::optional<QString>) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString, std::optional<QString>) override;
     QCoro::Task<CloudUploadResult> restore(QString, std::optional<QString>, FileRevision) override;
-    QCoro::Task<QByteArray> downloadCurrent(QString, std::optional<QString>) override;
+    QCoro::Task<QByteArray> downloadCurrent(QString, std::optional<QString>, qint64) override;
 
     // Who the account is, as its credentials say.
     std::optional<QString> uid = QStringLiteral("fake-uid");

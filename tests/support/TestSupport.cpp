@@ -8,6 +8,9 @@
 
 #include <stdexcept>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace norvela::test {
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -34,6 +37,24 @@ void writeFile(const QString& path, const QByteArray& data) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
         throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous = qint64(limit.rlim_cur);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN); // the failed write is the point, not a kill
+    limit.rlim_cur = rlim_t(bytes);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit file sizes");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_previous);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, m_previousHandler);
 }
 
 QByteArray readFile(const QString& path) {

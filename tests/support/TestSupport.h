@@ -31,6 +31,20 @@ void processEvents();
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
 
+// While it lives, no file of this process may grow beyond `bytes` (writes past it fail with
+// EFBIG): a write failure that even root meets, unlike permissions.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    qint64 m_previous;
+    void (*m_previousHandler)(int);
+};
+
 // Drives a coroutine to completion from a plain test body; rethrows what it threw.
 template <typename T>
 T await(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {

@@ -1,4 +1,5 @@
 #include "auth/CloudTokenStore.h"
+#include "common/NorvelaError.h"
 
 #include "support/TestSupport.h"
 
@@ -159,3 +160,23 @@ TEST(CloudTokenStoreSanitize, KeepsLettersAndNumbersAndDashesTheRest) {
 }
 
 } // namespace
+
+TEST_F(CloudTokenStoreTest, AWriteThatFailsSaysWhyAndLeavesEveryStoredAccount) {
+    const TokenSlot first = store.upsert("dbid:1", "a@x.com", "t1");
+    const QByteArray before = test::readFile(path);
+    {
+        const test::FileSizeLimit limit(before.size() + 10); // room for the old file, not for two accounts
+        try {
+            store.upsert("dbid:2", "b@x.com", "t2");
+            ADD_FAILURE() << "the write did not fail";
+        } catch (const NorvelaError& error) {
+            EXPECT_EQ(error.description(), "File too large (" + path + ")");
+        }
+        EXPECT_THROW(store.resolveIdentity("dropbox", "dbid:1-renamed-to-something-much-longer", "x"),
+                     NorvelaError);
+    }
+    EXPECT_EQ(test::readFile(path), before);
+    EXPECT_EQ(store.load(), QList<TokenSlot>{first});
+    EXPECT_EQ(files(), QStringList{"dropbox-credentials.json"}); // no temporary file left behind
+    EXPECT_EQ(mode(path), 0600);
+}

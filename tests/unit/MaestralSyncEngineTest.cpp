@@ -1,5 +1,6 @@
 #include "engines/MaestralSyncEngine.h"
 #include "common/SettingsStore.h"
+#include "engines/MaestralOutput.h"
 #include "models/AppModel.h"
 #include "support/ManualClock.h"
 #include "support/RecordingDesktop.h"
@@ -110,6 +111,13 @@ TEST_F(MaestralSyncEngineTest, AccountAndUsageNeedBothLines) {
     answer("status", "account: kim@example.com\nusage: 800 MB of 1 GB\nusage: about 3 GB");
     poll();
     EXPECT_EQ(model.account(), (AccountInfo{"Kim", "kim@example.com", "Dropbox", 0, 0, QString()}));
+
+    // Blanks after the colon are no value: no account without an address (found by fuzzing).
+    for (const QByteArray output : {"Account: \nUsage:S", "account:\t \nusage: 1 GB of 2 GB"}) {
+        answer("status", output);
+        poll();
+        EXPECT_EQ(model.account()->email, "kim@example.com") << output.toStdString();
+    }
 }
 
 TEST(MaestralParseBytes, ReadsALeadingNumberAndADecimalUnit) {
@@ -121,7 +129,7 @@ TEST(MaestralParseBytes, ReadsALeadingNumberAndADecimalUnit) {
                                                     {"GB 5", 0},
                                                     {"9e30 TB", std::numeric_limits<qint64>::max()}};
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(MaestralSyncEngine::parseBytes(text), expected) << text;
+        EXPECT_EQ(MaestralOutput::parseBytes(text), expected) << text;
 }
 
 TEST_F(MaestralSyncEngineTest, HistoryKeepsTheNewestThreePaths) {

@@ -121,7 +121,8 @@ TEST(MignoreRules, ParsesMarkersOfOneLine) {
 TEST(MignoreRules, TranslatesGlobs) {
     const std::pair<QString, QString> cases[] = {{"**/", "(?:.*/)?"},
                                                  {"a**", "a.*"},
-                                                 {"***", ".*[^/]*"},
+                                                 {"***", ".*"},
+                                                 {"a*****/*?*", "a.*/[^/]*[^/][^/]*"},
                                                  {"*?", "[^/]*[^/]"},
                                                  {"file[1].txt", "file\\[1\\]\\.txt"},
                                                  {".()|+^${}[]\\", "\\.\\(\\)\\|\\+\\^\\$\\{\\}\\[\\]\\\\"},
@@ -195,6 +196,47 @@ TEST(MignoreRules, ReadsTheTopFileAndSaysWhyWhenItCannot) {
         QFile(file).setPermissions(QFileDevice::WriteOwner);
         EXPECT_EQ(problem(), QString::fromLocal8Bit(std::strerror(EACCES)));
     }
+}
+
+// Long patterns never run on the expression engine, which backtracks: a line of many stars
+// made a single name take minutes (found by fuzzing).
+TEST(MignoreRules, LongPatternsAreMatchedWithoutBacktracking) {
+    const QString stars(140, u'*');
+    const MignoreRules rules({stars + "/*.s/", "*.tmp"});
+    ASSERT_EQ(rules.rules().size(), 2);
+    const QString longName = QString(200, u'n') + ".js"; // has the ".", the "s" and no ".s"
+    for (const QString& prefix : {QString(), longName + "/"}) {
+        SCOPED_TRACE(prefix.size());
+        EXPECT_TRUE(rules.isIgnored(prefix + "x/y.s/file", false)); // below a folder ending in ".s"
+        EXPECT_TRUE(rules.isIgnored(prefix + "y.s", true));
+        EXPECT_FALSE(rules.isIgnored(prefix + "y.s", false)); // a file: the rule names folders
+        EXPECT_FALSE(rules.isIgnored(prefix + longName + "/" + longName, false));
+        EXPECT_TRUE(rules.isIgnored(prefix + longName + ".tmp", false));
+        EXPECT_EQ(ignoredOnTheWay(rules, prefix + "x/y.s/file", false), true);
+        EXPECT_EQ(ignoredOnTheWay(rules, prefix + longName + "/" + longName, false), false);
+    }
+
+    // Where backtracking gives up early (its step limit) an expression finds no match at all.
+    const MignoreRules spread({QString("*a").repeated(40) + "*b"});
+    EXPECT_TRUE(spread.isIgnored(QString(300, u'a') + "b", false));
+    EXPECT_FALSE(spread.isIgnored(QString(300, u'a'), false));
+
+    // Long patterns without runs of stars, where the expression answers quickly, agree with it.
+    QString letters;
+    for (char c = 'a'; c <= 'z'; ++c)
+        letters += QString(QChar(c)) + "?";
+    letters += letters; // more than 63 states between the first and the last wildcard
+    const MignoreRules spelled({letters + "*", "!" + letters + "keep"});
+    const QString filled = QString(letters).replace(u'?', u'_');
+    for (const QString& path :
+         {filled, filled + "keep", "x/" + filled + "z9", filled.left(60), letters + "x"}) {
+        SCOPED_TRACE(path.toStdString());
+        const bool expected = referenceIgnored(spelled, path, false);
+        EXPECT_EQ(spelled.isIgnored(path, false), expected);
+        EXPECT_EQ(ignoredOnTheWay(spelled, path, false), expected);
+    }
+    EXPECT_TRUE(spelled.isIgnored(filled, false));
+    EXPECT_FALSE(spelled.isIgnored(filled + "keep", false));
 }
 
 // The fast matchers and the walk's shortcut must answer as the expressions do.

@@ -46,6 +46,11 @@ TEST_F(SyncIndexTest, StartsEmptyAndFirstSetCreatesTheFileUnderTheSupportDirecto
     SyncIndex index(QStringLiteral("acct"));
     EXPECT_EQ(index.fileURL(), indexFile()); // no "Norvela" component below the override
     EXPECT_TRUE(QFileInfo(QFileInfo(indexFile()).path()).isDir());
+    // The index lists the user's file names: its folders are the user's alone.
+    const QFile::Permissions ownerOnlyDir = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+    EXPECT_EQ(QFile::permissions(m_dir.path() + "/support"), ownerOnlyDir);
+    EXPECT_EQ(QFile::permissions(m_dir.path() + "/support/index"), ownerOnlyDir);
     EXPECT_FALSE(QFile::exists(indexFile()));
     EXPECT_TRUE(index.entries().isEmpty());
 

@@ -1,5 +1,7 @@
 #include "HttpMessage.h"
 
+#include <QUrl>
+
 namespace cloudsim {
 
 QByteArray HttpRequest::header(const QByteArray& lowerCaseName) const {
@@ -14,6 +16,47 @@ bool HttpRequest::hasHeader(const QByteArray& lowerCaseName) const {
         if (header.first == lowerCaseName)
             return true;
     return false;
+}
+
+RequestHead RequestHead::parse(const QByteArray& head, qint64 maxBodyBytes) {
+    RequestHead result;
+    const auto refuse = [&result](int status) {
+        result.refusal = status;
+        result.keepAlive = false;
+        return result;
+    };
+    const QList<QByteArray> lines = head.split('\n');
+    HttpRequest& request = result.request;
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.") || requestLine[1].isEmpty())
+        return refuse(400);
+    request.method = requestLine[0];
+    request.target = requestLine[1];
+    result.keepAlive = requestLine[2] != "HTTP/1.0";
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return refuse(400);
+        request.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
+    }
+    const qsizetype question = request.target.indexOf('?');
+    request.path = QUrl::fromPercentEncoding(question < 0 ? request.target : request.target.left(question));
+    if (question >= 0)
+        request.query = QUrlQuery(QString::fromUtf8(request.target.mid(question + 1)));
+    if (request.header("connection").toLower() == "close")
+        result.keepAlive = false;
+    if (request.hasHeader("transfer-encoding"))
+        return refuse(411);
+    if (request.hasHeader("content-length")) {
+        bool ok = false;
+        result.bodyLength = request.header("content-length").toLongLong(&ok);
+        if (!ok || result.bodyLength < 0)
+            return refuse(400);
+    }
+    if (result.bodyLength > maxBodyBytes)
+        return refuse(413);
+    return result;
 }
 
 void HttpResponse::setHeader(const QByteArray& name, const QByteArray& value) {

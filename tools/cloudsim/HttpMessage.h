@@ -27,6 +27,17 @@ struct HttpRequest {
     bool hasHeader(const QByteArray& lowerCaseName) const;
 };
 
+// A request head as read from a connection, before its body.
+struct RequestHead {
+    HttpRequest request; // all but the body and the connection
+    qint64 bodyLength = 0;
+    bool keepAlive = true;
+    int refusal = 0; // the status to refuse the request with (400, 411, 413), or 0
+
+    // `head` is everything before the blank line that ends it.
+    static RequestHead parse(const QByteArray& head, qint64 maxBodyBytes);
+};
+
 struct HttpResponse {
     int status = 200;
     HeaderList headers;

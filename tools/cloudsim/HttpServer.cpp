@@ -46,43 +46,14 @@ private:
         }
         if (end > HttpServer::maxHeaderBytes)
             return fail(431);
-        const QList<QByteArray> lines = m_buffer.left(end).split('\n');
+        RequestHead head = RequestHead::parse(m_buffer.left(end), HttpServer::maxBodyBytes);
         m_buffer.remove(0, end + 4);
-
-        m_request = HttpRequest{};
+        m_keepAlive = head.keepAlive;
+        if (head.refusal)
+            return fail(head.refusal);
+        m_request = std::move(head.request);
         m_request.connection = m_id;
-        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-        if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.") || requestLine[1].isEmpty())
-            return fail(400);
-        m_request.method = requestLine[0];
-        m_request.target = requestLine[1];
-        m_keepAlive = requestLine[2] != "HTTP/1.0";
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].trimmed();
-            const qsizetype colon = line.indexOf(':');
-            if (colon <= 0)
-                return fail(400);
-            m_request.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
-        }
-        const qsizetype question = m_request.target.indexOf('?');
-        m_request.path =
-            QUrl::fromPercentEncoding(question < 0 ? m_request.target : m_request.target.left(question));
-        if (question >= 0)
-            m_request.query = QUrlQuery(QString::fromUtf8(m_request.target.mid(question + 1)));
-        if (m_request.header("connection").toLower() == "close")
-            m_keepAlive = false;
-        if (m_request.hasHeader("transfer-encoding"))
-            return fail(411);
-
-        m_bodyLength = 0;
-        if (m_request.hasHeader("content-length")) {
-            bool ok = false;
-            m_bodyLength = m_request.header("content-length").toLongLong(&ok);
-            if (!ok || m_bodyLength < 0)
-                return fail(400);
-        }
-        if (m_bodyLength > HttpServer::maxBodyBytes)
-            return fail(413);
+        m_bodyLength = head.bodyLength;
         m_dropAfter = m_server.m_headHook ? m_server.m_headHook(m_request) : -1;
         m_request.body.reserve(m_bodyLength);
         m_state = State::body;

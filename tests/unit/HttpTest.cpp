@@ -1,0 +1,164 @@
+#include "net/Http.h"
+#include "net/DecodeError.h"
+#include "net/NetworkError.h"
+
+#include "support/TestSupport.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace norvela;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A server that answers every request with fixed bytes and then, if asked, keeps the reply
+// going one byte at a time for as long as the client listens.
+class ScriptedServer : public QObject {
+public:
+    explicit ScriptedServer(QByteArray reply, bool drip = false) : m_reply(std::move(reply)), m_drip(drip) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection())
+                serve(socket);
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/x").arg(m_server.serverPort()); }
+    qint64 dripped() const { return m_dripped; }
+
+private:
+    void serve(QTcpSocket* socket) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            if (!socket->readAll().contains("\r\n\r\n") || socket->property("served").toBool())
+                return;
+            socket->setProperty("served", true);
+            socket->write(m_reply);
+            if (!m_drip) {
+                socket->disconnectFromHost();
+                return;
+            }
+            auto* timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [this, socket] {
+                socket->write("x");
+                ++m_dripped;
+            });
+            timer->start(50);
+        });
+    }
+
+    QTcpServer m_server;
+    QByteArray m_reply;
+    bool m_drip;
+    qint64 m_dripped = 0;
+};
+
+QString failure(QCoro::Task<HttpResult> task) {
+    try {
+        test::await(std::move(task));
+    } catch (const NetworkError& error) {
+        return error.description();
+    }
+    return QStringLiteral("no failure");
+}
+
+QCoro::Task<HttpResult> get(const ScriptedServer& server, std::chrono::milliseconds timeout,
+                            Http::Limits limits = {}) {
+    return Http::send(QNetworkRequest(QUrl(server.url())), "GET", QByteArray(), timeout, limits);
+}
+
+QByteArray deflated(const QByteArray& data) {
+    return qCompress(data).mid(4); // qCompress puts the length first; the rest is a zlib stream
+}
+
+} // namespace
+
+TEST(Http, AReplyThatTricklesForeverEndsAtTheDeadline) {
+    // A byte every 50 ms never lets the inactivity time-out fire.
+    ScriptedServer endless("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", true);
+    EXPECT_EQ(failure(get(endless, 1s, {.deadline = 700ms})),
+              "The server took too long to answer (over 0.7 s).");
+    EXPECT_GT(endless.dripped(), 3);
+
+    // Without an explicit deadline one is derived from the time-out and the reply cap.
+    ScriptedServer chunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1000\r\n", true);
+    EXPECT_TRUE(failure(get(chunked, 400ms, {.maxReplyBytes = 2000}))
+                    .startsWith("The server took too long to answer"));
+    EXPECT_EQ(Http::inFlight(), 0);
+}
+
+TEST(Http, RepliesLargerThanTheCapAreRefusedWhateverTheyAnnounce) {
+    const QByteArray twoKiB(2048, 'a');
+    const QString tooLarge = QStringLiteral("The reply was too large (over 1 KB).");
+    const Http::Limits oneKiB{.maxReplyBytes = 1024};
+
+    ScriptedServer announced("HTTP/1.1 200 OK\r\nContent-Length: 2048\r\n\r\n" + twoKiB);
+    EXPECT_EQ(failure(get(announced, 5s, oneKiB)), tooLarge);
+    // A length that fits no integer, or a negative one, is refused before any byte is read.
+    for (const QByteArray length : {"1000000000000000000000000000000", "18446744073709551617", "-5"}) {
+        SCOPED_TRACE(length.constData());
+        ScriptedServer absurd("HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\nabc");
+        EXPECT_NE(failure(get(absurd, 5s, oneKiB)), "no failure");
+    }
+    // Unannounced: read until the connection closes, and counted as it comes.
+    ScriptedServer unannounced("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + twoKiB);
+    EXPECT_EQ(failure(get(unannounced, 5s, oneKiB)), tooLarge);
+    ScriptedServer chunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n800\r\n" + twoKiB +
+                           "\r\n0\r\n\r\n");
+    EXPECT_EQ(failure(get(chunked, 5s, oneKiB)), tooLarge);
+    // A small compressed body that unpacks to more than the cap; one unpacking to far more
+    // trips Qt's own guard first. Either way nothing comes back.
+    const QByteArray bomb = deflated(QByteArray(5 * 1024 * 1024, '\0'));
+    ASSERT_LT(bomb.size(), 100 * 1024);
+    ScriptedServer compressed("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+                              QByteArray::number(bomb.size()) + "\r\n\r\n" + bomb);
+    EXPECT_EQ(failure(get(compressed, 5s)), QStringLiteral("The reply was too large (over 1 MB)."));
+    const QByteArray bigBomb = deflated(QByteArray(50 * 1024 * 1024, '\0'));
+    ScriptedServer bigCompressed("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+                                 QByteArray::number(bigBomb.size()) + "\r\n\r\n" + bigBomb);
+    EXPECT_NE(failure(get(bigCompressed, 5s, {.maxReplyBytes = 100 * 1024 * 1024})), "no failure");
+
+    // Up to the cap is fine, and so is an error status with a body within it.
+    ScriptedServer exact("HTTP/1.1 404 Not Found\r\nContent-Length: 1024\r\n\r\n" + QByteArray(1024, 'b'));
+    const HttpResult reply = test::await(get(exact, 5s, oneKiB));
+    EXPECT_EQ(reply.status, 404);
+    EXPECT_EQ(reply.body.size(), 1024);
+    // Downloads may take the size the service reported plus slack, whatever that size says.
+    EXPECT_EQ(Http::downloadLimit(2048) - 2048, Http::downloadLimit(0));
+    EXPECT_GT(Http::downloadLimit(std::numeric_limits<qint64>::max()), 0);
+    EXPECT_GT(Http::downloadLimit(-1), 0);
+    EXPECT_EQ(Http::inFlight(), 0);
+}
+
+TEST(Http, ABodyCutShortIsAFailureNotAShortReply) {
+    // The status line came, the body did not: a download must never pass for the whole file.
+    ScriptedServer dropped("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789");
+    EXPECT_EQ(failure(get(dropped, 5s)), "Connection closed");
+    ScriptedServer garbled(
+        "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: 10\r\n\r\n0123456789");
+    EXPECT_NE(failure(get(garbled, 5s)), "no failure");
+    ScriptedServer chunked("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n0123456789");
+    EXPECT_NE(failure(get(chunked, 5s)), "no failure");
+
+    // An error status is still a reply the caller reads, body and all.
+    ScriptedServer refused(
+        "HTTP/1.1 409 Conflict\r\nContent-Length: 25\r\n\r\n{\"error\":\"path/conflict\"}");
+    const HttpResult reply = test::await(get(refused, 5s));
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_EQ(reply.body, "{\"error\":\"path/conflict\"}");
+}
+
+TEST(DecodeError, IntegersMustBeWholeAndExactlyRepresentable) {
+    const QJsonObject o = DecodeError::object(
+        R"({"exact":9007199254740992,"negative":-9007199254740992,"beyond":9007199254740993,)"
+        R"("huge":1e30,"tiny":-1e300,"half":2.5,"text":"5"})");
+    EXPECT_EQ(DecodeError::integer(o, "exact"), 9007199254740992LL);
+    EXPECT_EQ(DecodeError::integer(o, "negative"), -9007199254740992LL);
+    for (const char* key : {"beyond", "huge", "tiny", "half", "text", "absent"}) {
+        SCOPED_TRACE(key);
+        EXPECT_THROW(DecodeError::integer(o, key), DecodeError);
+    }
+}
