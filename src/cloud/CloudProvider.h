@@ -42,9 +42,12 @@ public:
     virtual QCoro::Task<AccountInfo> fetchAccountInfo() = 0;
     virtual void adoptIdentity(const AccountInfo& info) = 0;
     // Sends the opened file's content as it was measured when opened (what it gains later
-    // waits for the next upload).
+    // waits for the next upload). `mayExist`: an earlier attempt at this path may have left
+    // the file in the cloud without the caller learning its reference, so a service that
+    // addresses files by id looks for it before making another.
     virtual QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                                  std::optional<QString> existingRef, Progress progress) = 0;
+                                                  std::optional<QString> existingRef, bool mayExist,
+                                                  Progress progress) = 0;
     virtual QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) = 0;
     virtual QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath,
                                                            std::optional<QString> ref) = 0;

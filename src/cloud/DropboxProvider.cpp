@@ -85,6 +85,7 @@ void DropboxProvider::adoptIdentity(const AccountInfo& info) {
 
 QCoro::Task<CloudUploadResult> DropboxProvider::upload(std::shared_ptr<const LocalFile> file,
                                                        QString relativePath, std::optional<QString>,
+                                                       bool /*mayExist: a path upload overwrites anyway*/,
                                                        Progress progress) {
     const QString path = dropboxPath(relativePath);
     const qint64 threshold =

@@ -34,7 +34,8 @@ public:
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo& info) override;
     QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                          std::optional<QString> existingRef, Progress progress) override;
+                                          std::optional<QString> existingRef, bool mayExist,
+                                          Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,

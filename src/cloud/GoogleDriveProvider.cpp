@@ -238,7 +238,7 @@ QCoro::Task<QString> GoogleDriveProvider::findOrCreateFolder(QString name, QStri
 QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const LocalFile> file,
                                                            QString relativePath,
                                                            std::optional<QString> existingRef,
-                                                           Progress progress) {
+                                                           bool /*mayExist*/, Progress progress) {
     const QPointer<GoogleDriveProvider> self(this);
     const qint64 size = file->size();
     const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));

@@ -387,7 +387,7 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     std::optional<CloudUploadResult> result;
     QString failure;
     try {
-        result = co_await provider->upload(file, path, existingRef, progress);
+        result = co_await provider->upload(file, path, existingRef, false, progress);
     } catch (...) {
         failure = describe(std::current_exception());
     }

@@ -37,7 +37,7 @@ protected:
         CloudProvider::Progress report;
         if (progress)
             report = [progress](qint64 sent) { progress->push_back(sent); };
-        return await(provider->upload(opened(data, size), relativePath, std::nullopt, report));
+        return await(provider->upload(opened(data, size), relativePath, std::nullopt, false, report));
     }
 
     // The upload requests so far, as "start 8388608" (body bytes) or "append_v2 1@8388608"
@@ -130,16 +130,16 @@ TEST_F(Dropbox, PathsAreEscapedOnlyForQuotesAndBackslashes) {
 
 TEST_F(Dropbox, ContentHostFailuresCarryStatusAndBody) {
     sim.addFault({{"endpoint", "/dropbox/content/2/files/upload"}, {"status", 500}});
-    EXPECT_EQ(failure(provider->upload(opened("abc"), "a.txt", std::nullopt, {})),
+    EXPECT_EQ(failure(provider->upload(opened("abc"), "a.txt", std::nullopt, false, {})),
               "HTTP 500: Error: Internal Server Error");
     sim.addFault({{"endpoint", "/dropbox/content/2/files/upload"}, {"status", 201}}); // only 200 succeeds
     EXPECT_TRUE(
-        failure(provider->upload(opened("abc"), "a.txt", std::nullopt, {})).startsWith("HTTP 201: {"));
+        failure(provider->upload(opened("abc"), "a.txt", std::nullopt, false, {})).startsWith("HTTP 201: {"));
 
     // A session refused part-way commits nothing.
     sim.addFault({{"endpoint", "/dropbox/content/2/files/upload_session/append_v2"}, {"status", 429}});
     EXPECT_EQ(
-        failure(provider->upload(opened(pattern(9 * MiB)), "big.bin", std::nullopt, {})),
+        failure(provider->upload(opened(pattern(9 * MiB)), "big.bin", std::nullopt, false, {})),
         "HTTP 429: {\"error_summary\":\"too_many_requests/\",\"error\":{\".tag\":\"too_many_requests\"}}");
     EXPECT_TRUE(sim.listing(sim.accounts().first().id)["files"].toArray().isEmpty());
 }

@@ -27,7 +27,7 @@ protected:
     }
     QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
                                          const QByteArray& data, std::optional<QString> existingRef = {}) {
-        return p.upload(opened(data), relativePath, std::move(existingRef), {});
+        return p.upload(opened(data), relativePath, std::move(existingRef), false, {});
     }
     CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
                              std::optional<QString> existingRef = {}) {
@@ -154,8 +154,9 @@ TEST_F(GoogleDrive, ContentArrivesWholeInOneRequestOrInChunks) {
         const QByteArray data = pattern(size, int(size));
         const QString path = localFile(data);
         std::vector<qint64> progress;
-        const CloudUploadResult r = await(provider->upload(
-            open(path), "sizes/f", std::nullopt, [&progress](qint64 sent) { progress.push_back(sent); }));
+        const CloudUploadResult r =
+            await(provider->upload(open(path), "sizes/f", std::nullopt, false,
+                                   [&progress](qint64 sent) { progress.push_back(sent); }));
         EXPECT_EQ(r.size, size);
         EXPECT_EQ(r.contentHash, MD5FileHasher().hash(path).value_or("?"));
         EXPECT_EQ(progress, expected);
@@ -253,7 +254,7 @@ TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
     sim.clearFaults();
 
     // The file is shorter than the size the caller measured: Drive never confirms the upload.
-    EXPECT_EQ(failure(provider->upload(opened(data, 400000), "f", std::nullopt, {})),
+    EXPECT_EQ(failure(provider->upload(opened(data, 400000), "f", std::nullopt, false, {})),
               "resumable upload never completed");
 
     EXPECT_EQ(upload("f", data).size, 300000);
