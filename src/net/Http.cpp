@@ -11,6 +11,7 @@
 #include <QCoro/QCoroNetworkReply>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 namespace norvela {
@@ -61,16 +62,41 @@ struct InFlight {
     InFlight& operator=(const InFlight&) = delete;
 };
 
-struct ReplyDeleter {
-    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+struct LaterDeleter {
+    void operator()(QObject* object) const { object->deleteLater(); }
 };
 
-QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> reply) {
+// A body the network stack reads once: it cannot rewind it for a resend of its own.
+class OneShotBody : public QIODevice {
+public:
+    explicit OneShotBody(QByteArray data) : m_data(std::move(data)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_at + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* out, qint64 max) override {
+        const qint64 n = std::min(max, qint64(m_data.size()) - m_at);
+        std::memcpy(out, m_data.constData() + m_at, size_t(n));
+        m_at += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_at = 0;
+};
+
+QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, LaterDeleter> reply) {
     const InFlight counted;
     co_await qCoro(reply.get()).waitForFinished(std::chrono::milliseconds(-1));
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
-        throw NetworkError(reply->errorString());
+        // A body sent once only gives the platform nothing better to say than "Unknown error".
+        throw NetworkError(reply->error() == QNetworkReply::ContentReSendError
+                               ? QStringLiteral("The connection was lost before the service answered.")
+                               : reply->errorString());
     HttpResult result;
     result.status = status.toInt();
     result.body = reply->readAll();
@@ -88,7 +114,7 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteAr
                              std::chrono::milliseconds timeout) {
     request.setTransferTimeout(int(timeout.count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
     co_return co_await finish(std::move(reply));
 }
 
@@ -96,7 +122,20 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevi
                              std::chrono::milliseconds timeout) {
     request.setTransferTimeout(int(timeout.count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
+    co_return co_await finish(std::move(reply));
+}
+
+QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
+                                 std::chrono::milliseconds timeout) {
+    request.setTransferTimeout(int(timeout.count()));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    // Deleted later, like the reply: the network stack may still touch it while the reply waits.
+    const std::unique_ptr<OneShotBody, LaterDeleter> device(new OneShotBody(std::move(body)));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(
+        manager().sendCustomRequest(request, method, device.get()));
     co_return co_await finish(std::move(reply));
 }
 
