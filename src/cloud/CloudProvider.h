@@ -22,8 +22,12 @@ class AuthService;
 class LocalFile;
 
 // The one object through which the rest of the system talks to one linked cloud account.
-// Shared by the account model and its engine. Operations run on the main thread and fail by
-// throwing (NorvelaError and subclasses); they never retry: the caller decides.
+// Shared by the account model and its engine. Operations run on the main thread. A service's
+// failure is thrown as a ServiceError whose kind says what to do about it (a lost connection as
+// a transient one); a local file that can't be read, or a provider that went, as other
+// NorvelaErrors. Providers only finish what they started (a piece of an upload sent again, a
+// renewed token, a lost create looked up): whether to try a whole operation again is the
+// caller's decision.
 class CloudProvider : public QObject {
     Q_OBJECT
 public:
