@@ -169,19 +169,19 @@ TEST_F(GoogleDrive, FoldersAreMadeAndFoundByTheQueriesNorvelaSends) {
         drive("PATCH", "/drive/v3/files/" + gone, R"({"trashed":true})", {{"Content-Type", jsonType}}).status,
         200);
 
-    auto findFolder = [&](const QString& name, const QString& parent) {
+    // The two searches the client sends: a folder, and any live item, of one name in a folder.
+    auto find = [&](const QString& name, const QString& parent, bool folders) {
         QString escaped = name;
         escaped.replace("\\", "\\\\").replace("'", "\\'");
-        return search("name = '" + escaped + "' and '" + parent + "' in parents and mimeType = '" +
-                      folderType + "' and trashed = false");
+        return search("name = '" + escaped + "' and '" + parent + "' in parents and trashed = false" +
+                      (folders ? " and mimeType = '" + folderType + "'" : QString()));
     };
-    EXPECT_EQ(findFolder("Norvela", "root"), QStringList{top});
-    EXPECT_EQ(findFolder(tricky, top), QStringList{folder});
-    EXPECT_EQ(findFolder("inside", gone), QStringList{}); // trashed with its folder
+    EXPECT_EQ(find("Norvela", "root", true), QStringList{top});
+    EXPECT_EQ(find(tricky, top, true), QStringList{folder});
+    EXPECT_EQ(find(tricky, top, false).size(), 2);        // the folder and the file
+    EXPECT_EQ(find("inside", gone, true), QStringList{}); // trashed with its folder
     EXPECT_EQ(search("'" + top + "' in parents and trashed = true"), QStringList{gone});
-    EXPECT_EQ(search("'" + top + "' in parents and mimeType != '" + folderType + "'").size(), 1);
-    EXPECT_EQ(search("name = 'inside' or (name = 'Norvela' and not trashed = true)"),
-              QStringList({top, inside}));
+    EXPECT_EQ(search("name = 'inside'"), QStringList{inside});
 
     // The reply carries exactly what was asked for.
     const HttpReply listed =
@@ -192,7 +192,8 @@ TEST_F(GoogleDrive, FoldersAreMadeAndFoundByTheQueriesNorvelaSends) {
     // What the service refuses: bad syntax, terms it doesn't know, unknown or non-folder parents.
     for (const QString& bad :
          {QString("name = 'Bob's'"), QString("name = 'open"), QString("starred = true"),
-          QString("name = 'a' and"), QString("(trashed = false"), QString("name == 'a'")}) {
+          QString("name = 'a' and"), QString("(trashed = false)"), QString("name == 'a'"),
+          QString("name = 'a' or trashed = true"), QString("name contains 'a'")}) {
         const HttpReply reply = drive("GET", "/drive/v3/files?q=" + encodeQuery(bad));
         EXPECT_EQ(reply.status, 400) << bad.toStdString();
         EXPECT_EQ(jsonOf(reply).value("error").toObject().value("message"), "Invalid Value");
