@@ -137,21 +137,6 @@ TEST_F(DropboxSim, OneRequestUploadReportsMetadataAndTheRealContentHash) {
         summaryOf(content("files/upload", uploadArg("/a//b"), "x")).startsWith("path/malformed_path/"));
 }
 
-TEST_F(DropboxSim, AddModeKeepsTheExistingFileOrPicksAFreeName) {
-    const QString rev = upload("/Docs/plan.txt", "v1").value("rev").toString();
-    auto add = [&](const QByteArray& extra, const QByteArray& body) {
-        return content("files/upload", R"({"path":"/Docs/plan.txt","mode":"add")" + extra + "}", body);
-    };
-    EXPECT_EQ(jsonOf(add({}, "v1")).value("rev"), rev); // the same bytes again change nothing
-    EXPECT_TRUE(summaryOf(add({}, "v2")).startsWith("path/conflict/file/"));
-    EXPECT_EQ(jsonOf(add(R"(,"autorename":true)", "v2")).value("path_display"), "/Docs/plan (1).txt");
-    EXPECT_EQ(revisions("/Docs/plan.txt"), QStringList{rev});
-    // No name below a file can be made free.
-    const HttpReply below =
-        content("files/upload", R"({"path":"/Docs/plan.txt/x","mode":"add","autorename":true})", "x");
-    EXPECT_TRUE(summaryOf(below).startsWith("path/conflict/file/"));
-}
-
 TEST_F(DropboxSim, UploadSessionChecksOffsetsAndCommitsTheWholeFile) {
     const QByteArray bytes = patterned(20 * MiB, 2);
     const HttpReply started =
@@ -289,7 +274,9 @@ TEST_F(DropboxSim, MalformedArgumentsGet400AndChangeNothing) {
          {QByteArray(R"({"path":"/a.txt")"), QByteArray(R"({"mode":"overwrite"})"),
           QByteArray(R"({"path":"relative.txt","mode":"overwrite"})"), QByteArray(R"({"path":7})"),
           QByteArray(R"({"path":"/a.txt","mode":"sideways"})"),
-          QByteArray(R"({"path":"/a.txt","autorename":"yes"})"), QByteArray("[1,2]")})
+          QByteArray(R"({"path":"/a.txt","mode":"overwrite","autorename":"yes"})"),
+          QByteArray(R"({"path":"/a.txt","mode":"add"})"),
+          QByteArray(R"({"path":"/a.txt","mode":"overwrite","autorename":true})"), QByteArray("[1,2]")})
         EXPECT_EQ(content("files/upload", arg, "x").status, 400) << arg.toStdString();
     EXPECT_EQ(httpRequest("POST", base + "/dropbox/content/2/files/upload", "x",
                           {{"Authorization", "Bearer " + token},

@@ -177,14 +177,6 @@ bool wellFormedPath(const QString& path) {
     return true;
 }
 
-// "/a/b.txt" -> "/a/b (n).txt", the service's way of finding a free name.
-QString numbered(const QString& path, int n) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const qsizetype cut = dot > slash + 1 ? dot : path.size();
-    return path.left(cut) + QStringLiteral(" (%1)").arg(n) + path.mid(cut);
-}
-
 const QRegularExpression& revPattern() {
     static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{9,}$"));
     return pattern;
@@ -219,9 +211,6 @@ struct DropboxService::State {
     // What an upload asks for at its path.
     struct Commit {
         QString path;
-        QString mode; // add, overwrite, update
-        QString updateRev;
-        bool autorename = false;
         qint64 clientModifiedMs = -1;
     };
 
@@ -417,16 +406,11 @@ DropboxService::State::Commit DropboxService::State::readCommit(Args args) const
     commit.path = args.string("path");
     if (!commit.path.isNull() && !commit.path.startsWith(QLatin1Char('/')))
         args.fail(QStringLiteral("path: '%1' did not match pattern '(/(.|[\\r\\n])*)'").arg(commit.path));
-    commit.mode = args.tag("mode", QStringLiteral("add"),
-                           {QStringLiteral("add"), QStringLiteral("overwrite"), QStringLiteral("update")});
-    if (commit.mode == QLatin1String("update")) {
-        const QJsonObject mode = args.raw("mode").toObject();
-        commit.updateRev = mode.value(QStringLiteral("update")).toString();
-        if (!revPattern().match(commit.updateRev).hasMatch())
-            args.fail(
-                QStringLiteral("mode.update: '%1' did not match pattern '[0-9a-f]+'").arg(commit.updateRev));
-    }
-    commit.autorename = args.boolean("autorename", false);
+    // Only what the client asks for is served: uploads that overwrite, under their own name.
+    if (args.tag("mode", QStringLiteral("add"), {QStringLiteral("overwrite")}) != QLatin1String("overwrite"))
+        args.fail(QStringLiteral("mode: only overwrite is served"));
+    if (args.boolean("autorename", false))
+        args.fail(QStringLiteral("autorename: only false is served"));
     args.boolean("mute", false);
     args.boolean("strict_conflict", false);
     const QString modified = args.optionalString("client_modified");
@@ -462,31 +446,12 @@ HttpResponse DropboxService::State::write(const Call& call, const Commit& commit
         if (disallowedName(part))
             return pathError({QStringLiteral("disallowed_name")});
 
-    QString target = commit.path;
-    for (int n = 1;; ++n) {
-        const DropboxConflict structural = store.conflictAt(call.accountId, target.toLower());
-        const DropboxFile* existing = store.file(call.accountId, target.toLower());
-        QStringList conflict;
-        if (structural == DropboxConflict::file)
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        else if (structural == DropboxConflict::folder)
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("folder")};
-        else if (existing && commit.mode == QLatin1String("add")) {
-            // Adding the same bytes again is no change at all.
-            if (existing->current().blob.id == blob.id)
-                return HttpResponse::json(200, QJsonDocument(metadata(*existing, existing->current())));
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        } else if (commit.mode == QLatin1String("update") && existing &&
-                   existing->current().rev != commit.updateRev) {
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        }
-        if (conflict.isEmpty())
-            break;
-        // A new name can't help when a file stands where a parent folder should be.
-        if (!commit.autorename || structural == DropboxConflict::file)
-            return pathError(conflict);
-        target = numbered(commit.path, n);
-    }
+    const QString& target = commit.path;
+    const DropboxConflict structural = store.conflictAt(call.accountId, target.toLower());
+    if (structural == DropboxConflict::file)
+        return pathError({QStringLiteral("conflict"), QStringLiteral("file")});
+    if (structural == DropboxConflict::folder)
+        return pathError({QStringLiteral("conflict"), QStringLiteral("folder")});
 
     // Only current contents count against the allotment, as in the space usage.
     const Account* owner = sim.account(call.accountId);
