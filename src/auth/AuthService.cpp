@@ -223,11 +223,6 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
     Q_EMIT refresh->finished();
 }
 
-void AuthService::noteReply(int status) {
-    if (status == 401)
-        m_accessToken.reset();
-}
-
 QCoro::Task<HttpResult> AuthService::sendAuthorized(Send send) {
     const QPointer<AuthService> self(this);
     for (int attempt = 1;; ++attempt) {

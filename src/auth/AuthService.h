@@ -50,9 +50,6 @@ public:
     // A token valid for at least the next 60 seconds, refreshed first when needed.
     QCoro::Task<QString> validAccessToken();
     void backfillIdentity(const QString& uid, const QString& email);
-    // A 401 means the service no longer takes the cached access token, so the next call
-    // refreshes it instead of failing the same way until the local expiry time.
-    void noteReply(int status);
     // Sends with a valid access token. A 401 means the service no longer takes that token
     // (expired early or revoked): it is dropped and the request goes once more with a fresh
     // one. Refused again, the grant itself is gone and the call fails with a ServiceError of
