@@ -72,7 +72,7 @@ QCoro::Task<CloudUploadResult> uploadOne(CloudProvider& provider, QString file, 
     const qint64 size = local->size();
     const std::optional<QString> newFile;
     const CloudUploadResult result =
-        co_await provider.upload(local, std::move(relativePath), newFile, std::move(progress));
+        co_await provider.upload(local, std::move(relativePath), newFile, false, std::move(progress));
     if (result.size != size)
         throw NorvelaError(QStringLiteral("the provider reported %1 bytes of %2").arg(result.size).arg(size));
     co_return result;

@@ -4,6 +4,8 @@
 #include "common/AppSupport.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
+#include "net/NetworkError.h"
+#include "net/ServiceError.h"
 #include "platform/DesktopServices.h"
 #include "platform/SystemLog.h"
 
@@ -146,6 +148,13 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
 }
 
 QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
+    const HttpResult reply = co_await postTokenForm(std::move(form));
+    if (reply.status != 200)
+        throw badResponse(reply.utf8Body() ? reply.bodyText() : QStringLiteral("token endpoint failure"));
+    co_return decodeTokens(reply);
+}
+
+QCoro::Task<HttpResult> AuthService::postTokenForm(Form form) {
     QByteArray body;
     for (const auto& [key, value] : form) {
         if (!body.isEmpty())
@@ -155,17 +164,21 @@ QCoro::Task<AuthService::TokenResponse> AuthService::requestTokens(Form form) {
     QNetworkRequest request(tokenUrl());
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const HttpResult reply = co_await Http::send(request, "POST", body, 20s);
-    if (reply.status != 200)
-        throw badResponse(reply.utf8Body() ? reply.bodyText() : QStringLiteral("token endpoint failure"));
+    co_return co_await Http::send(request, "POST", body, 20s);
+}
 
+AuthService::TokenResponse AuthService::decodeTokens(const HttpResult& reply) {
     const QJsonObject o = DecodeError::object(reply.body);
     TokenResponse tokens;
     tokens.accessToken = DecodeError::string(o, QStringLiteral("access_token"));
     tokens.lifetime = tokenLifetime(o.value(QStringLiteral("expires_in")));
     if (o.contains(QStringLiteral("refresh_token")))
         tokens.refreshToken = DecodeError::string(o, QStringLiteral("refresh_token"));
-    co_return tokens;
+    return tokens;
+}
+
+QString AuthService::serviceName() const {
+    return m_service == AuthError::Service::google ? QStringLiteral("Google") : QStringLiteral("Dropbox");
 }
 
 QCoro::Task<QString> AuthService::validAccessToken() {
@@ -195,9 +208,27 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
         Form form{{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
                   {QStringLiteral("refresh_token"), m_slot->refreshToken}};
         form += clientForm();
-        const TokenResponse tokens = co_await requestTokens(form);
+        HttpResult reply;
+        try {
+            reply = co_await postTokenForm(form);
+        } catch (const NetworkError& e) {
+            throw ServiceError(ServiceError::Kind::transient, e.description());
+        }
         if (!self)
             throw AuthError::notLinked(AuthError::Service::dropbox);
+        if (reply.status != 200) {
+            const QString text = QStringLiteral("%1 didn't renew the account's access: HTTP %2: %3")
+                                     .arg(serviceName())
+                                     .arg(reply.status)
+                                     .arg(reply.bodyText());
+            if (auto transient = ServiceError::fromStatus(reply, text))
+                throw *transient;
+            // invalid_grant and its kin: the refresh token was revoked or has expired.
+            if (reply.status >= 400 && reply.status < 500)
+                throw ServiceError(ServiceError::Kind::authorization, text);
+            throw ServiceError(ServiceError::Kind::transient, text);
+        }
+        const TokenResponse tokens = decodeTokens(reply);
         breadcrumb(QStringLiteral("refresh: got access token"));
         m_accessToken = tokens.accessToken;
         m_accessTokenExpiry = m_clock.now().addSecs(tokens.lifetime.count());
@@ -210,9 +241,30 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
     Q_EMIT refresh->finished();
 }
 
-void AuthService::noteReply(int status) {
-    if (status == 401)
-        m_accessToken.reset();
+QCoro::Task<HttpResult> AuthService::sendAuthorized(Send send) {
+    const QPointer<AuthService> self(this);
+    for (int attempt = 1;; ++attempt) {
+        const QString token = co_await validAccessToken();
+        if (!self)
+            throw AuthError::notLinked(m_service);
+        HttpResult reply;
+        try {
+            reply = co_await send(token);
+        } catch (const NetworkError& e) {
+            throw ServiceError(ServiceError::Kind::transient, e.description());
+        }
+        if (!self)
+            throw AuthError::notLinked(m_service);
+        if (reply.status != 401)
+            co_return reply;
+        // Only the token this request used: another request may have renewed it meanwhile.
+        if (m_accessToken == token)
+            m_accessToken.reset();
+        if (attempt == 2)
+            throw ServiceError(ServiceError::Kind::authorization,
+                               QStringLiteral("%1 no longer accepts the account's sign-in: HTTP 401: %2")
+                                   .arg(serviceName(), reply.bodyText()));
+    }
 }
 
 void AuthService::cancelLink() {

@@ -3,6 +3,7 @@
 #include "AuthError.h"
 #include "CloudTokenStore.h"
 #include "common/Clock.h"
+#include "net/Http.h"
 
 #include <QDateTime>
 #include <QList>
@@ -27,6 +28,8 @@ class AuthService : public QObject {
     Q_OBJECT
 public:
     using Form = QList<QPair<QString, QString>>;
+    // Sends one request with the access token it is given.
+    using Send = std::function<QCoro::Task<HttpResult>(QString accessToken)>;
     struct TokenResponse {
         QString accessToken;
         std::optional<QString> refreshToken;
@@ -48,10 +51,12 @@ public:
     // A token valid for at least the next 60 seconds, refreshed first when needed.
     QCoro::Task<QString> validAccessToken();
     void backfillIdentity(const QString& uid, const QString& email);
-    // Every authorised reply passes through here: a 401 means the service no longer takes
-    // the cached access token (expired early or revoked), so the next call refreshes it
-    // instead of failing the same way until the local expiry time.
-    void noteReply(int status);
+    // Sends with a valid access token. A 401 means the service no longer takes that token
+    // (expired early or revoked): it is dropped and the request goes once more with a fresh
+    // one. Refused again, the grant itself is gone and the call fails with a ServiceError of
+    // kind authorization. No reply at all fails as a transient ServiceError; any other status
+    // is returned for the caller to judge.
+    QCoro::Task<HttpResult> sendAuthorized(Send send);
     // Never fails: the record is forgotten even when the revoke cannot be sent.
     virtual QCoro::Task<> unlink() = 0;
 
@@ -87,7 +92,10 @@ protected:
     virtual void breadcrumb(const QString&) const {}
 
     QCoro::Task<TokenResponse> requestTokens(Form form);
+    QCoro::Task<HttpResult> postTokenForm(Form form);
+    static TokenResponse decodeTokens(const HttpResult& reply);
     AuthError badResponse(const QString& text) const { return AuthError::badResponse(text, m_service); }
+    QString serviceName() const;
     void forget();
     // Drops the slot from the credential file; a failed write is logged, since unlinking
     // never fails.

@@ -22,8 +22,12 @@ class AuthService;
 class LocalFile;
 
 // The one object through which the rest of the system talks to one linked cloud account.
-// Shared by the account model and its engine. Operations run on the main thread and fail by
-// throwing (NorvelaError and subclasses); they never retry: the caller decides.
+// Shared by the account model and its engine. Operations run on the main thread. A service's
+// failure is thrown as a ServiceError whose kind says what to do about it (a lost connection as
+// a transient one); a local file that can't be read, or a provider that went, as other
+// NorvelaErrors. Providers only finish what they started (a piece of an upload sent again, a
+// renewed token, a lost create looked up): whether to try a whole operation again is the
+// caller's decision.
 class CloudProvider : public QObject {
     Q_OBJECT
 public:
@@ -45,9 +49,12 @@ public:
     virtual QCoro::Task<AccountInfo> fetchAccountInfo() = 0;
     virtual void adoptIdentity(const AccountInfo& info) = 0;
     // Sends the opened file's content as it was measured when opened (what it gains later
-    // waits for the next upload).
+    // waits for the next upload). `mayExist`: an earlier attempt at this path may have left
+    // the file in the cloud without the caller learning its reference, so a service that
+    // addresses files by id looks for it before making another.
     virtual QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                                  std::optional<QString> existingRef, Progress progress) = 0;
+                                                  std::optional<QString> existingRef, bool mayExist,
+                                                  Progress progress) = 0;
     virtual QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) = 0;
     virtual QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath,
                                                            std::optional<QString> ref) = 0;

@@ -1,5 +1,6 @@
 #include "DropboxAccountClient.h"
 
+#include "DropboxReplyError.h"
 #include "auth/AuthError.h"
 #include "auth/DropboxAuthService.h"
 #include "common/AppSupport.h"
@@ -60,17 +61,17 @@ QString DropboxAccountClient::planName(const QString& accountTypeTag) {
 
 template <typename Record> QCoro::Task<Record> DropboxAccountClient::call(QString endpoint) {
     const QPointer<QObject> owner = m_owner;
-    const QString token = co_await m_auth.validAccessToken();
-    if (!owner)
-        throw AuthError::notLinked();
-    QNetworkRequest request(m_auth.endpoints().apiUrl(QStringLiteral("/2/") + endpoint));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    const HttpResult reply = co_await Http::send(request, "POST", QByteArray(), 20s);
+    const QNetworkRequest request(m_auth.endpoints().apiUrl(QStringLiteral("/2/") + endpoint));
+    AuthService::Send send = [request](QString token) {
+        QNetworkRequest authorised = request;
+        authorised.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        return Http::send(authorised, "POST", QByteArray(), 20s);
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     if (!owner) // the provider went while the request was out
         throw AuthError::notLinked();
-    m_auth.noteReply(reply.status);
     if (reply.status != 200)
-        throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);
+        throw DropboxReplyError::read(reply).classify();
     co_return Record::decode(DecodeError::object(reply.body));
 }
 

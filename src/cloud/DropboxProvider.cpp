@@ -1,6 +1,8 @@
 #include "DropboxProvider.h"
 
 #include "DropboxAccountClient.h"
+#include "DropboxApiArg.h"
+#include "DropboxReplyError.h"
 #include "DropboxUploadClient.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
@@ -25,8 +27,15 @@ QString dropboxPath(const QString& relativePath) {
 QUrl sharedLinkUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid())
-        throw AuthError::badResponse(QStringLiteral("bad shared link URL"));
+        throw ServiceError(ServiceError::Kind::transient,
+                           QStringLiteral("Dropbox sent a bad shared link URL"));
     return url;
+}
+
+QCoro::Task<HttpResult> sendWithToken(QNetworkRequest request, QString token, QByteArray body,
+                                      std::chrono::milliseconds timeout, Http::Limits limits = {}) {
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    co_return co_await Http::send(request, "POST", std::move(body), timeout, limits);
 }
 
 QDateTime isoDate(const QJsonObject& o, const QString& key) {
@@ -91,6 +100,7 @@ void DropboxProvider::adoptIdentity(const AccountInfo& info) {
 
 QCoro::Task<CloudUploadResult> DropboxProvider::upload(std::shared_ptr<const LocalFile> file,
                                                        QString relativePath, std::optional<QString>,
+                                                       bool /*mayExist: a path upload overwrites anyway*/,
                                                        Progress progress) {
     const QString path = dropboxPath(relativePath);
     const qint64 threshold =
@@ -104,45 +114,48 @@ QCoro::Task<CloudUploadResult> DropboxProvider::upload(std::shared_ptr<const Loc
     co_return CloudUploadResult{uploaded.rev, uploaded.contentHash, uploaded.size};
 }
 
-QCoro::Task<QByteArray> DropboxProvider::rpc(QString endpoint, QJsonObject body) {
+QCoro::Task<HttpResult> DropboxProvider::rpcReply(QString endpoint, QJsonObject body) {
     const QPointer<DropboxProvider> self(this);
-    const QString token = co_await m_auth.validAccessToken();
-    if (!self)
-        throw AuthError::notLinked();
     QNetworkRequest request(m_auth.endpoints().apiUrl(QStringLiteral("/2/") + endpoint));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setRawHeader("Content-Type", "application/json");
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    const HttpResult reply = co_await Http::send(request, "POST", json, 20s);
+    AuthService::Send send = [request, json](QString token) {
+        return sendWithToken(request, std::move(token), json, 20s);
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     if (!self)
         throw AuthError::notLinked();
-    m_auth.noteReply(reply.status);
+    co_return reply;
+}
+
+QCoro::Task<QByteArray> DropboxProvider::rpc(QString endpoint, QJsonObject body) {
+    const HttpResult reply = co_await rpcReply(std::move(endpoint), std::move(body));
     if (reply.status != 200)
-        throw AuthError::badResponse(reply.utf8Body() ? reply.bodyText() : endpoint);
+        throw DropboxReplyError::read(reply).classify();
     co_return reply.body;
 }
 
 QCoro::Task<QUrl> DropboxProvider::createSharedLink(QString relativePath, std::optional<QString>) {
     const QPointer<DropboxProvider> self(this);
     const QString path = dropboxPath(relativePath);
-    try {
-        const QJsonObject args{{QStringLiteral("path"), path}};
-        const QByteArray reply =
-            co_await rpc(QStringLiteral("sharing/create_shared_link_with_settings"), args);
-        co_return sharedLinkUrl(DecodeError::string(DecodeError::object(reply), QStringLiteral("url")));
-    } catch (const AuthError& error) {
-        // A file shares one link: when it has one already, that link is the answer.
-        if (error.kind() != AuthError::Kind::badResponse ||
-            !error.payload().contains(QLatin1String("shared_link_already_exists")))
-            throw;
-    }
+    const QJsonObject create{{QStringLiteral("path"), path}};
+    const HttpResult created =
+        co_await rpcReply(QStringLiteral("sharing/create_shared_link_with_settings"), create);
+    if (created.status == 200)
+        co_return sharedLinkUrl(
+            DecodeError::string(DecodeError::object(created.body), QStringLiteral("url")));
+    // A file shares one link: when it has one already, that link is the answer.
+    const DropboxReplyError error = DropboxReplyError::read(created);
+    if (!error.has(QStringLiteral("shared_link_already_exists")))
+        throw error.classify();
     if (!self)
         throw AuthError::notLinked();
     const QJsonObject args{{QStringLiteral("path"), path}, {QStringLiteral("direct_only"), true}};
     const QByteArray reply = co_await rpc(QStringLiteral("sharing/list_shared_links"), args);
     const QJsonArray links = DecodeError::array(DecodeError::object(reply), QStringLiteral("links"));
     if (links.isEmpty())
-        throw AuthError::badResponse(QStringLiteral("no existing shared link"));
+        throw ServiceError(ServiceError::Kind::transient,
+                           QStringLiteral("Dropbox listed no existing shared link"));
     co_return sharedLinkUrl(DecodeError::string(links.first().toObject(), QStringLiteral("url")));
 }
 
@@ -177,20 +190,18 @@ QCoro::Task<CloudUploadResult> DropboxProvider::restore(QString relativePath, st
 QCoro::Task<QByteArray> DropboxProvider::downloadCurrent(QString relativePath, std::optional<QString>,
                                                          qint64 size) {
     const QPointer<DropboxProvider> self(this);
-    const QString token = co_await m_auth.validAccessToken();
-    if (!self)
-        throw AuthError::notLinked();
     QNetworkRequest request(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/download")));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    const QJsonObject arg{{QStringLiteral("path"), dropboxPath(relativePath)}};
-    request.setRawHeader("Dropbox-API-Arg", QJsonDocument(arg).toJson(QJsonDocument::Compact));
-    const HttpResult reply =
-        co_await Http::send(request, "POST", QByteArray(), 60s, {.maxReplyBytes = Http::downloadLimit(size)});
+    request.setRawHeader("Dropbox-API-Arg",
+                         DropboxApiArg::encode({{QStringLiteral("path"), dropboxPath(relativePath)}}));
+    AuthService::Send send = [request, size](QString token) {
+        return sendWithToken(request, std::move(token), QByteArray(), 60s,
+                             {.maxReplyBytes = Http::downloadLimit(size)});
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     if (!self)
         throw AuthError::notLinked();
-    m_auth.noteReply(reply.status);
     if (reply.status != 200)
-        throw AuthError::badResponse(QStringLiteral("download HTTP ") + QString::number(reply.status));
+        throw DropboxReplyError::read(reply).classify();
     co_return reply.body;
 }
 

@@ -4,6 +4,7 @@
 #include "DropboxFileHasher.h"
 #include "auth/DropboxAuthService.h"
 #include "net/BandwidthLimiter.h"
+#include "net/Http.h"
 
 #include <QJsonObject>
 
@@ -35,7 +36,8 @@ public:
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo& info) override;
     QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                          std::optional<QString> existingRef, Progress progress) override;
+                                          std::optional<QString> existingRef, bool mayExist,
+                                          Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
@@ -51,7 +53,9 @@ public:
     static constexpr qint64 limitedSessionThreshold = 256 * 1024;
 
 private:
-    // One call of a JSON endpoint on the API host; the reply body, or badResponse unless 200.
+    // One call of a JSON endpoint on the API host: its reply, whatever the status.
+    QCoro::Task<HttpResult> rpcReply(QString endpoint, QJsonObject body);
+    // The reply body, or the failure as a ServiceError unless 200.
     QCoro::Task<QByteArray> rpc(QString endpoint, QJsonObject body);
     DropboxUploadClient& uploader();
     DropboxAccountClient& accountClient();

@@ -1,21 +1,24 @@
 #include "DropboxUploadClient.h"
 
+#include "DropboxApiArg.h"
+#include "DropboxReplyError.h"
 #include "FileChunk.h"
 #include "auth/AuthError.h"
 #include "auth/DropboxAuthService.h"
 #include "net/BandwidthLimiter.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
+#include "net/ServiceError.h"
 #include "sync/LocalFile.h"
 
 #include <QFile>
-
-#include <cstring>
-
 #include <QNetworkRequest>
-#include <memory>
+
+#include <QCoro/QCoroTimer>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 namespace norvela {
 
@@ -23,11 +26,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The provider went while a step was waiting; the client and the auth service went with it.
-struct FileDeleter {
-    void operator()(QFile* file) const { file->deleteLater(); }
+struct LaterDeleter {
+    void operator()(QObject* object) const { object->deleteLater(); }
 };
 
+// The provider went while a step was waiting; the client and the auth service went with it.
 void ensureAlive(const QPointer<QObject>& owner) {
     if (!owner)
         throw AuthError::notLinked();
@@ -44,8 +47,34 @@ DropboxUploadClient::UploadedFile fileMetadata(const QByteArray& body) {
             DecodeError::integer(o, QStringLiteral("size"))};
 }
 
-QByteArray cursor(const QString& sessionId, qint64 offset) {
-    return "{\"session_id\":\"" + sessionId.toUtf8() + "\",\"offset\":" + QByteArray::number(offset) + "}";
+QJsonObject cursor(const QString& sessionId, qint64 offset) {
+    return {{QStringLiteral("session_id"), sessionId}, {QStringLiteral("offset"), offset}};
+}
+
+QNetworkRequest contentRequest(const QUrl& url, const QJsonObject& arg) {
+    QNetworkRequest request(url);
+    request.setRawHeader("Content-Type", "application/octet-stream");
+    request.setRawHeader("Dropbox-API-Arg", DropboxApiArg::encode(arg));
+    return request;
+}
+
+// The file streamed as the body: the network manager reads it as it sends, never whole. The
+// network stack may still touch the body device while the finished reply waits for its
+// deferred deletion; deleting the file later too keeps it alive until after that.
+QCoro::Task<HttpResult> sendFile(QNetworkRequest request, QString token,
+                                 std::shared_ptr<const LocalFile> localFile) {
+    const std::unique_ptr<QFile, LaterDeleter> file(localFile->device().release());
+    if (!file)
+        throw fileError(*localFile);
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    co_return co_await Http::send(request, "POST", file.get(), 60s);
+}
+
+QCoro::Task<HttpResult> sendBytes(QNetworkRequest request, QString token, QByteArray body) {
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    // Sent once: a session step that went through before its reply was lost must be seen,
+    // not repeated behind our back by the network stack.
+    co_return co_await Http::sendOnce(request, "POST", std::move(body), 60s);
 }
 
 } // namespace
@@ -53,19 +82,11 @@ QByteArray cursor(const QString& sessionId, qint64 offset) {
 DropboxUploadClient::DropboxUploadClient(DropboxAuthService& auth, BandwidthLimiter& limiter, QObject* owner)
     : m_auth(auth), m_limiter(limiter), m_owner(owner) {}
 
-QByteArray DropboxUploadClient::escapePath(const QString& dropboxPath) {
-    QString escaped = dropboxPath;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    escaped.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    return escaped.toUtf8();
-}
-
-void DropboxUploadClient::check(const HttpResult& reply) {
-    if (reply.status <= 0) // a result that never carried a status line
-        throw AuthError::badResponse(QStringLiteral("no HTTP response"));
-    if (reply.status != 200)
-        throw AuthError::badResponse(QStringLiteral("HTTP ") + QString::number(reply.status) +
-                                     QStringLiteral(": ") + reply.bodyText());
+QJsonObject DropboxUploadClient::commitArg(const QString& dropboxPath) {
+    return {{QStringLiteral("path"), dropboxPath},
+            {QStringLiteral("mode"), QStringLiteral("overwrite")},
+            {QStringLiteral("autorename"), false},
+            {QStringLiteral("mute"), false}};
 }
 
 QCoro::Task<DropboxUploadClient::UploadedFile>
@@ -73,27 +94,19 @@ DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile
                                       Progress progress) {
     const QPointer<QObject> owner = m_owner;
     const qint64 size = localFile->size();
-    const QString token = co_await m_auth.validAccessToken();
-    ensureAlive(owner);
-    QNetworkRequest request(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload")));
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    request.setRawHeader("Content-Type", "application/octet-stream");
-    request.setRawHeader("Dropbox-API-Arg", "{\"path\":\"" + escapePath(dropboxPath) +
-                                                "\",\"mode\":\"overwrite\",\"autorename\":false,"
-                                                "\"mute\":false,\"strict_conflict\":false}");
+    QJsonObject arg = commitArg(dropboxPath);
+    arg.insert(QStringLiteral("strict_conflict"), false);
+    const QNetworkRequest request =
+        contentRequest(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload")), arg);
     co_await m_limiter.take(size, owner);
     ensureAlive(owner);
-
-    // The network manager reads the body from the file as it sends; it is never loaded whole.
-    // The network stack may still touch the body device while the finished reply waits for
-    // its deferred deletion; deleting the file later too keeps it alive until after that.
-    const std::unique_ptr<QFile, FileDeleter> file(localFile->device().release());
-    if (!file)
-        throw fileError(*localFile);
-    const HttpResult reply = co_await Http::send(request, "POST", file.get(), 60s);
+    AuthService::Send send = [request, localFile](QString token) {
+        return sendFile(request, std::move(token), localFile);
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     ensureAlive(owner);
-    m_auth.noteReply(reply.status);
-    check(reply);
+    if (reply.status != 200)
+        throw DropboxReplyError::read(reply).classify();
     if (progress)
         progress(size);
     co_return fileMetadata(reply.body);
@@ -109,6 +122,8 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
         throw fileError(*localFile);
     QFile& file = *device;
 
+    if (!file.seek(0))
+        throw fileError(*localFile);
     QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, chunkSize));
     co_await m_limiter.take(chunk.size(), owner);
     ensureAlive(owner);
@@ -118,16 +133,37 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
     if (progress)
         progress(offset);
 
+    int retriesLeft = appendRetries;
     while (offset < size) {
         chunk.clear(); // let go of the sent chunk first: one chunk in memory at a time
+        if (!file.seek(offset))
+            throw fileError(*localFile);
         chunk = co_await FileChunk::read(file, std::min(chunkSize, size - offset));
         if (chunk.isEmpty())
             break; // the file shrank: commit what it still has
         co_await m_limiter.take(chunk.size(), owner);
         ensureAlive(owner);
-        co_await sessionAppend(sessionId, offset, chunk);
+        const Appended appended = co_await sessionAppend(sessionId, offset, chunk);
         ensureAlive(owner);
-        offset += chunk.size();
+        if (!appended.held) {
+            // The same append once more. If it went through after all, the service answers
+            // with where the session stands.
+            if (retriesLeft-- == 0)
+                throw ServiceError(ServiceError::Kind::transient, appended.interruption);
+            co_await QCoro::sleepFor(250ms * (appendRetries - retriesLeft));
+            ensureAlive(owner);
+            continue;
+        }
+        // Only forward: a session that lost acknowledged bytes is not to be trusted further.
+        if (*appended.held <= offset || *appended.held > size)
+            throw ServiceError(
+                ServiceError::Kind::transient,
+                QStringLiteral("Dropbox reported the upload at byte %1 of %2 after %3 were sent")
+                    .arg(*appended.held)
+                    .arg(size)
+                    .arg(offset + chunk.size()));
+        offset = *appended.held;
+        retriesLeft = appendRetries;
         if (progress)
             progress(offset);
     }
@@ -136,40 +172,63 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
 }
 
 QCoro::Task<QString> DropboxUploadClient::sessionStart(QByteArray firstChunk) {
-    const QUrl url = m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload_session/start"));
-    const QByteArray body = co_await contentPost(url, "{\"close\": false}", firstChunk);
-    co_return DecodeError::string(DecodeError::object(body), QStringLiteral("session_id"));
+    const QJsonObject arg{{QStringLiteral("close"), false}};
+    const QByteArray reply =
+        co_await content(QStringLiteral("upload_session/start"), arg, std::move(firstChunk));
+    co_return DecodeError::string(DecodeError::object(reply), QStringLiteral("session_id"));
 }
 
-QCoro::Task<> DropboxUploadClient::sessionAppend(QString sessionId, qint64 offset, QByteArray chunk) {
-    const QUrl url = m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload_session/append_v2"));
-    const QByteArray arg = "{\"cursor\":" + cursor(sessionId, offset) + ",\"close\":false}";
-    co_await contentPost(url, arg, chunk);
+QCoro::Task<DropboxUploadClient::Appended>
+DropboxUploadClient::sessionAppend(QString sessionId, qint64 offset, QByteArray chunk) {
+    const qint64 end = offset + chunk.size();
+    const QJsonObject arg{{QStringLiteral("cursor"), cursor(sessionId, offset)},
+                          {QStringLiteral("close"), false}};
+    HttpResult reply;
+    QString lost;
+    try {
+        reply = co_await contentCall(QStringLiteral("upload_session/append_v2"), arg, std::move(chunk));
+    } catch (const ServiceError& e) {
+        if (e.kind() != ServiceError::Kind::transient) // no reply is the one failure thrown here
+            throw;
+        lost = e.description();
+    }
+    if (!lost.isEmpty())
+        co_return Appended{std::nullopt, lost};
+    if (reply.status == 200)
+        co_return Appended{end, {}};
+    const DropboxReplyError error = DropboxReplyError::read(reply);
+    if (reply.status >= 500 && reply.status <= 599)
+        co_return Appended{std::nullopt, error.classify().description()};
+    if (reply.status == 409 && error.has(QStringLiteral("incorrect_offset")) && error.correctOffset())
+        co_return Appended{*error.correctOffset(), {}};
+    throw error.classify();
 }
 
 QCoro::Task<DropboxUploadClient::UploadedFile>
 DropboxUploadClient::sessionFinish(QString sessionId, qint64 offset, QString dropboxPath) {
-    const QUrl url = m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload_session/finish"));
     // Unlike the one-request argument, the commit carries no "strict_conflict".
-    const QByteArray commit = "{\"path\":\"" + escapePath(dropboxPath) +
-                              "\",\"mode\":\"overwrite\",\"autorename\":false,\"mute\":false}";
-    const QByteArray arg = "{\"cursor\":" + cursor(sessionId, offset) + ",\"commit\":" + commit + "}";
-    const QByteArray body = co_await contentPost(url, arg, QByteArray());
-    co_return fileMetadata(body);
+    const QJsonObject arg{{QStringLiteral("cursor"), cursor(sessionId, offset)},
+                          {QStringLiteral("commit"), commitArg(dropboxPath)}};
+    const QByteArray reply = co_await content(QStringLiteral("upload_session/finish"), arg, QByteArray());
+    co_return fileMetadata(reply);
 }
 
-QCoro::Task<QByteArray> DropboxUploadClient::contentPost(QUrl url, QByteArray arg, QByteArray body) {
+QCoro::Task<HttpResult> DropboxUploadClient::contentCall(QString endpoint, QJsonObject arg, QByteArray body) {
     const QPointer<QObject> owner = m_owner;
-    const QString token = co_await m_auth.validAccessToken();
+    const QNetworkRequest request =
+        contentRequest(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/") + endpoint), arg);
+    AuthService::Send send = [request, body](QString token) {
+        return sendBytes(request, std::move(token), body);
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     ensureAlive(owner);
-    QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    request.setRawHeader("Content-Type", "application/octet-stream");
-    request.setRawHeader("Dropbox-API-Arg", arg);
-    const HttpResult reply = co_await Http::send(request, "POST", body, 60s);
-    ensureAlive(owner);
-    m_auth.noteReply(reply.status);
-    check(reply);
+    co_return reply;
+}
+
+QCoro::Task<QByteArray> DropboxUploadClient::content(QString endpoint, QJsonObject arg, QByteArray body) {
+    const HttpResult reply = co_await contentCall(std::move(endpoint), std::move(arg), std::move(body));
+    if (reply.status != 200)
+        throw DropboxReplyError::read(reply).classify();
     co_return reply.body;
 }
 

@@ -1,15 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QUrl>
 
 #include <QCoro/QCoroTask>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace norvela {
 
@@ -20,7 +21,9 @@ struct HttpResult;
 
 // Sends one local file to the Dropbox content host, either in one request streamed from disk
 // or in an upload session of 8 MiB chunks. Every byte is accounted to the bandwidth limiter
-// before it goes out. Nothing is retried here: the engine decides when to try again.
+// before it goes out. Failures throw a ServiceError of their kind. A session resumes rather
+// than restarts: an append that fails goes again a few times, from where the service says
+// the session stands; anything else is left to the engine.
 class DropboxUploadClient {
 public:
     struct UploadedFile {
@@ -31,6 +34,8 @@ public:
     using Progress = std::function<void(qint64 bytesSent)>;
 
     static constexpr qint64 chunkSize = 8 * 1024 * 1024;
+    // Appends that may fail in a row, within one upload, before the upload fails.
+    static constexpr int appendRetries = 3;
 
     // `owner` (the provider) holds this client and `auth`; limiter waits end early when it
     // goes, and no step resumes into a client that is gone.
@@ -43,19 +48,25 @@ public:
     QCoro::Task<UploadedFile> sessionUpload(std::shared_ptr<const LocalFile> file, QString dropboxPath,
                                             Progress progress);
 
-    QCoro::Task<QString> sessionStart(QByteArray firstChunk);
-    QCoro::Task<> sessionAppend(QString sessionId, qint64 offset, QByteArray chunk);
-    QCoro::Task<UploadedFile> sessionFinish(QString sessionId, qint64 offset, QString dropboxPath);
-    QCoro::Task<QByteArray> contentPost(QUrl url, QByteArray arg, QByteArray body);
-
-    // Fails with "no HTTP response" or "HTTP <status>: <body>" unless the status is 200.
-    static void check(const HttpResult& reply);
-
-    // The path as it goes inside a hand-built JSON string: backslashes doubled, then double
-    // quotes escaped; everything else, non-ASCII included, as UTF-8 bytes.
-    static QByteArray escapePath(const QString& dropboxPath);
+    // The commit of an upload at `dropboxPath`: it overwrites whatever is there.
+    static QJsonObject commitArg(const QString& dropboxPath);
 
 private:
+    // What became of an append: where the session stands now (past the chunk, or where the
+    // service says it is), or why it went unanswered (no reply, a 5xx).
+    struct Appended {
+        std::optional<qint64> held;
+        QString interruption;
+    };
+
+    QCoro::Task<QString> sessionStart(QByteArray firstChunk);
+    QCoro::Task<Appended> sessionAppend(QString sessionId, qint64 offset, QByteArray chunk);
+    QCoro::Task<UploadedFile> sessionFinish(QString sessionId, qint64 offset, QString dropboxPath);
+    // One call with its argument in the header, whatever its status.
+    QCoro::Task<HttpResult> contentCall(QString endpoint, QJsonObject arg, QByteArray body);
+    // The reply's body when 200, else the failure thrown.
+    QCoro::Task<QByteArray> content(QString endpoint, QJsonObject arg, QByteArray body);
+
     DropboxAuthService& m_auth;
     BandwidthLimiter& m_limiter;
     QPointer<QObject> m_owner;

@@ -1,5 +1,6 @@
 #include "GoogleDriveProvider.h"
 
+#include "DriveReplyError.h"
 #include "FileChunk.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
@@ -13,6 +14,8 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QUuid>
+
+#include <QCoro/QCoroTimer>
 #include <cstring>
 
 #include <algorithm>
@@ -26,11 +29,15 @@ namespace {
 
 constexpr qint64 chunkSize = 8 * 1024 * 1024;
 
+NorvelaError fileError(const LocalFile& file) {
+    return NorvelaError(QStringLiteral("Couldn't read %1: %2")
+                            .arg(file.path(), QString::fromLocal8Bit(std::strerror(errno))));
+}
+
 std::unique_ptr<QFile> openDevice(const LocalFile& file) {
     std::unique_ptr<QFile> device = file.device();
     if (!device)
-        throw NorvelaError(QStringLiteral("Couldn't read %1: %2")
-                               .arg(file.path(), QString::fromLocal8Bit(std::strerror(errno))));
+        throw fileError(file);
     return device;
 }
 // With a rate limit in force, anything above this goes in chunks so the limiter can pace it.
@@ -117,15 +124,75 @@ CloudUploadResult result(const QByteArray& data, qint64 fallbackSize) {
     return r;
 }
 
-// The folder search of Drive's query language. Inside the quoted name a backslash and an
-// apostrophe are escaped with a backslash, the only escapes the language has.
-QString folderQuery(const QString& name, const QString& parentID) {
+// A search for `name` among the live items of a folder, in Drive's query language. Inside the
+// quoted name a backslash and an apostrophe are escaped with a backslash, the only escapes it has.
+QString childQuery(const QString& name, const QString& parentID) {
     QString escaped = name;
     escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     escaped.replace(QLatin1Char('\''), QLatin1String("\\'"));
     return QStringLiteral("name = '") + escaped + QStringLiteral("' and '") + parentID +
-           QStringLiteral("' in parents and mimeType = '") + QString::fromLatin1(folderType) +
-           QStringLiteral("' and trashed = false");
+           QStringLiteral("' in parents and trashed = false");
+}
+
+// Every byte of the expression except the unreserved URL characters is percent-encoded, so
+// "+" (a space once form-decoded), "&", "=", "#" and "%" in a name stay part of the name.
+QByteArray listQuery(const QString& query, const QByteArray& fields) {
+    return "/files?q=" + query.toUtf8().toPercentEncoding() + "&fields=" + fields;
+}
+
+// The status of an exchange that got no reply at all; the body then holds the network's words.
+constexpr int noReply = 0;
+
+HttpResult unansweredResult(const NetworkError& e) {
+    return HttpResult{noReply, e.description().toUtf8(), {}};
+}
+
+ServiceError unanswered(const HttpResult& reply) {
+    return ServiceError(ServiceError::Kind::transient,
+                        QStringLiteral("Google Drive didn't answer: ") + QString::fromUtf8(reply.body));
+}
+
+// Requests that change something go out once: one the service acted on before its reply was
+// lost must be found out about, not repeated behind our back by the network stack.
+QCoro::Task<HttpResult> sendWithToken(QNetworkRequest request, QByteArray method, QByteArray body,
+                                      QString token, qint64 maxReplyBytes) {
+    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    const Http::Limits limits{.maxReplyBytes = maxReplyBytes};
+    if (method == "GET")
+        co_return co_await Http::send(request, method, std::move(body), 30s, limits);
+    try {
+        co_return co_await Http::sendOnce(request, method, std::move(body), 60s, limits);
+    } catch (const NetworkError& e) {
+        co_return unansweredResult(e);
+    }
+}
+
+// A chunk, or with an empty body and "bytes */<total>" a question for how much arrived. The
+// session URI alone identifies the upload: these carry no token.
+QCoro::Task<HttpResult> putToSession(QUrl session, QByteArray range, QByteArray chunk) {
+    QNetworkRequest put(session);
+    put.setRawHeader("Content-Range", range);
+    put.setHeader(QNetworkRequest::ContentTypeHeader, octetStream);
+    try {
+        co_return co_await Http::sendOnce(put, "PUT", std::move(chunk), 120s);
+    } catch (const NetworkError& e) {
+        co_return unansweredResult(e);
+    }
+}
+
+// How many bytes a 308 says the session holds: its "Range: bytes=0-<last>", none without one.
+qint64 heldBytes(const HttpResult& reply, qint64 size) {
+    const QByteArray range = reply.header("Range").trimmed();
+    if (range.isEmpty())
+        return 0;
+    const std::optional<qint64> last =
+        range.startsWith("bytes=0-") ? decimal(QString::fromLatin1(range.mid(8))) : std::nullopt;
+    if (!last || *last < 0 || *last >= size)
+        throw ServiceError(ServiceError::Kind::transient,
+                           QStringLiteral("Google Drive reported an upload range of \"%1\" for %2 bytes")
+                               .arg(QString::fromLatin1(range))
+                               .arg(size));
+    return *last + 1;
 }
 
 QByteArray fileSegment(const QString& id) {
@@ -178,24 +245,29 @@ QUrl GoogleDriveProvider::uploadUrl(const QByteArray& pathAndQuery) const {
     return QUrl::fromEncoded(m_endpoints.upload.toEncoded() + pathAndQuery);
 }
 
-QCoro::Task<QByteArray> GoogleDriveProvider::request(QByteArray method, QUrl url,
-                                                     std::optional<QByteArray> body,
-                                                     std::optional<QByteArray> contentType,
-                                                     qint64 maxReplyBytes) {
+QCoro::Task<HttpResult> GoogleDriveProvider::exchange(QByteArray method, QUrl url, QByteArray body,
+                                                      QByteArray contentType, qint64 maxReplyBytes) {
     const QPointer<GoogleDriveProvider> self(this);
-    const QString token = co_await m_auth.validAccessToken();
     QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    if (contentType)
-        request.setHeader(QNetworkRequest::ContentTypeHeader, *contentType);
-    const HttpResult reply = co_await Http::send(request, method, body.value_or(QByteArray()), 30s,
-                                                 {.maxReplyBytes = maxReplyBytes});
-    if (self)
-        m_auth.noteReply(reply.status);
+    if (!contentType.isEmpty())
+        request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    AuthService::Send send = [request, method, body, maxReplyBytes](QString token) {
+        return sendWithToken(request, method, body, std::move(token), maxReplyBytes);
+    };
+    const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
+    ensureAlive(self);
+    co_return reply;
+}
+
+QCoro::Task<QByteArray> GoogleDriveProvider::request(QByteArray method, QUrl url, bool byReference,
+                                                     QByteArray body, QByteArray contentType,
+                                                     qint64 maxReplyBytes) {
+    const HttpResult reply = co_await exchange(std::move(method), std::move(url), std::move(body),
+                                               std::move(contentType), maxReplyBytes);
+    if (reply.status == noReply)
+        throw unanswered(reply);
     if (reply.status < 200 || reply.status > 299)
-        throw bad(QStringLiteral("HTTP %1: %2")
-                      .arg(reply.status)
-                      .arg(reply.utf8Body() ? reply.bodyText() : QString::fromUtf8(url.toEncoded())));
+        throw DriveReplyError::read(reply).classify(byReference);
     co_return reply.body;
 }
 
@@ -224,10 +296,9 @@ QCoro::Task<QString> GoogleDriveProvider::ensureChildFolder(QString name, QStrin
 
 QCoro::Task<QString> GoogleDriveProvider::findOrCreateFolder(QString name, QString parentID) {
     const QPointer<GoogleDriveProvider> self(this);
-    // Every byte of the expression except the unreserved URL characters is percent-encoded, so
-    // "+" (a space once form-decoded), "&", "=", "#" and "%" in a name stay part of the name.
-    const QByteArray query = folderQuery(name, parentID).toUtf8().toPercentEncoding();
-    const QByteArray found = co_await request("GET", driveUrl("/files?q=" + query + "&fields=files(id)"));
+    const QString query = childQuery(name, parentID) + QStringLiteral(" and mimeType = '") +
+                          QString::fromLatin1(folderType) + QLatin1Char('\'');
+    const QByteArray found = co_await request("GET", driveUrl(listQuery(query, "files(id)")), false);
     const QJsonArray files = DecodeError::array(DecodeError::object(found), QStringLiteral("files"));
     if (!files.isEmpty()) // of several folders with this name, the first one found
         co_return DecodeError::string(element(files.first(), QStringLiteral("files")), QStringLiteral("id"));
@@ -237,60 +308,101 @@ QCoro::Task<QString> GoogleDriveProvider::findOrCreateFolder(QString name, QStri
                              {QStringLiteral("mimeType"), QString::fromLatin1(folderType)},
                              {QStringLiteral("parents"), QJsonArray{parentID}}};
     const QByteArray created =
-        co_await request("POST", driveUrl("/files?fields=id"), compactJson(folder), jsonType);
+        co_await request("POST", driveUrl("/files?fields=id"), false, compactJson(folder), jsonType);
     co_return DecodeError::string(DecodeError::object(created), QStringLiteral("id"));
+}
+
+QCoro::Task<std::optional<QString>> GoogleDriveProvider::findFile(QString name, QString parentID) {
+    const QByteArray found =
+        co_await request("GET", driveUrl(listQuery(childQuery(name, parentID), "files(id,mimeType)")), false);
+    for (const QJsonValue& v : DecodeError::array(DecodeError::object(found), QStringLiteral("files"))) {
+        const QJsonObject file = element(v, QStringLiteral("files"));
+        if (DecodeError::string(file, QStringLiteral("mimeType")) != QLatin1String(folderType))
+            co_return DecodeError::string(file, QStringLiteral("id"));
+    }
+    co_return std::nullopt;
 }
 
 // --- uploads ---
 
 QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const LocalFile> file,
                                                            QString relativePath,
-                                                           std::optional<QString> existingRef,
+                                                           std::optional<QString> existingRef, bool mayExist,
                                                            Progress progress) {
     const QPointer<GoogleDriveProvider> self(this);
-    const qint64 size = file->size();
     const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
     const QString name = relativePath.mid(slash + 1);
     const QString folderPath = slash < 0 ? QString() : relativePath.left(slash);
 
-    // Drive addresses files by id: a known id is updated in place, anything else is a new file.
-    std::optional<QString> parentID;
-    if (!existingRef) {
-        parentID = co_await ensureFolder(folderPath);
-        ensureAlive(self);
+    // Drive addresses files by id: a known id is updated in place; an update always has an
+    // outcome, as sending it twice does no harm.
+    if (existingRef) {
+        const std::optional<CloudUploadResult> updated =
+            co_await transfer(file, existingRef, name, QString(), progress);
+        co_return *updated;
     }
+    const QString parentID = co_await ensureFolder(folderPath);
+    ensureAlive(self);
+    // Drive takes any number of files of one name in a folder, so a create whose answer was
+    // lost is looked for before another is made; found, it is updated instead.
+    bool lookFirst = mayExist;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (lookFirst) {
+            const std::optional<QString> found = co_await findFile(name, parentID);
+            ensureAlive(self);
+            if (found) {
+                const std::optional<CloudUploadResult> updated =
+                    co_await transfer(file, found, name, parentID, progress);
+                co_return *updated;
+            }
+        }
+        const std::optional<CloudUploadResult> made =
+            co_await transfer(file, std::nullopt, name, parentID, progress);
+        ensureAlive(self);
+        if (made)
+            co_return *made;
+        lookFirst = true;
+    }
+    throw ServiceError(ServiceError::Kind::transient,
+                       QStringLiteral("Google Drive didn't answer the upload of %1").arg(relativePath));
+}
 
+QCoro::Task<std::optional<CloudUploadResult>>
+GoogleDriveProvider::transfer(std::shared_ptr<const LocalFile> file, std::optional<QString> fileID,
+                              QString name, QString parentID, Progress progress) {
+    const QPointer<GoogleDriveProvider> self(this);
+    const qint64 size = file->size();
     const bool limited = m_limiter.activeBytesPerSecond() > 0;
     if (size > (limited ? limitedOneRequestMax : chunkSize)) {
-        const CloudUploadResult sent =
-            co_await resumableUpload(existingRef, name, parentID, file, std::move(progress));
+        const std::optional<CloudUploadResult> sent =
+            co_await resumableUpload(fileID, name, parentID, file, std::move(progress));
         co_return sent;
     }
     // Bytes the file gained after `size` was measured wait for the next upload.
     const std::unique_ptr<QFile> device = openDevice(*file);
     const QByteArray content = co_await FileChunk::read(*device, std::max<qint64>(size, 0));
     ensureAlive(self);
-    const CloudUploadResult sent = co_await simpleUpload(existingRef, name, parentID, content);
-    if (progress)
+    const std::optional<CloudUploadResult> sent = co_await simpleUpload(fileID, name, parentID, content);
+    if (sent && progress)
         progress(size);
     co_return sent;
 }
 
-QCoro::Task<CloudUploadResult> GoogleDriveProvider::simpleUpload(std::optional<QString> fileID, QString name,
-                                                                 std::optional<QString> parentID,
-                                                                 QByteArray content) {
+QCoro::Task<std::optional<CloudUploadResult>> GoogleDriveProvider::simpleUpload(std::optional<QString> fileID,
+                                                                                QString name,
+                                                                                QString parentID,
+                                                                                QByteArray content) {
     if (fileID) { // only the content changes; the file keeps its name in Drive
         const QByteArray reply =
             co_await request("PATCH", uploadUrl(fileSegment(*fileID) + "?uploadType=media&" + resultFields),
-                             content, octetStream);
+                             true, content, octetStream);
         co_return result(reply, content.size());
     }
 
     const QByteArray boundary =
         "norvela-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    QJsonObject metadata{{QStringLiteral("name"), name}};
-    if (parentID)
-        metadata.insert(QStringLiteral("parents"), QJsonArray{*parentID});
+    const QJsonObject metadata{{QStringLiteral("name"), name},
+                               {QStringLiteral("parents"), QJsonArray{parentID}}};
     QByteArray body;
     body.reserve(content.size() + 512);
     body += "--" + boundary + "\r\nContent-Type: " + jsonType + "\r\n\r\n";
@@ -298,73 +410,122 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::simpleUpload(std::optional<Q
     body += "\r\n--" + boundary + "\r\nContent-Type: " + octetStream + "\r\n\r\n";
     body += content;
     body += "\r\n--" + boundary + "--";
-    const QByteArray reply =
-        co_await request("POST", uploadUrl("/files?uploadType=multipart&" + resultFields), body,
-                         "multipart/related; boundary=" + boundary);
-    co_return result(reply, content.size());
+    const HttpResult reply =
+        co_await exchange("POST", uploadUrl("/files?uploadType=multipart&" + resultFields), body,
+                          "multipart/related; boundary=" + boundary);
+    if (reply.status == noReply)
+        co_return std::nullopt;
+    if (reply.status != 200)
+        throw createFailure(reply);
+    co_return result(reply.body, content.size());
 }
 
-QCoro::Task<CloudUploadResult>
-GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name,
-                                     std::optional<QString> parentID,
+ServiceError GoogleDriveProvider::createFailure(const HttpResult& reply) {
+    // The folder went since it was looked up: look again next time.
+    if (reply.status == 404)
+        m_folders.clear();
+    return DriveReplyError::read(reply).classify(false);
+}
+
+QCoro::Task<std::optional<CloudUploadResult>>
+GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name, QString parentID,
                                      std::shared_ptr<const LocalFile> localFile, Progress progress) {
     const QPointer<GoogleDriveProvider> self(this);
     const qint64 size = localFile->size();
     QJsonObject metadata{{QStringLiteral("name"), name}};
-    if (!fileID && parentID)
-        metadata.insert(QStringLiteral("parents"), QJsonArray{*parentID});
+    if (!fileID)
+        metadata.insert(QStringLiteral("parents"), QJsonArray{parentID});
 
-    const QString token = co_await m_auth.validAccessToken();
-    ensureAlive(self);
-    QNetworkRequest start(fileID ? uploadUrl(fileSegment(*fileID) + "?uploadType=resumable&" + resultFields)
-                                 : uploadUrl("/files?uploadType=resumable&" + resultFields));
-    start.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    start.setHeader(QNetworkRequest::ContentTypeHeader, jsonType);
-    const HttpResult started =
-        co_await Http::send(start, fileID ? "PATCH" : "POST", compactJson(metadata), 30s);
-    ensureAlive(self);
-    m_auth.noteReply(started.status);
+    // Worked out before the co_await: GCC 12 evaluates both arms of a conditional in its operand.
+    QByteArray method = "POST";
+    QUrl start = uploadUrl("/files?uploadType=resumable&" + resultFields);
+    if (fileID) {
+        method = "PATCH";
+        start = uploadUrl(fileSegment(*fileID) + "?uploadType=resumable&" + resultFields);
+    }
+    const HttpResult started = co_await exchange(method, start, compactJson(metadata), jsonType);
+    if (started.status == noReply) // only a session can have come of it, never a file
+        throw unanswered(started);
+    if (started.status != 200)
+        throw fileID ? DriveReplyError::read(started).classify(true) : createFailure(started);
     const QByteArray location = started.header("Location");
-    if (started.status != 200 || location.isEmpty())
-        throw bad(QStringLiteral("no resumable session URI"));
+    if (location.isEmpty())
+        throw ServiceError(ServiceError::Kind::transient,
+                           QStringLiteral("Google Drive opened no upload session"));
     const QUrl session = QUrl::fromEncoded(location);
 
     const std::unique_ptr<QFile> device = openDevice(*localFile);
     QFile& file = *device;
-    qint64 offset = 0;
-    std::optional<QByteArray> final;
-    while (offset < size) {
-        // One chunk in memory at a time.
-        const QByteArray chunk = co_await FileChunk::read(file, std::min(chunkSize, size - offset));
-        ensureAlive(self);
-        if (chunk.isEmpty())
-            break;
-        co_await m_limiter.take(chunk.size(), this);
+    qint64 offset = 0;   // where the service says the upload stands
+    qint64 furthest = 0; // the most it has confirmed
+    int setbacks = 0;    // exchanges in a row that took the upload no further
+    bool ask = false;    // the last chunk went unanswered: ask how much of it arrived
+    bool sentToEnd = false;
+    for (;;) {
+        QByteArray range;
+        QByteArray chunk;
+        if (ask) {
+            co_await QCoro::sleepFor(250ms * setbacks);
+            ensureAlive(self);
+            range = "bytes */" + QByteArray::number(size);
+        } else {
+            // One chunk in memory at a time.
+            const qint64 want = std::min(chunkSize, size - offset);
+            if (!file.seek(offset))
+                throw fileError(*localFile);
+            chunk = co_await FileChunk::read(file, want);
+            ensureAlive(self);
+            if (chunk.size() < want)
+                throw NorvelaError(
+                    QStringLiteral("%1 got shorter while it was uploaded").arg(localFile->path()));
+            co_await m_limiter.take(chunk.size(), this);
+            ensureAlive(self);
+            range = "bytes " + QByteArray::number(offset) + '-' + QByteArray::number(offset + want - 1) +
+                    '/' + QByteArray::number(size);
+            sentToEnd = sentToEnd || offset + want == size;
+        }
+        const HttpResult reply = co_await putToSession(session, range, std::move(chunk));
         ensureAlive(self);
 
-        // The session URI alone identifies the upload: chunks carry no token.
-        QNetworkRequest put(session);
-        put.setRawHeader("Content-Range", "bytes " + QByteArray::number(offset) + '-' +
-                                              QByteArray::number(offset + chunk.size() - 1) + '/' +
-                                              QByteArray::number(size));
-        put.setHeader(QNetworkRequest::ContentTypeHeader, octetStream);
-        HttpResult reply;
-        try {
-            reply = co_await Http::send(put, "PUT", chunk, 120s);
-        } catch (const NetworkError&) {
-            throw bad(QStringLiteral("no HTTP response mid-upload"));
+        if (reply.status == 200 || reply.status == 201) {
+            if (progress)
+                progress(size);
+            co_return result(reply.body, size);
         }
-        if (reply.status == 200 || reply.status == 201)
-            final = reply.body;
-        else if (reply.status != 308) // 308: taken whole; the reported range is not checked
-            throw bad(QStringLiteral("resumable chunk HTTP %1: %2").arg(reply.status).arg(reply.bodyText()));
-        offset += chunk.size();
-        if (progress)
-            progress(offset);
+        if (reply.status == 308) {
+            // Resumed from what the service holds, which may be less than was sent.
+            offset = heldBytes(reply, size);
+            if (offset > furthest) {
+                furthest = offset;
+                setbacks = 0;
+                if (progress)
+                    progress(offset);
+            } else if (!ask) {
+                ++setbacks;
+            }
+            ask = false;
+        } else if (reply.status == 404) {
+            throw ServiceError(ServiceError::Kind::transient,
+                               QStringLiteral("Google Drive ended the upload session of %1").arg(name));
+        } else if (reply.status != noReply && reply.status < 500) {
+            throw DriveReplyError::read(reply).classify(fileID.has_value());
+        } else {
+            ++setbacks;
+            ask = true;
+        }
+        if (setbacks > interruptionRetries) {
+            // The last byte went out and its outcome never came: the file may exist now.
+            if (!fileID && sentToEnd)
+                co_return std::nullopt;
+            if (reply.status == noReply)
+                throw unanswered(reply);
+            if (reply.status == 308)
+                throw ServiceError(
+                    ServiceError::Kind::transient,
+                    QStringLiteral("Google Drive took no more of %1 after byte %2").arg(name).arg(offset));
+            throw DriveReplyError::read(reply).classify(fileID.has_value());
+        }
     }
-    if (!final)
-        throw bad(QStringLiteral("resumable upload never completed"));
-    co_return result(*final, size);
 }
 
 // --- operations on an uploaded file ---
@@ -373,7 +534,7 @@ QCoro::Task<QList<FileRevision>> GoogleDriveProvider::listRevisions(QString, std
     if (!ref)
         throw bad(QStringLiteral("no Drive file id for revisions"));
     const QByteArray reply = co_await request(
-        "GET", driveUrl(fileSegment(*ref) + "/revisions?fields=revisions(id,modifiedTime,size)"));
+        "GET", driveUrl(fileSegment(*ref) + "/revisions?fields=revisions(id,modifiedTime,size)"), true);
     const QJsonObject o = DecodeError::object(reply);
     QList<FileRevision> revisions;
     if (o.contains(QStringLiteral("revisions"))) {
@@ -394,34 +555,22 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::restore(QString, std::option
     if (!ref)
         throw bad(QStringLiteral("no Drive file id for restore"));
     const QPointer<GoogleDriveProvider> self(this);
-    const QString token = co_await m_auth.validAccessToken();
+    const QByteArray old = co_await request(
+        "GET", driveUrl(fileSegment(*ref) + "/revisions/" + QUrl::toPercentEncoding(to.id) + "?alt=media"),
+        true, {}, {}, Http::downloadLimit(to.size));
     ensureAlive(self);
-    QNetworkRequest fetch(driveUrl(fileSegment(*ref) + "/revisions/" + to.id.toUtf8() + "?alt=media"));
-    fetch.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    HttpResult old;
-    try {
-        old = co_await Http::send(fetch, "GET", QByteArray(), 60s,
-                                  {.maxReplyBytes = Http::downloadLimit(to.size)});
-    } catch (const NetworkError&) {
-        throw bad(QStringLiteral("couldn't download revision"));
-    }
-    ensureAlive(self);
-    m_auth.noteReply(old.status);
-    if (old.status != 200)
-        throw bad(QStringLiteral("couldn't download revision"));
-
     // Drive keeps the old content as a new current version; the replaced one stays listed.
     const QByteArray reply = co_await request(
-        "PATCH", uploadUrl(fileSegment(*ref) + "?uploadType=media&" + resultFields), old.body, octetStream);
-    co_return result(reply, old.body.size());
+        "PATCH", uploadUrl(fileSegment(*ref) + "?uploadType=media&" + resultFields), true, old, octetStream);
+    co_return result(reply, old.size());
 }
 
 QCoro::Task<QByteArray> GoogleDriveProvider::downloadCurrent(QString, std::optional<QString> ref,
                                                              qint64 size) {
     if (!ref)
         throw bad(QStringLiteral("no Drive file id for download"));
-    const QByteArray content = co_await request("GET", driveUrl(fileSegment(*ref) + "?alt=media"), {}, {},
-                                                Http::downloadLimit(size));
+    const QByteArray content = co_await request("GET", driveUrl(fileSegment(*ref) + "?alt=media"), true, {},
+                                                {}, Http::downloadLimit(size));
     co_return content;
 }
 
@@ -432,20 +581,21 @@ QCoro::Task<QUrl> GoogleDriveProvider::createSharedLink(QString, std::optional<Q
     // Granted again on every call: Drive keeps one such permission per file.
     const QJsonObject anyone{{QStringLiteral("role"), QStringLiteral("reader")},
                              {QStringLiteral("type"), QStringLiteral("anyone")}};
-    co_await request("POST", driveUrl(fileSegment(*ref) + "/permissions"), compactJson(anyone),
+    co_await request("POST", driveUrl(fileSegment(*ref) + "/permissions"), true, compactJson(anyone),
                      QByteArray("application/json"));
     ensureAlive(self);
-    const QByteArray reply = co_await request("GET", driveUrl(fileSegment(*ref) + "?fields=webViewLink"));
+    const QByteArray reply =
+        co_await request("GET", driveUrl(fileSegment(*ref) + "?fields=webViewLink"), true);
     const QUrl link(DecodeError::string(DecodeError::object(reply), QStringLiteral("webViewLink")),
                     QUrl::StrictMode);
     if (!link.isValid() || link.isRelative())
-        throw bad(QStringLiteral("bad Drive link"));
+        throw ServiceError(ServiceError::Kind::transient, QStringLiteral("Google Drive sent a bad link"));
     co_return link;
 }
 
 QCoro::Task<AccountInfo> GoogleDriveProvider::fetchAccountInfo() {
     const QByteArray reply = co_await request(
-        "GET", driveUrl("/about?fields=user(displayName,emailAddress),storageQuota(limit,usage)"));
+        "GET", driveUrl("/about?fields=user(displayName,emailAddress),storageQuota(limit,usage)"), false);
     const QJsonObject about = DecodeError::object(reply);
     const QJsonObject user = DecodeError::object(about, QStringLiteral("user"));
     const QJsonObject quota = DecodeError::object(about, QStringLiteral("storageQuota"));

@@ -6,6 +6,7 @@
 #include "auth/GoogleAuthService.h"
 #include "net/BandwidthLimiter.h"
 #include "net/Http.h"
+#include "net/ServiceError.h"
 
 namespace norvela {
 
@@ -29,7 +30,8 @@ public:
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo& info) override;
     QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                          std::optional<QString> existingRef, Progress progress) override;
+                                          std::optional<QString> existingRef, bool mayExist,
+                                          Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString relativePath, std::optional<QString> ref) override;
     QCoro::Task<CloudUploadResult> restore(QString relativePath, std::optional<QString> ref,
@@ -39,19 +41,39 @@ public:
 
     GoogleAuthService& auth() { return m_auth; }
 
+    // Exchanges on a resumable upload in a row that may take it no further before it fails.
+    static constexpr int interruptionRetries = 3;
+
 private:
-    // An authorised Drive request; any status outside 200-299 fails with "HTTP <status>: …".
-    QCoro::Task<QByteArray> request(QByteArray method, QUrl url, std::optional<QByteArray> body = {},
-                                    std::optional<QByteArray> contentType = {},
+    // An authorised Drive request, whatever its status; one that got no reply at all comes back
+    // with status 0. Requests that change something are never sent twice.
+    QCoro::Task<HttpResult> exchange(QByteArray method, QUrl url, QByteArray body = {},
+                                     QByteArray contentType = {},
+                                     qint64 maxReplyBytes = Http::defaultMaxReplyBytes);
+    // The body of a 2xx reply, else the failure as a ServiceError. `byReference`: the URL names a
+    // stored file id, so a 404 means that id is stale.
+    QCoro::Task<QByteArray> request(QByteArray method, QUrl url, bool byReference, QByteArray body = {},
+                                    QByteArray contentType = {},
                                     qint64 maxReplyBytes = Http::defaultMaxReplyBytes);
     QCoro::Task<QString> ensureFolder(QString path);
     QCoro::Task<QString> ensureChildFolder(QString name, QString parentID, QString cacheKey);
     QCoro::Task<QString> findOrCreateFolder(QString name, QString parentID);
-    QCoro::Task<CloudUploadResult> simpleUpload(std::optional<QString> fileID, QString name,
-                                                std::optional<QString> parentID, QByteArray content);
-    QCoro::Task<CloudUploadResult> resumableUpload(std::optional<QString> fileID, QString name,
-                                                   std::optional<QString> parentID,
-                                                   std::shared_ptr<const LocalFile> file, Progress progress);
+    // A file (not a folder) of this name in the folder, the first one found.
+    QCoro::Task<std::optional<QString>> findFile(QString name, QString parentID);
+    // The content sent as the new content of `fileID`, or as a new file `name` in `parentID`.
+    // Nothing when a create went out and no answer came back: the file may exist now.
+    QCoro::Task<std::optional<CloudUploadResult>> transfer(std::shared_ptr<const LocalFile> file,
+                                                           std::optional<QString> fileID, QString name,
+                                                           QString parentID, Progress progress);
+    QCoro::Task<std::optional<CloudUploadResult>> simpleUpload(std::optional<QString> fileID, QString name,
+                                                               QString parentID, QByteArray content);
+    // Resumes from where the service says it stands after a chunk goes unanswered or a 5xx,
+    // up to interruptionRetries times in a row.
+    QCoro::Task<std::optional<CloudUploadResult>> resumableUpload(std::optional<QString> fileID, QString name,
+                                                                  QString parentID,
+                                                                  std::shared_ptr<const LocalFile> file,
+                                                                  Progress progress);
+    ServiceError createFailure(const HttpResult& reply);
 
     // Endpoint URLs; `pathAndQuery` is already percent-encoded.
     QUrl driveUrl(const QByteArray& pathAndQuery) const;

@@ -682,8 +682,11 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
 
     const qint64 startMs = m_clock.monotonicMs();
     m_uploadStartMs = startMs;
-    const std::optional<QString> existingRef =
-        existing && !m_forgetReference.remove(path) ? existing->rev : std::nullopt;
+    const bool refForgotten = m_forgetReference.remove(path);
+    const std::optional<QString> existingRef = existing && !refForgotten ? existing->rev : std::nullopt;
+    // A name the index does not vouch for may be in the cloud already: an earlier attempt
+    // failed without knowing whether it landed, or the index has been lost since.
+    const bool mayExist = !existingRef && (refForgotten || m_retries.attempts(path) > 0 || m_indexWasLost);
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
             QMetaObject::invokeMethod(
@@ -694,9 +697,7 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     std::optional<CloudUploadResult> result;
     std::exception_ptr error;
     try {
-        // TODO(lead): pass mayExist = m_indexWasLost (the index started empty: a name may
-        // already be in the cloud, unrecorded).
-        result = co_await provider->upload(file, path, existingRef, progress);
+        result = co_await provider->upload(file, path, existingRef, mayExist, progress);
     } catch (...) {
         error = std::current_exception();
     }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -80,8 +81,30 @@ struct InFlight {
     InFlight& operator=(const InFlight&) = delete;
 };
 
-struct ReplyDeleter {
-    void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
+struct LaterDeleter {
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
+
+// A body the network stack reads once: it cannot rewind it for a resend of its own.
+class OneShotBody : public QIODevice {
+public:
+    explicit OneShotBody(QByteArray data) : m_data(std::move(data)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_at + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* out, qint64 max) override {
+        const qint64 n = std::min(max, qint64(m_data.size()) - m_at);
+        std::memcpy(out, m_data.constData() + m_at, size_t(n));
+        m_at += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_at = 0;
 };
 
 void prepare(QNetworkRequest& request, std::chrono::milliseconds timeout) {
@@ -92,7 +115,7 @@ void prepare(QNetworkRequest& request, std::chrono::milliseconds timeout) {
 // Why an exchange was cut short by us rather than by the network.
 enum class Cut { none, tooLarge, tooSlow };
 
-QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> reply, qint64 maxReplyBytes,
+QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, LaterDeleter> reply, qint64 maxReplyBytes,
                                std::chrono::milliseconds deadline) {
     const InFlight counted;
     QNetworkReply* r = reply.get();
@@ -130,12 +153,17 @@ QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, ReplyDeleter> repl
                                .arg(QString::number(double(deadline.count()) / 1000.0, 'g', 4)));
     const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
-        throw NetworkError(r->errorString());
+        // A body sent once only gives the platform nothing better to say than "Unknown error".
+        throw NetworkError(r->error() == QNetworkReply::ContentReSendError
+                               ? QStringLiteral("The connection was lost before the service answered.")
+                               : r->errorString());
     // Qt turns statuses from 400 up into errors of its own, which the caller judges from the
     // status. Any other error came after the status line: the body is cut short (a dropped
     // connection, a body that would not unpack) and must not pass for the whole reply.
+    // A redirect status (a resumable upload's 308) to a body sent once is flagged as a resend
+    // Qt could not make; the reply itself is whole.
     const QNetworkReply::NetworkError error = r->error();
-    if (error != QNetworkReply::NoError &&
+    if (error != QNetworkReply::NoError && error != QNetworkReply::ContentReSendError &&
         (status.toInt() < 400 || error < QNetworkReply::ContentAccessDenied))
         throw NetworkError(r->errorString());
     HttpResult result;
@@ -155,7 +183,7 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteAr
                              std::chrono::milliseconds timeout, Limits limits) {
     prepare(request, timeout);
     const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
     co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
 }
 
@@ -164,7 +192,20 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevi
     prepare(request, timeout);
     const qint64 bodyBytes = body ? body->size() : 0;
     const auto deadline = limits.deadline.value_or(deadlineFor(timeout, bodyBytes, limits.maxReplyBytes));
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(manager().sendCustomRequest(request, method, body));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
+    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
+}
+
+QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
+                                 std::chrono::milliseconds timeout, Limits limits) {
+    prepare(request, timeout);
+    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
+    // Deleted later, like the reply: the network stack may still touch it while the reply waits.
+    const std::unique_ptr<OneShotBody, LaterDeleter> device(new OneShotBody(std::move(body)));
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(
+        manager().sendCustomRequest(request, method, device.get()));
     co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
 }
 

@@ -67,6 +67,13 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteAr
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevice* body,
                              std::chrono::milliseconds timeout, Limits limits = {});
 
+// For a request the service must not carry out twice (one that creates something): the
+// network stack cannot send the body again by itself after a dropped connection, as it
+// otherwise does even when the service may already have acted on the first copy. Such a
+// failure reaches the caller as a NetworkError instead, whose outcome it must find out.
+QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
+                                 std::chrono::milliseconds timeout, Limits limits = {});
+
 // Letters and digits kept, every other byte of the UTF-8 text as %XX (upper-case hex).
 QByteArray formEncode(const QString& value);
 

@@ -177,11 +177,32 @@ TEST_F(CloudSimCore, InjectedFaults) {
     fault({{"endpoint", "/dropbox"}, {"dropReplyAfterBytes", 10}});
     EXPECT_EQ(rawExchange(sim->port(), request), "HTTP/1.1 4");
     fault({{"endpoint", "/dropbox"}, {"dropUploadAfterBytes", 1000}});
+    const auto received = [&] {
+        return jsonOf(httpRequest("GET", base + "/_admin/received"))["POST /dropbox/api/2/auth/token/revoke"]
+            .toInteger();
+    };
+    const qint64 before = received();
     EXPECT_EQ(
         rawExchange(sim->port(),
                     "POST /dropbox/api/2/auth/token/revoke HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" +
                         QByteArray(1 << 20, 'u')),
         "");
+    EXPECT_EQ(received(), before + 1000); // what arrived before the cut counts as received
+
+    // A status in the service's own shape: Dropbox error tags, a Drive reason and message.
+    fault({{"endpoint", "/dropbox"}, {"status", 409}, {"reason", "path/insufficient_space"}});
+    const QJsonObject tagged = jsonOf(httpRequest("POST", target));
+    EXPECT_EQ(tagged["error"]["path"][".tag"], "insufficient_space");
+    EXPECT_TRUE(tagged["error_summary"].toString().startsWith("path/insufficient_space/"));
+    fault({{"endpoint", "/google"},
+           {"status", 403},
+           {"reason", "userRateLimitExceeded"},
+           {"message", "Slow down."}});
+    const QJsonObject reasoned =
+        jsonOf(httpRequest("GET", base + "/google/www/drive/v3/files"))["error"].toObject();
+    EXPECT_EQ(reasoned["code"], 403);
+    EXPECT_EQ(reasoned["message"], "Slow down.");
+    EXPECT_EQ(reasoned["errors"][0]["reason"], "userRateLimitExceeded");
 
     // Delayed and trickled replies still arrive whole.
     fault({{"endpoint", "/dropbox"}, {"delayMs", 50}, {"bytesPerSecond", 2000}});

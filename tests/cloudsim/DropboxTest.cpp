@@ -19,11 +19,17 @@ QString contentHashOf(const QByteArray& bytes) {
     return QString::fromLatin1(overall.result().toHex());
 }
 
-// A path as the client writes it into its hand-built header JSON: backslashes doubled, quotes
-// escaped, everything else (non-ASCII included) sent as raw UTF-8.
+// A header argument as a client must send it: JSON in ASCII, everything beyond as \uXXXX.
+QByteArray headerArg(const QJsonObject& arg) {
+    QByteArray out;
+    for (const QChar c : QString::fromUtf8(QJsonDocument(arg).toJson(QJsonDocument::Compact)))
+        out += c.unicode() < 0x7f ? QByteArray(1, char(c.unicode()))
+                                  : "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+    return out;
+}
+
 QByteArray uploadArg(const QString& path) {
-    return R"({"path":")" + path.toUtf8().replace("\\", "\\\\").replace("\"", "\\\"") +
-           R"(","mode":"overwrite","autorename":false,"mute":false,"strict_conflict":false})";
+    return headerArg({{"path", path}, {"mode", "overwrite"}, {"autorename", false}, {"mute", false}});
 }
 
 class DropboxSim : public SimFixture {
@@ -63,8 +69,7 @@ protected:
     HttpReply download(const QString& path) {
         return httpRequest(
             "POST", base + "/dropbox/content/2/files/download", {},
-            {{"Authorization", "Bearer " + token},
-             {"Dropbox-API-Arg", QJsonDocument(QJsonObject{{"path", path}}).toJson(QJsonDocument::Compact)}});
+            {{"Authorization", "Bearer " + token}, {"Dropbox-API-Arg", headerArg({{"path", path}})}});
     }
 
     QStringList revisions(const QString& path, int limit = 30) {
@@ -130,21 +135,6 @@ TEST_F(DropboxSim, OneRequestUploadReportsMetadataAndTheRealContentHash) {
     EXPECT_TRUE(summaryOf(belowFile).startsWith("path/conflict/file/"));
     EXPECT_TRUE(
         summaryOf(content("files/upload", uploadArg("/a//b"), "x")).startsWith("path/malformed_path/"));
-}
-
-TEST_F(DropboxSim, AddModeKeepsTheExistingFileOrPicksAFreeName) {
-    const QString rev = upload("/Docs/plan.txt", "v1").value("rev").toString();
-    auto add = [&](const QByteArray& extra, const QByteArray& body) {
-        return content("files/upload", R"({"path":"/Docs/plan.txt","mode":"add")" + extra + "}", body);
-    };
-    EXPECT_EQ(jsonOf(add({}, "v1")).value("rev"), rev); // the same bytes again change nothing
-    EXPECT_TRUE(summaryOf(add({}, "v2")).startsWith("path/conflict/file/"));
-    EXPECT_EQ(jsonOf(add(R"(,"autorename":true)", "v2")).value("path_display"), "/Docs/plan (1).txt");
-    EXPECT_EQ(revisions("/Docs/plan.txt"), QStringList{rev});
-    // No name below a file can be made free.
-    const HttpReply below =
-        content("files/upload", R"({"path":"/Docs/plan.txt/x","mode":"add","autorename":true})", "x");
-    EXPECT_TRUE(summaryOf(below).startsWith("path/conflict/file/"));
 }
 
 TEST_F(DropboxSim, UploadSessionChecksOffsetsAndCommitsTheWholeFile) {
@@ -284,7 +274,9 @@ TEST_F(DropboxSim, MalformedArgumentsGet400AndChangeNothing) {
          {QByteArray(R"({"path":"/a.txt")"), QByteArray(R"({"mode":"overwrite"})"),
           QByteArray(R"({"path":"relative.txt","mode":"overwrite"})"), QByteArray(R"({"path":7})"),
           QByteArray(R"({"path":"/a.txt","mode":"sideways"})"),
-          QByteArray(R"({"path":"/a.txt","autorename":"yes"})"), QByteArray("[1,2]")})
+          QByteArray(R"({"path":"/a.txt","mode":"overwrite","autorename":"yes"})"),
+          QByteArray(R"({"path":"/a.txt","mode":"add"})"),
+          QByteArray(R"({"path":"/a.txt","mode":"overwrite","autorename":true})"), QByteArray("[1,2]")})
         EXPECT_EQ(content("files/upload", arg, "x").status, 400) << arg.toStdString();
     EXPECT_EQ(httpRequest("POST", base + "/dropbox/content/2/files/upload", "x",
                           {{"Authorization", "Bearer " + token},
@@ -300,29 +292,72 @@ TEST_F(DropboxSim, MalformedArgumentsGet400AndChangeNothing) {
     EXPECT_TRUE(sim->listing(sim->accounts().first().id).value("files").toArray().isEmpty());
 }
 
-TEST_F(DropboxSim, PathsWithNonAsciiQuotesAndBackslashes) {
-    const QString path = QString::fromUtf8("/Fotos/Ünïcødé \"quoted\" back\\slash 日本.txt");
+TEST_F(DropboxSim, HeaderArgumentsAreAsciiWithEscapesForEverythingElse) {
+    const QString path = QString::fromUtf8("/Fotos/Ünïcødé \"quoted\" back\\slash 日本 \U0001F600\t.txt");
     const QJsonObject first = upload(path, "one");
     EXPECT_EQ(first.value("path_display"), path);
-    EXPECT_EQ(first.value("name"), QString::fromUtf8("Ünïcødé \"quoted\" back\\slash 日本.txt"));
+    EXPECT_EQ(first.value("name"), QString::fromUtf8("Ünïcødé \"quoted\" back\\slash 日本 \U0001F600\t.txt"));
 
-    // The same path with its non-ASCII characters escaped as \uXXXX names the same file.
-    QByteArray escapedArg;
-    for (const QChar c : QString::fromUtf8(uploadArg(path)))
-        escapedArg += c.unicode() < 0x80 ? QByteArray(1, char(c.unicode()))
-                                         : "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
-    const HttpReply second = content("files/upload", escapedArg, "two");
-    ASSERT_EQ(second.status, 200) << second.body.toStdString();
-    EXPECT_EQ(jsonOf(second).value("id"), first.value("id"));
-    EXPECT_EQ(revisions(path.toUpper()).size(), 2);
+    // Raw UTF-8 in the header is refused, as the service does, and changes nothing.
+    const QByteArray raw =
+        QJsonDocument(QJsonObject{{"path", path}, {"mode", "overwrite"}}).toJson(QJsonDocument::Compact);
+    const HttpReply refused = content("files/upload", raw, "two");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_TRUE(refused.body.contains("Dropbox-API-Arg")) << refused.body.toStdString();
+    EXPECT_EQ(revisions(path.toUpper()).size(), 1);
 
     // The result header is plain ASCII and still names the file exactly.
     const HttpReply fetched = download(path);
     ASSERT_EQ(fetched.status, 200);
-    EXPECT_EQ(fetched.body, "two");
+    EXPECT_EQ(fetched.body, "one");
     const QByteArray result = fetched.header("Dropbox-API-Result");
     EXPECT_TRUE(std::all_of(result.begin(), result.end(), [](char c) { return uchar(c) < 0x80; }));
     EXPECT_EQ(jsonOf(result).value("path_display"), path);
+}
+
+TEST_F(DropboxSim, FullAccountsAndRefusedNamesAnswerInTheServicesShapes) {
+    const QString account = sim->accounts().first().id;
+    auto setQuota = [&](const QJsonValue& bytes) {
+        return httpRequest("POST", base + "/_admin/accounts/" + account + "/quota",
+                           compact({{"bytes", bytes}}))
+            .status;
+    };
+    EXPECT_EQ(setQuota(100), 200);
+    EXPECT_EQ(setQuota("lots"), 400);
+    upload("/a.bin", QByteArray(60, 'a'));
+    // Replacing a file counts only what it grows by.
+    upload("/a.bin", QByteArray(90, 'a'));
+    // A one-request upload nests the write error as "reason"; a session finish as "path".
+    const HttpReply full = content("files/upload", uploadArg("/b.bin"), QByteArray(11, 'b'));
+    EXPECT_EQ(full.status, 409);
+    EXPECT_TRUE(summaryOf(full).startsWith("path/insufficient_space/"));
+    EXPECT_EQ(jsonOf(full).value("error")["reason"][".tag"], "insufficient_space");
+    const QByteArray id =
+        jsonOf(content("files/upload_session/start", R"({"close":false})", QByteArray(11, 'b')))
+            .value("session_id")
+            .toString()
+            .toUtf8();
+    const HttpReply finish = content("files/upload_session/finish",
+                                     R"({"cursor":{"session_id":")" + id +
+                                         R"(","offset":11},"commit":{"path":"/b.bin","mode":"overwrite"}})");
+    EXPECT_EQ(jsonOf(finish).value("error")["path"][".tag"], "insufficient_space");
+    EXPECT_EQ(content("files/upload", uploadArg("/b.bin"), QByteArray(10, 'b')).status, 200);
+
+    // Names the service never stores, in any folder, and names too long for it.
+    EXPECT_EQ(setQuota(1e9), 200);
+    for (const QString& name :
+         {QString("desktop.ini"), QString("Photos/Thumbs.db"), QString(".DS_Store"), QString("Icon\r")}) {
+        const HttpReply reply = content("files/upload", uploadArg("/" + name), "x");
+        EXPECT_EQ(jsonOf(reply).value("error")["reason"][".tag"], "disallowed_name") << name.toStdString();
+    }
+    EXPECT_TRUE(summaryOf(content("files/upload", uploadArg("/" + QString(256, 'n')), "x"))
+                    .startsWith("path/malformed_path/"));
+    EXPECT_EQ(content("files/upload", uploadArg("/" + QString(255, 'n')), "x").status, 200);
+
+    // A file deleted elsewhere, as the admin interface can.
+    EXPECT_EQ(httpRequest("DELETE", base + "/_admin/accounts/" + account + "/files/A.bin").status, 200);
+    EXPECT_TRUE(summaryOf(download("/a.bin")).startsWith("path/not_found/"));
+    EXPECT_EQ(httpRequest("DELETE", base + "/_admin/accounts/" + account + "/files/a.bin").status, 404);
 }
 
 TEST_F(DropboxSim, StateDirectoryKeepsFilesRevisionsAndLinks) {

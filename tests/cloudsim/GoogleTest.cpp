@@ -169,19 +169,19 @@ TEST_F(GoogleDrive, FoldersAreMadeAndFoundByTheQueriesNorvelaSends) {
         drive("PATCH", "/drive/v3/files/" + gone, R"({"trashed":true})", {{"Content-Type", jsonType}}).status,
         200);
 
-    auto findFolder = [&](const QString& name, const QString& parent) {
+    // The two searches the client sends: a folder, and any live item, of one name in a folder.
+    auto find = [&](const QString& name, const QString& parent, bool folders) {
         QString escaped = name;
         escaped.replace("\\", "\\\\").replace("'", "\\'");
-        return search("name = '" + escaped + "' and '" + parent + "' in parents and mimeType = '" +
-                      folderType + "' and trashed = false");
+        return search("name = '" + escaped + "' and '" + parent + "' in parents and trashed = false" +
+                      (folders ? " and mimeType = '" + folderType + "'" : QString()));
     };
-    EXPECT_EQ(findFolder("Norvela", "root"), QStringList{top});
-    EXPECT_EQ(findFolder(tricky, top), QStringList{folder});
-    EXPECT_EQ(findFolder("inside", gone), QStringList{}); // trashed with its folder
+    EXPECT_EQ(find("Norvela", "root", true), QStringList{top});
+    EXPECT_EQ(find(tricky, top, true), QStringList{folder});
+    EXPECT_EQ(find(tricky, top, false).size(), 2);        // the folder and the file
+    EXPECT_EQ(find("inside", gone, true), QStringList{}); // trashed with its folder
     EXPECT_EQ(search("'" + top + "' in parents and trashed = true"), QStringList{gone});
-    EXPECT_EQ(search("'" + top + "' in parents and mimeType != '" + folderType + "'").size(), 1);
-    EXPECT_EQ(search("name = 'inside' or (name = 'Norvela' and not trashed = true)"),
-              QStringList({top, inside}));
+    EXPECT_EQ(search("name = 'inside'"), QStringList{inside});
 
     // The reply carries exactly what was asked for.
     const HttpReply listed =
@@ -192,7 +192,8 @@ TEST_F(GoogleDrive, FoldersAreMadeAndFoundByTheQueriesNorvelaSends) {
     // What the service refuses: bad syntax, terms it doesn't know, unknown or non-folder parents.
     for (const QString& bad :
          {QString("name = 'Bob's'"), QString("name = 'open"), QString("starred = true"),
-          QString("name = 'a' and"), QString("(trashed = false"), QString("name == 'a'")}) {
+          QString("name = 'a' and"), QString("(trashed = false)"), QString("name == 'a'"),
+          QString("name = 'a' or trashed = true"), QString("name contains 'a'")}) {
         const HttpReply reply = drive("GET", "/drive/v3/files?q=" + encodeQuery(bad));
         EXPECT_EQ(reply.status, 400) << bad.toStdString();
         EXPECT_EQ(jsonOf(reply).value("error").toObject().value("message"), "Invalid Value");
@@ -343,6 +344,59 @@ TEST_F(GoogleDrive, ResumableUploadTakesChunksAndReportsRanges) {
             .status,
         400);
     EXPECT_EQ(drive("PATCH", "/upload/drive/v3/files/nope?uploadType=resumable").status, 404);
+}
+
+TEST_F(GoogleDrive, DroppedChunksKeepWhatArrivedAndFullOrDeletedFilesAreRefused) {
+    const QByteArray bytes = patterned(3 * 1024 * 1024);
+    const QString total = QString::number(bytes.size());
+    const QString session = startResumable("POST", "/upload/drive/v3/files?", {{"name", "big.bin"}});
+    const QUrl url(session);
+
+    // The connection dies 700,000 bytes into the first chunk: the service keeps whole
+    // 256 KiB units of what arrived, and a status query says so.
+    ASSERT_EQ(httpRequest("POST", base + "/_admin/faults",
+                          compact({{"endpoint", "/google/www/upload"},
+                                   {"method", "PUT"},
+                                   {"dropUploadAfterBytes", 700000}}))
+                  .status,
+              200);
+    const QByteArray put = "PUT " + url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
+                           " HTTP/1.1\r\nContent-Range: bytes 0-" + QByteArray::number(bytes.size() - 1) +
+                           "/" + total.toLatin1() +
+                           "\r\nContent-Length: " + QByteArray::number(bytes.size()) + "\r\n\r\n";
+    EXPECT_EQ(rawExchange(sim->port(), put + bytes), "");
+    const HttpReply status = putChunk(session, {}, "bytes */" + total.toLatin1());
+    EXPECT_EQ(status.status, 308);
+    EXPECT_EQ(status.header("Range"), "bytes=0-524287");
+    const HttpReply rest =
+        putChunk(session, bytes.mid(524288),
+                 "bytes 524288-" + QByteArray::number(bytes.size() - 1) + "/" + total.toLatin1());
+    ASSERT_EQ(rest.status, 200) << rest.body.constData();
+    const QString id = jsonOf(rest).value("id").toString();
+    EXPECT_EQ(media(id), bytes);
+
+    // A full account refuses a new file, and a resumable upload as soon as it names its size.
+    const QString account = sim->accounts().first().id;
+    ASSERT_EQ(httpRequest("POST", base + "/_admin/accounts/" + account + "/quota",
+                          compact({{"bytes", bytes.size() + 10}}))
+                  .status,
+              200);
+    const HttpReply full = multipartCreate("more.txt", "root", QByteArray(11, 'x'));
+    EXPECT_EQ(full.status, 403);
+    EXPECT_EQ(errorReason(full), "storageQuotaExceeded");
+    EXPECT_EQ(multipartCreate("fits.txt", "root", QByteArray(10, 'x')).status, 200);
+    const HttpReply early =
+        drive("POST", "/upload/drive/v3/files?uploadType=resumable", compact({{"name", "huge"}}),
+              {{"Content-Type", jsonType}, {"X-Upload-Content-Length", "1"}});
+    EXPECT_EQ(early.status, 403);
+    EXPECT_EQ(errorReason(early), "storageQuotaExceeded");
+
+    // A file deleted elsewhere is gone by its id.
+    EXPECT_EQ(httpRequest("DELETE", base + "/_admin/accounts/" + account + "/files/" + id).status, 200);
+    const HttpReply gone = mediaUpdate(id, "again");
+    EXPECT_EQ(gone.status, 404);
+    EXPECT_EQ(errorReason(gone), "notFound");
+    EXPECT_EQ(httpRequest("DELETE", base + "/_admin/accounts/" + account + "/files/" + id).status, 404);
 }
 
 TEST_F(GoogleDrive, SharingMakesAWebViewLink) {

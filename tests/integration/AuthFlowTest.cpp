@@ -12,6 +12,7 @@
 #include "common/SettingsStore.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
+#include "net/ServiceError.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -180,9 +181,25 @@ TEST_F(AuthFlow, ConcurrentCallersShareOneRefresh) {
     const QList<QString> failures = burst(refused);
     EXPECT_EQ(tokenRequests(tokenPath), before + 1);
     for (const QString& f : failures)
-        EXPECT_TRUE(f.startsWith("error: Unexpected Dropbox response: {")) << f.toStdString();
+        EXPECT_TRUE(f.startsWith("error: Dropbox didn't renew the account's access: HTTP 400: {"))
+            << f.toStdString();
     EXPECT_FALSE(await(refused.validAccessToken()).isEmpty());
     EXPECT_EQ(tokenRequests(tokenPath), before + 2);
+
+    // A grant the service refuses needs a new link; a service in trouble only needs time.
+    const std::pair<int, ServiceError::Kind> outcomes[] = {{400, ServiceError::Kind::authorization},
+                                                           {401, ServiceError::Kind::authorization},
+                                                           {503, ServiceError::Kind::transient}};
+    for (const auto& [status, kind] : outcomes) {
+        sim.addFault({{"endpoint", tokenPath}, {"status", status}});
+        DropboxAuthService again(linked.slot(), endpoints.dropbox);
+        try {
+            await(again.validAccessToken());
+            ADD_FAILURE() << status;
+        } catch (const ServiceError& e) {
+            EXPECT_EQ(e.kind(), kind) << status;
+        }
+    }
 }
 
 TEST_F(AuthFlow, ErrorsTheUserCanMeet) {

@@ -1,6 +1,8 @@
 #include "cloud/DropboxProvider.h"
+#include "HttpClient.h"
 #include "ProviderFixture.h"
 #include "cloud/DropboxContentHash.h"
+#include "cloud/DropboxUploadClient.h"
 #include "common/AppSupport.h"
 
 #include <QFile>
@@ -37,7 +39,7 @@ protected:
         CloudProvider::Progress report;
         if (progress)
             report = [progress](qint64 sent) { progress->push_back(sent); };
-        return await(provider->upload(opened(data, size), relativePath, std::nullopt, report));
+        return await(provider->upload(opened(data, size), relativePath, std::nullopt, false, report));
     }
 
     // The upload requests so far, as "start 8388608" (body bytes) or "append_v2 1@8388608"
@@ -108,40 +110,131 @@ TEST_F(Dropbox, UploadsInOneRequestOrInSessionsBoundedByTheMeasuredSize) {
     }
 }
 
-TEST_F(Dropbox, PathsAreEscapedOnlyForQuotesAndBackslashes) {
-    const QString name = QString::fromUtf8("Docs/say \"hi\" \\ it's caf\u00e9 \u2603.txt");
-    const QByteArray escaped = "/Docs/say \\\"hi\\\" \\\\ it's caf\xc3\xa9 \xe2\x98\x83.txt";
-    const QByteArray data = pattern(1000);
-    upload(name, data);
-    EXPECT_EQ(lastArg("/2/files/upload"), "{\"path\":\"" + escaped +
-                                              "\",\"mode\":\"overwrite\",\"autorename\":false,"
-                                              "\"mute\":false,\"strict_conflict\":false}");
-    EXPECT_EQ(await(provider->downloadCurrent(name, std::nullopt, data.size())), data);
-
-    // A session commits to the same path, with the shorter commit argument.
-    upload(name, pattern(9 * MiB));
-    EXPECT_EQ(lastArg("/upload_session/start"), "{\"close\": false}");
-    const QByteArray finish = lastArg("/upload_session/finish");
-    EXPECT_TRUE(finish.startsWith("{\"cursor\":{\"session_id\":\""));
-    EXPECT_TRUE(finish.endsWith("\",\"offset\":9437184},\"commit\":{\"path\":\"" + escaped +
-                                "\",\"mode\":\"overwrite\",\"autorename\":false,\"mute\":false}}"))
-        << finish.toStdString();
+TEST_F(Dropbox, HeaderArgumentsAreAsciiAndNamesArriveExactly) {
+    const QStringList names{QString::fromUtf8("Docs/caf\u00e9 \u2603 \U0001F600.txt"), "Docs/tab\there.txt",
+                            QString::fromUtf8("Docs/say \"hi\" \\ it's \u007f.txt")};
+    for (const QString& name : names) {
+        for (const qint64 size : {qint64(1000), 9 * MiB}) { // one request, and a session
+            SCOPED_TRACE(name.toStdString() + " " + std::to_string(size));
+            const QByteArray data = pattern(size, int(size % 7));
+            upload(name, data);
+            QStringList stored;
+            for (const QJsonValue& f : sim.listing(sim.accounts().first().id)["files"].toArray())
+                stored.append(f.toObject()["pathDisplay"].toString());
+            EXPECT_TRUE(stored.contains("/" + name)) << stored.join(" | ").toStdString();
+            EXPECT_EQ(await(provider->downloadCurrent(name, std::nullopt, data.size())), data);
+        }
+    }
+    for (const auto& r : sim.lastRequests(1000)) {
+        const QByteArray arg = apiArg(r);
+        EXPECT_TRUE(std::all_of(arg.begin(), arg.end(), [](char c) { return c >= 0x20 && c < 0x7f; }))
+            << arg.toStdString();
+    }
+    EXPECT_EQ(
+        QJsonDocument::fromJson(lastArg("/upload_session/finish"))["commit"].toObject(),
+        (QJsonObject{
+            {"path", "/" + names.last()}, {"mode", "overwrite"}, {"autorename", false}, {"mute", false}}));
 }
 
-TEST_F(Dropbox, ContentHostFailuresCarryStatusAndBody) {
-    sim.addFault({{"endpoint", "/dropbox/content/2/files/upload"}, {"status", 500}});
-    EXPECT_EQ(failure(provider->upload(opened("abc"), "a.txt", std::nullopt, {})),
-              "HTTP 500: Error: Internal Server Error");
-    sim.addFault({{"endpoint", "/dropbox/content/2/files/upload"}, {"status", 201}}); // only 200 succeeds
-    EXPECT_TRUE(
-        failure(provider->upload(opened("abc"), "a.txt", std::nullopt, {})).startsWith("HTTP 201: {"));
+TEST_F(Dropbox, FailuresAreSortedByKind) {
+    using Kind = ServiceError::Kind;
+    const QString uploads = "/dropbox/content/2/files/upload";
+    auto failing = [&](const QString& name, qint64 size = 3) {
+        return serviceFailure(provider->upload(opened(pattern(size)), name, std::nullopt, false, {}));
+    };
 
-    // A session refused part-way commits nothing.
-    sim.addFault({{"endpoint", "/dropbox/content/2/files/upload_session/append_v2"}, {"status", 429}});
+    sim.addFault({{"endpoint", uploads}, {"status", 500}});
+    ServiceError e = failing("a.txt");
+    EXPECT_EQ(e.kind(), Kind::transient);
+    EXPECT_EQ(e.description(), "HTTP 500: Error: Internal Server Error");
+    EXPECT_EQ(e.retryAfter(), std::nullopt);
+    // Retry-After is carried, and capped so that no reply can stall an account for long.
+    sim.addFault({{"endpoint", uploads}, {"status", 429}, {"retryAfter", 30}});
+    e = failing("a.txt");
+    EXPECT_EQ(e.kind(), Kind::transient);
+    EXPECT_EQ(e.retryAfter(), std::chrono::seconds(30));
+    sim.addFault({{"endpoint", uploads}, {"status", 503}, {"retryAfter", 99999999}});
+    EXPECT_EQ(failing("a.txt").retryAfter(), ServiceError::maxRetryAfter);
+    sim.addFault({{"endpoint", uploads}, {"status", 409}, {"reason", "path/too_many_write_operations"}});
+    EXPECT_EQ(failing("a.txt").kind(), Kind::transient);
+
+    // A full account, on both ways up; its words reach the person.
+    const QString account = sim.accounts().first().id;
+    sim.setQuota(account, 10);
+    e = failing("big.txt", 11);
+    EXPECT_EQ(e.kind(), Kind::quota);
+    EXPECT_TRUE(e.description().contains("insufficient_space")) << e.description().toStdString();
+    sim.setQuota(account, 300 * 1024);
+    limiter.configure(1e9); // a session from 256 KiB
+    EXPECT_EQ(failing("big.txt", 300 * 1024 + 1).kind(), Kind::quota);
+    limiter.configure(0);
+    sim.setQuota(account, 1e12);
+
+    // Names and places this file cannot take as it is.
+    upload("Taken/inner.txt", "x");
+    for (const QString& name : {QString("desktop.ini"), QString("Sub/.DS_Store"), "Long/" + QString(256, 'n'),
+                                QString("Taken"), QString("Taken/inner.txt/below")}) {
+        e = failing(name);
+        EXPECT_EQ(e.kind(), Kind::refused) << name.toStdString() << ": " << e.description().toStdString();
+    }
+
+    // A grant refused once is renewed and the request goes again; refused again, it is gone.
+    const auto tokenCalls = [&] { return sim.requestCounts().value("POST /dropbox/api/oauth2/token"); };
+    const int calls = tokenCalls();
+    sim.addFault({{"endpoint", uploads}, {"status", 401}});
+    EXPECT_EQ(upload("renewed.txt", "r").size, 1);
+    EXPECT_EQ(tokenCalls(), calls + 1);
+    sim.addFault({{"endpoint", uploads}, {"status", 401}, {"count", 2}});
+    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
+    sim.addFault({{"endpoint", "/dropbox/api/oauth2/token"}, {"status", 400}});
+    sim.expireAccessTokens();
+    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
+
+    // What the service no longer holds, for a file deleted elsewhere.
+    upload("gone.txt", "g");
+    const QList<FileRevision> revisions = await(provider->listRevisions("gone.txt", std::nullopt));
+    ASSERT_EQ(httpRequest("DELETE", sim.baseUrl() + "/_admin/accounts/" + account + "/files/gone.txt").status,
+              200);
+    EXPECT_EQ(serviceFailure(provider->listRevisions("gone.txt", std::nullopt)).kind(), Kind::staleReference);
+    EXPECT_EQ(serviceFailure(provider->restore("gone.txt", std::nullopt, revisions.first())).kind(),
+              Kind::staleReference);
+    EXPECT_EQ(serviceFailure(provider->downloadCurrent("gone.txt", std::nullopt, 1)).kind(),
+              Kind::staleReference);
+    EXPECT_EQ(serviceFailure(provider->createSharedLink("gone.txt", std::nullopt)).kind(),
+              Kind::staleReference);
+    sim.addFault({{"endpoint", "/dropbox/api/2/files/list_revisions"}, {"status", 503}});
+    EXPECT_EQ(serviceFailure(provider->listRevisions("gone.txt", std::nullopt)).kind(), Kind::transient);
+}
+
+// A session piece that fails goes again, from where the service says the session stands:
+// about one piece more is sent, never the whole file again.
+TEST_F(Dropbox, ASessionResumesAfterAFailedAppend) {
+    const QString append = "/dropbox/content/2/files/upload_session/append_v2";
+    const QByteArray data = pattern(20 * MiB, 5); // start 8 MiB, append 8 MiB, append 4 MiB
+    const QJsonObject faults[] = {
+        {{"endpoint", append}, {"dropUploadAfterBytes", 1 * MiB}}, // the connection drops mid-piece
+        {{"endpoint", append}, {"dropReplyAfterBytes", 0}},        // the piece lands, its reply is lost
+        {{"endpoint", append}, {"status", 503}},
+    };
+    for (const QJsonObject& fault : faults) {
+        SCOPED_TRACE(QJsonDocument(fault).toJson(QJsonDocument::Compact).toStdString());
+        sim.addFault(fault);
+        const qint64 before = bytesReceived(sim, "POST /dropbox/content/2/files/upload");
+        const CloudUploadResult result = upload("Resumed/film.bin", data);
+        const qint64 sent = bytesReceived(sim, "POST /dropbox/content/2/files/upload") - before;
+        EXPECT_GT(sent, data.size());
+        EXPECT_LE(sent, data.size() + DropboxUploadClient::chunkSize);
+        EXPECT_EQ(result.size, data.size());
+        EXPECT_EQ(await(provider->downloadCurrent("Resumed/film.bin", std::nullopt, data.size())), data);
+    }
+
+    // A piece that keeps failing ends the upload after a few tries, as a transient failure.
+    const int appends = sim.requestCounts().value("POST " + append);
+    sim.addFault({{"endpoint", append}, {"status", 503}, {"count", 0}});
     EXPECT_EQ(
-        failure(provider->upload(opened(pattern(9 * MiB)), "big.bin", std::nullopt, {})),
-        "HTTP 429: {\"error_summary\":\"too_many_requests/\",\"error\":{\".tag\":\"too_many_requests\"}}");
-    EXPECT_TRUE(sim.listing(sim.accounts().first().id)["files"].toArray().isEmpty());
+        serviceFailure(provider->upload(opened(data), "Resumed/never.bin", std::nullopt, false, {})).kind(),
+        ServiceError::Kind::transient);
+    EXPECT_EQ(sim.requestCounts().value("POST " + append), appends + 1 + DropboxUploadClient::appendRetries);
 }
 
 TEST_F(Dropbox, VersionsRestoreDownloadAndLinks) {
@@ -174,7 +267,7 @@ TEST_F(Dropbox, VersionsRestoreDownloadAndLinks) {
     EXPECT_TRUE(failure(provider->listRevisions("none.txt", std::nullopt)).contains("path/not_found"));
     EXPECT_TRUE(failure(provider->createSharedLink("none.txt", std::nullopt)).contains("path/not_found"));
     EXPECT_EQ(sim.requestCounts().value("POST /dropbox/api/2/sharing/list_shared_links"), 1);
-    EXPECT_EQ(failure(provider->downloadCurrent("none.txt", std::nullopt, 0)), "download HTTP 409");
+    EXPECT_TRUE(failure(provider->downloadCurrent("none.txt", std::nullopt, 0)).contains("path/not_found"));
 }
 
 TEST_F(Dropbox, AccountInfoCombinesAccountAndUsage) {
@@ -199,8 +292,8 @@ TEST_F(Dropbox, AccountInfoCombinesAccountAndUsage) {
     // Both calls go out at once; the account's failure is the one reported.
     QFile::remove(breadcrumbs);
     const int usageCalls = sim.requestCounts().value("POST /dropbox/api/2/users/get_space_usage");
-    sim.addFault({{"endpoint", "/dropbox/api/2/users/get_current_account"}, {"status", 401}});
-    EXPECT_TRUE(failure(provider->fetchAccountInfo()).contains("invalid_access_token"));
+    sim.addFault({{"endpoint", "/dropbox/api/2/users/get_current_account"}, {"status", 503}});
+    EXPECT_EQ(failure(provider->fetchAccountInfo()), "HTTP 503: Error: Service Unavailable");
     EXPECT_TRUE(waitFor([&] {
         return sim.requestCounts().value("POST /dropbox/api/2/users/get_space_usage") == usageCalls + 1;
     }));

@@ -4,8 +4,10 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
+#include <utility>
 #include <vector>
 
 using namespace norvela;
@@ -26,12 +28,13 @@ protected:
         account = sim.accounts().first().id;
     }
     QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
-                                         const QByteArray& data, std::optional<QString> existingRef = {}) {
-        return p.upload(opened(data), relativePath, std::move(existingRef), {});
+                                         const QByteArray& data, std::optional<QString> existingRef = {},
+                                         bool mayExist = false) {
+        return p.upload(opened(data), relativePath, std::move(existingRef), mayExist, {});
     }
     CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
-                             std::optional<QString> existingRef = {}) {
-        return await(start(*provider, relativePath, data, std::move(existingRef)));
+                             std::optional<QString> existingRef = {}, bool mayExist = false) {
+        return await(start(*provider, relativePath, data, std::move(existingRef), mayExist));
     }
 
     int requests(const char* method, const QString& path) const {
@@ -154,8 +157,9 @@ TEST_F(GoogleDrive, ContentArrivesWholeInOneRequestOrInChunks) {
         const QByteArray data = pattern(size, int(size));
         const QString path = localFile(data);
         std::vector<qint64> progress;
-        const CloudUploadResult r = await(provider->upload(
-            open(path), "sizes/f", std::nullopt, [&progress](qint64 sent) { progress.push_back(sent); }));
+        const CloudUploadResult r =
+            await(provider->upload(open(path), "sizes/f", std::nullopt, false,
+                                   [&progress](qint64 sent) { progress.push_back(sent); }));
         EXPECT_EQ(r.size, size);
         EXPECT_EQ(r.contentHash, MD5FileHasher().hash(path).value_or("?"));
         EXPECT_EQ(progress, expected);
@@ -214,10 +218,10 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
     EXPECT_EQ(await(provider->listRevisions("Notes/n.txt", first.ref)).size(), 4);
 
     // A version that cannot be fetched is not uploaded.
-    sim.addFault({{"endpoint", "/google/www/drive/v3/files/" + first.ref + "/revisions/"}, {"status", 404}});
+    sim.addFault({{"endpoint", "/google/www/drive/v3/files/" + first.ref + "/revisions/"}, {"status", 503}});
     const int patches = requests("PATCH", "/upload/drive/v3/files/" + first.ref);
-    EXPECT_EQ(failure(provider->restore("Notes/n.txt", first.ref, versions[1])),
-              "couldn't download revision");
+    EXPECT_EQ(serviceFailure(provider->restore("Notes/n.txt", first.ref, versions[1])).kind(),
+              ServiceError::Kind::transient);
     EXPECT_EQ(requests("PATCH", "/upload/drive/v3/files/" + first.ref), patches);
 
     const QUrl link = await(provider->createSharedLink("Notes/n.txt", first.ref));
@@ -234,30 +238,157 @@ TEST_F(GoogleDrive, UpdatesKeepTheFileAndOldVersionsComeBack) {
     EXPECT_TRUE(sim.requestCounts() == before);
 }
 
-TEST_F(GoogleDrive, FailedUploadsSayWhereTheyStopped) {
-    limiter.configure(1e9); // chunked uploads from 256 KiB + 1
-    const QByteArray data = pattern(300000);
+// An interrupted upload goes on from where the service says it stands: about one chunk more
+// is sent, never the whole file again.
+TEST_F(GoogleDrive, AnInterruptedUploadResumesWhereTheServiceStands) {
     const QString sessions = "/google/www/upload/drive/v3/files";
+    const QByteArray data = pattern(20 * MiB, 3); // chunks of 8, 8 and 4 MiB
+    const QJsonObject faults[] = {
+        {{"endpoint", sessions}, {"method", "PUT"}, {"dropUploadAfterBytes", 3 * MiB}}, // dropped mid-chunk
+        {{"endpoint", sessions}, {"method", "PUT"}, {"dropReplyAfterBytes", 0}},        // taken, reply lost
+        {{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}},
+    };
+    std::optional<QString> ref;
+    for (const QJsonObject& fault : faults) {
+        SCOPED_TRACE(QJsonDocument(fault).toJson(QJsonDocument::Compact).toStdString());
+        const qint64 before = bytesReceived(sim, "PUT " + sessions);
+        bool faulted = false;
+        auto progress = [&](qint64) { // from the second chunk on, so a restart would cost one more
+            if (!std::exchange(faulted, true))
+                sim.addFault(fault);
+        };
+        const CloudUploadResult r =
+            await(provider->upload(opened(data), "Resumed/film.bin", ref, false, progress));
+        const qint64 sent = bytesReceived(sim, "PUT " + sessions) - before;
+        EXPECT_GE(sent, data.size());
+        EXPECT_LE(sent, data.size() + 8 * MiB);
+        EXPECT_EQ(r.size, data.size());
+        EXPECT_EQ(await(provider->downloadCurrent("Resumed/film.bin", r.ref, r.size)), data);
+        ref = r.ref;
+    }
+    EXPECT_EQ(names(node("Resumed")), QStringList{"film.bin"});
 
-    sim.addFault({{"endpoint", sessions}, {"method", "POST"}, {"status", 500}});
-    EXPECT_EQ(failure(start(*provider, "f", data)), "no resumable session URI");
-
-    sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}});
-    EXPECT_EQ(
-        failure(start(*provider, "f", data)),
-        R"(resumable chunk HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})");
-
-    // The network stack sends a dropped request once more by itself, so every chunk is dropped.
-    sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"dropUploadAfterBytes", 1000}, {"count", 0}});
-    EXPECT_EQ(failure(start(*provider, "f", data)), "no HTTP response mid-upload");
+    // A session that keeps failing ends the upload after a few questions, as a transient failure.
+    sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}, {"count", 0}});
+    const int puts = requests("PUT", "/upload/drive/v3/files");
+    EXPECT_EQ(serviceFailure(start(*provider, "Resumed/never.bin", data)).kind(),
+              ServiceError::Kind::transient);
+    EXPECT_EQ(requests("PUT", "/upload/drive/v3/files"), puts + 1 + GoogleDriveProvider::interruptionRetries);
     sim.clearFaults();
 
-    // The file is shorter than the size the caller measured: Drive never confirms the upload.
-    EXPECT_EQ(failure(provider->upload(opened(data, 400000), "f", std::nullopt, {})),
-              "resumable upload never completed");
+    // The file is shorter than the size the caller measured: nothing is committed.
+    limiter.configure(1e9); // chunked uploads from 256 KiB + 1
+    EXPECT_TRUE(failure(provider->upload(opened(pattern(300000), 400000), "short", std::nullopt, false, {}))
+                    .endsWith("got shorter while it was uploaded"));
+    EXPECT_FALSE(names(node("")).contains("short"));
+}
 
-    EXPECT_EQ(upload("f", data).size, 300000);
-    EXPECT_EQ(names(node("")), QStringList{"f"});
+// Drive takes any number of files of one name in a folder: a create whose answer never came is
+// looked for before another is made, and so is a file the caller says may be there already.
+TEST_F(GoogleDrive, ACreateWhoseAnswerWasLostIsFoundNotMadeTwice) {
+    const QString sessions = "/google/www/upload/drive/v3/files";
+    struct Case {
+        QJsonObject fault;
+        qint64 size;
+    };
+    const std::vector<Case> cases{
+        {{{"endpoint", sessions}, {"method", "POST"}, {"dropReplyAfterBytes", 0}}, 1000}, // made, answer lost
+        {{{"endpoint", sessions}, {"method", "POST"}, {"dropUploadAfterBytes", 100}}, 1000}, // never made
+        {{{"endpoint", sessions}, {"method", "PUT"}, {"dropReplyAfterBytes", 0}},
+         300000}, // last chunk's answer
+    };
+    limiter.configure(1e9); // 300000 bytes go as one resumable chunk
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QJsonDocument(c.fault).toJson(QJsonDocument::Compact).toStdString());
+        upload("Lost/warm", "w"); // the folder is known
+        const QString name = QStringLiteral("f%1").arg(&c - cases.data());
+        sim.addFault(c.fault);
+        const QByteArray data = pattern(c.size, int(&c - cases.data()));
+        const CloudUploadResult r = upload("Lost/" + name, data);
+        EXPECT_EQ(names(node("Lost")).count(name), 1);
+        EXPECT_EQ(node("Lost/" + name).value("id").toString(), r.ref);
+        EXPECT_EQ(await(provider->downloadCurrent(name, r.ref, r.size)), data);
+    }
+
+    // The caller says an earlier attempt may have left the file: it is updated, not made again.
+    const CloudUploadResult first = upload("Maybe/m's \\ file.txt", "one");
+    const CloudUploadResult again = upload("Maybe/m's \\ file.txt", "two", std::nullopt, true);
+    EXPECT_EQ(again.ref, first.ref);
+    EXPECT_EQ(names(node("Maybe")), QStringList{"m's \\ file.txt"});
+    EXPECT_EQ(await(provider->downloadCurrent("", first.ref, 3)), "two");
+    // A folder of that name is not the file, and without one a new file is made.
+    upload("Maybe/sub/inner", "i");
+    const CloudUploadResult file = upload("Maybe/sub", "file", std::nullopt, true);
+    EXPECT_EQ(await(provider->downloadCurrent("", file.ref, 4)), "file");
+    EXPECT_EQ(names(node("Maybe")).count("sub"), 2);
+    EXPECT_EQ(upload("Maybe/new", "n", std::nullopt, true).size, 1);
+}
+
+TEST_F(GoogleDrive, FailuresAreSortedByKind) {
+    using Kind = ServiceError::Kind;
+    const QString uploads = "/google/www/upload/drive/v3/files";
+    auto failing = [&](const QString& path, qint64 size = 3, std::optional<QString> ref = {}) {
+        return serviceFailure(provider->upload(opened(pattern(size)), path, std::move(ref), false, {}));
+    };
+    const CloudUploadResult kept = upload("kept.txt", "k");
+
+    sim.addFault({{"endpoint", uploads}, {"status", 503}, {"retryAfter", 20}});
+    ServiceError e = failing("a.txt");
+    EXPECT_EQ(e.kind(), Kind::transient);
+    EXPECT_EQ(e.retryAfter(), std::chrono::seconds(20));
+    sim.addFault({{"endpoint", uploads}, {"status", 403}, {"reason", "userRateLimitExceeded"}});
+    EXPECT_EQ(failing("a.txt").kind(), Kind::transient);
+    // No reply at all, on an update (which may go again) and on a folder lookup.
+    sim.addFault({{"endpoint", uploads}, {"method", "PATCH"}, {"dropUploadAfterBytes", 0}});
+    EXPECT_EQ(failing("kept.txt", 3, kept.ref).kind(), Kind::transient);
+    sim.addFault({{"endpoint", "/google/www/drive/v3/files"},
+                  {"method", "GET"},
+                  {"dropReplyAfterBytes", 0},
+                  {"count", 2}});
+    EXPECT_EQ(failing("New/a.txt").kind(), Kind::transient);
+    sim.clearFaults();
+    sim.addFault({{"endpoint", "/google/www/drive/v3/about"}, {"status", 500}});
+    EXPECT_EQ(serviceFailure(provider->fetchAccountInfo()).kind(), Kind::transient);
+
+    // A name the service won't take.
+    sim.addFault({{"endpoint", uploads},
+                  {"status", 400},
+                  {"reason", "invalid"},
+                  {"message", "Invalid value for: name"}});
+    e = failing("a.txt");
+    EXPECT_EQ(e.kind(), Kind::refused);
+    EXPECT_EQ(e.description(), "Invalid value for: name");
+
+    // A full account, on both ways up.
+    sim.setQuota(account, 10);
+    EXPECT_EQ(failing("big.txt", 11).kind(), Kind::quota);
+    sim.setQuota(account, 300 * 1024);
+    limiter.configure(1e9); // in chunks from 256 KiB
+    EXPECT_EQ(failing("big.txt", 300 * 1024).kind(), Kind::quota);
+    limiter.configure(0);
+    sim.setQuota(account, 1e12);
+
+    // A grant refused once is renewed and the request goes again; refused again, it is gone.
+    sim.addFault({{"endpoint", uploads}, {"status", 401}});
+    EXPECT_EQ(upload("renewed.txt", "r").size, 1);
+    sim.addFault({{"endpoint", uploads}, {"status", 401}, {"count", 2}});
+    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
+    sim.addFault({{"endpoint", "/google/oauth2/token"}, {"status", 400}, {"reason", "invalid_grant"}});
+    sim.expireAccessTokens();
+    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
+    sim.clearFaults();
+
+    // A stored id the service no longer knows, in every call that names one.
+    const QString gone = "1" + QString(32, 'x');
+    EXPECT_EQ(failing("a.txt", 3, gone).kind(), Kind::staleReference);
+    limiter.configure(1e9);
+    EXPECT_EQ(failing("a.txt", 300000, gone).kind(), Kind::staleReference);
+    limiter.configure(0);
+    EXPECT_EQ(serviceFailure(provider->listRevisions("a", gone)).kind(), Kind::staleReference);
+    EXPECT_EQ(serviceFailure(provider->downloadCurrent("a", gone, 1)).kind(), Kind::staleReference);
+    EXPECT_EQ(serviceFailure(provider->createSharedLink("a", gone)).kind(), Kind::staleReference);
+    const FileRevision revision = await(provider->listRevisions("kept.txt", kept.ref)).first();
+    EXPECT_EQ(serviceFailure(provider->restore("a", gone, revision)).kind(), Kind::staleReference);
 }
 
 TEST_F(GoogleDrive, AccountInfoNamesThePlanAndUsesTheEmailAsUid) {

@@ -7,6 +7,7 @@
 #include "cloudsim/CloudSim.h"
 #include "net/BandwidthLimiter.h"
 #include "net/Http.h"
+#include "net/ServiceError.h"
 #include "sync/LocalFile.h"
 
 #include <QFileInfo>
@@ -37,6 +38,30 @@ template <typename T> QString failure(QCoro::Task<T> task) {
         return auth && auth->kind() == AuthError::Kind::badResponse ? auth->payload() : e.description();
     }
     return QStringLiteral("(no error)");
+}
+
+// The ServiceError a task fails with; an error of kind "none" (-1) with its text for any other
+// outcome, so that a mismatch shows what happened instead.
+template <typename T> ServiceError serviceFailure(QCoro::Task<T> task) {
+    try {
+        await(std::move(task));
+    } catch (const ServiceError& e) {
+        return e;
+    } catch (const NorvelaError& e) {
+        return ServiceError(ServiceError::Kind(-1), e.description());
+    }
+    return ServiceError(ServiceError::Kind(-1), QStringLiteral("(no error)"));
+}
+
+// Request body bytes the emulator took in for requests starting "METHOD /path…" as `prefix`,
+// cut-off uploads included.
+inline qint64 bytesReceived(const cloudsim::CloudSim& sim, const QString& prefix) {
+    qint64 total = 0;
+    const QMap<QString, qint64> received = sim.bytesReceived();
+    for (auto it = received.cbegin(); it != received.cend(); ++it)
+        if (it.key().startsWith(prefix))
+            total += it.value();
+    return total;
 }
 
 // A provider of one service, linked against the in-process emulator, and files for it to upload.

@@ -27,7 +27,7 @@ QCoro::Task<AccountInfo> FakeProvider::fetchAccountInfo() {
 
 QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalFile> file,
                                                     QString relativePath, std::optional<QString> existingRef,
-                                                    Progress progress) {
+                                                    bool mayExist, Progress progress) {
     const qint64 size = file->size();
     ++m_inFlight;
     m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
@@ -54,7 +54,7 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalF
     if (progress)
         progress(size);
     co_await QCoro::sleepFor(0ms); // like a real reply, which arrives after the last bytes went out
-    uploads.append({relativePath, size, existingRef, hash});
+    uploads.append({relativePath, size, existingRef, hash, mayExist});
     co_return CloudUploadResult{QStringLiteral("rev-%1").arg(uploads.size()), hash, size};
 }
 

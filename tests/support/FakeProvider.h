@@ -22,6 +22,7 @@ public:
         qint64 size = 0;
         std::optional<QString> existingRef;
         QString contentHash; // of the bytes that went up
+        bool mayExist = false;
     };
 
     explicit FakeProvider(QString accountKey = QStringLiteral("dropbox"));
@@ -41,7 +42,8 @@ public:
     QCoro::Task<AccountInfo> fetchAccountInfo() override;
     void adoptIdentity(const AccountInfo&) override {}
     QCoro::Task<CloudUploadResult> upload(std::shared_ptr<const LocalFile> file, QString relativePath,
-                                          std::optional<QString> existingRef, Progress progress) override;
+                                          std::optional<QString> existingRef, bool mayExist,
+                                          Progress progress) override;
     QCoro::Task<QUrl> createSharedLink(QString, std::optional<QString>) override;
     QCoro::Task<QList<FileRevision>> listRevisions(QString, std::optional<QString>) override;
     QCoro::Task<CloudUploadResult> restore(QString, std::optional<QString>, FileRevision) override;

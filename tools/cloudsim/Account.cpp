@@ -24,7 +24,8 @@ Account Account::fromJson(const QJsonObject& o) {
     a.email = o.value(QStringLiteral("email")).toString();
     a.name = o.value(QStringLiteral("name")).toString();
     a.accountType = o.value(QStringLiteral("accountType")).toString(QStringLiteral("basic"));
-    a.allocation = o.value(QStringLiteral("allocation")).toString().toLongLong();
+    if (o.contains(QStringLiteral("allocation")))
+        a.allocation = o.value(QStringLiteral("allocation")).toString().toLongLong();
     a.denyAccess = o.value(QStringLiteral("denyAccess")).toBool();
     return a;
 }

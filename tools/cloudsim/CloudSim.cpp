@@ -53,6 +53,7 @@ CloudSim::CloudSim(Options options, QObject* parent)
     m_dropbox = std::make_unique<DropboxService>(*this);
     m_google = std::make_unique<GoogleService>(*this);
     m_server.setHeadHook([this](const HttpRequest& head) { return onHead(head); });
+    m_server.setDropHook([this](const HttpRequest& partial) { onDropped(partial); });
     load();
 }
 
@@ -189,6 +190,26 @@ int CloudSim::addFault(const QJsonObject& rule) {
     return m_nextFaultId++;
 }
 
+bool CloudSim::setQuota(const QString& accountId, qint64 bytes) {
+    Account* a = account(accountId);
+    if (!a || bytes < 0)
+        return false;
+    a->allocation = bytes;
+    persist();
+    return true;
+}
+
+bool CloudSim::removeFile(const QString& accountId, const QString& ref) {
+    const Account* a = account(accountId);
+    if (!a)
+        return false;
+    const bool removed = a->service == Service::dropbox ? m_dropbox->removeFile(accountId, ref)
+                                                        : m_google->removeFile(accountId, ref);
+    if (removed)
+        persist();
+    return removed;
+}
+
 void CloudSim::expireAccessTokens() {
     m_dropboxAuth->expireAccessTokens();
     m_googleAuth->expireAccessTokens();
@@ -201,6 +222,7 @@ void CloudSim::reset() {
     m_faults.clear();
     m_log.clear();
     m_counts.clear();
+    m_received.clear();
     m_dropboxAuth->reset();
     m_googleAuth->reset();
     m_dropbox->reset();
@@ -221,21 +243,53 @@ qint64 CloudSim::onHead(const HttpRequest& head) {
     return -1;
 }
 
+void CloudSim::onDropped(const HttpRequest& partial) {
+    if (partial.path.startsWith(QLatin1String("/_admin")))
+        return;
+    m_received[QString::fromLatin1(partial.method) + QLatin1Char(' ') + partial.path] += partial.body.size();
+    if (partial.path.startsWith(QLatin1String("/google/www/upload/")))
+        m_google->keepPartialUpload(partial);
+}
+
 HttpResponse CloudSim::handle(const HttpRequest& request) {
     HttpResponse response = route(request);
     m_log.push_back({QDateTime::currentDateTimeUtc(), request.method, request.target, request.headers,
                      request.body.size(), response.status});
     if (m_log.size() > size_t(logCapacity))
         m_log.pop_front();
-    if (!request.path.startsWith(QLatin1String("/_admin")))
-        ++m_counts[QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path];
+    if (!request.path.startsWith(QLatin1String("/_admin"))) {
+        const QString key = QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path;
+        ++m_counts[key];
+        m_received[key] += request.body.size();
+    }
     return response;
 }
 
 HttpResponse CloudSim::faultReply(const FaultRule& rule, const QString& path) const {
     const QByteArray reason = HttpResponse::reasonPhrase(rule.status);
     HttpResponse r;
-    if (path.startsWith(QLatin1String("/dropbox"))) {
+    if (!rule.reason.isEmpty() && path.startsWith(QLatin1String("/dropbox"))) {
+        // "a/b" -> {".tag": "a", "a": {".tag": "b"}}, as the service nests its error unions.
+        const QStringList tags = rule.reason.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        QJsonObject error;
+        for (qsizetype i = tags.size() - 1; i >= 0; --i)
+            error = i == tags.size() - 1 ? QJsonObject{{QStringLiteral(".tag"), tags[i]}}
+                                         : QJsonObject{{QStringLiteral(".tag"), tags[i]}, {tags[i], error}};
+        r = HttpResponse::json(
+            rule.status, QJsonDocument(QJsonObject{{QStringLiteral("error_summary"), rule.reason + "/.."},
+                                                   {QStringLiteral("error"), error}}));
+    } else if (!rule.reason.isEmpty()) {
+        const QString message = rule.message.isEmpty() ? QString::fromLatin1(reason) : rule.message;
+        const QJsonObject detail{{QStringLiteral("domain"), QStringLiteral("global")},
+                                 {QStringLiteral("reason"), rule.reason},
+                                 {QStringLiteral("message"), message}};
+        r = HttpResponse::json(
+            rule.status,
+            QJsonDocument(QJsonObject{
+                {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), rule.status},
+                                                      {QStringLiteral("message"), message},
+                                                      {QStringLiteral("errors"), QJsonArray{detail}}}}}));
+    } else if (path.startsWith(QLatin1String("/dropbox"))) {
         const QByteArray tag = rule.status == 429   ? "too_many_requests"
                                : rule.status == 401 ? "invalid_access_token"
                                : rule.status == 409 ? "conflict"
@@ -360,6 +414,28 @@ HttpResponse CloudSim::admin(const HttpRequest& request) {
         persist();
         return ok(a.toJson());
     }
+    if (path.startsWith(QLatin1String("/accounts/")) && path.endsWith(QLatin1String("/quota")) &&
+        request.method == "POST") {
+        const QString id = path.mid(10, path.size() - 10 - 6);
+        const QJsonValue bytes = body.value(QStringLiteral("bytes"));
+        if (!account(id))
+            return HttpResponse::text(404, "no such account");
+        if (!bytes.isDouble() || !setQuota(id, qint64(bytes.toDouble())))
+            return HttpResponse::text(400, "need \"bytes\", a number of bytes");
+        return ok(account(id)->toJson());
+    }
+    if (path.startsWith(QLatin1String("/accounts/")) && path.indexOf(QLatin1String("/files/")) > 10 &&
+        request.method == "DELETE") {
+        const qsizetype files = path.indexOf(QLatin1String("/files/"));
+        const QString id = path.mid(10, files - 10);
+        // What follows "/files/" is a Drive id, or a Dropbox path without its leading slash.
+        QString ref = path.mid(files + 7);
+        if (account(id) && account(id)->service == Service::dropbox)
+            ref.prepend(QLatin1Char('/'));
+        if (!removeFile(id, ref))
+            return HttpResponse::text(404, "no such account or file");
+        return ok(QJsonObject{{QStringLiteral("ok"), true}});
+    }
     if (path.startsWith(QLatin1String("/accounts/")) && path.endsWith(QLatin1String("/files"))) {
         const QString id = path.mid(10, path.size() - 10 - 6);
         if (!account(id))
@@ -379,6 +455,12 @@ HttpResponse CloudSim::admin(const HttpRequest& request) {
         for (auto it = m_counts.cbegin(); it != m_counts.cend(); ++it)
             counts.insert(it.key(), it.value());
         return ok(counts);
+    }
+    if (path == QLatin1String("/received")) {
+        QJsonObject received;
+        for (auto it = m_received.cbegin(); it != m_received.cend(); ++it)
+            received.insert(it.key(), double(it.value()));
+        return ok(received);
     }
     if (path == QLatin1String("/requests")) {
         QJsonArray list;

@@ -79,6 +79,8 @@ public:
 
     // Inspection.
     QMap<QString, int> requestCounts() const { return m_counts; } // "METHOD /path" -> n
+    // Request body bytes taken in, uploads cut off part-way included: "METHOD /path" -> bytes.
+    QMap<QString, qint64> bytesReceived() const { return m_received; }
     QList<LoggedRequest> lastRequests(int n) const;
 
     // The release the update feed advertises (UpdateFeed::setLatestVersion).
@@ -87,6 +89,12 @@ public:
 
     // Faults.
     int addFault(const QJsonObject& rule);
+    const QList<FaultRule>& faults() const { return m_faults; } // those still to hit
+    // The account's storage allotment in bytes; uploads that would go past it are refused.
+    bool setQuota(const QString& accountId, qint64 bytes);
+    // Deletes a file as its owner might elsewhere: a Drive file (or folder) by id, a Dropbox
+    // file by path. False when the account holds no such file.
+    bool removeFile(const QString& accountId, const QString& ref);
     void clearFaults() { m_faults.clear(); }
 
     void expireAccessTokens();
@@ -105,6 +113,7 @@ private:
     HttpResponse admin(const HttpRequest& request);
     HttpResponse faultReply(const FaultRule& rule, const QString& path) const;
     qint64 onHead(const HttpRequest& head);
+    void onDropped(const HttpRequest& partial);
     void load();
 
     Options m_options;
@@ -121,6 +130,7 @@ private:
     int m_nextFaultId = 1;
     std::deque<LoggedRequest> m_log;
     QMap<QString, int> m_counts;
+    QMap<QString, qint64> m_received;
 };
 
 } // namespace cloudsim

@@ -2,19 +2,16 @@
 
 #include "DriveFile.h"
 
+#include <QList>
 #include <QString>
 
-#include <memory>
 #include <optional>
 
 namespace cloudsim {
 
-// The "q" search expression of a Drive file list, reduced to the terms Norvela sends plus the
-// connectives around them:
-//   name = '…'   name != '…'   name contains '…'   (the same three for mimeType)
-//   trashed = true|false   trashed != …   '<id>' in parents
-//   joined by and / or, negated by not, grouped by parentheses.
-// Inside a string, \' is an apostrophe and \\ a backslash.
+// The "q" search expression of a Drive file list, reduced to the shape Norvela sends: terms
+//   name = '…'   mimeType = '…'   '<id>' in parents   trashed = true|false
+// joined by "and". Inside a string, \' is an apostrophe and \\ a backslash.
 class DriveQuery {
 public:
     // nullopt for anything else, which the service refuses as an invalid value.
@@ -24,10 +21,14 @@ public:
     // `rootId` stands in for the alias 'root'.
     bool matches(const DriveFile& file, bool trashed, const QString& rootId) const;
 
-    struct Node; // the parsed expression, opaque outside DriveQuery.cpp
-
 private:
-    std::shared_ptr<const Node> m_root; // null: the empty query, which matches everything
+    struct Term {
+        enum class Field { name, mimeType, parents, trashed };
+        Field field = Field::name;
+        QString text;
+        bool flag = false;
+    };
+    QList<Term> m_terms; // none: the empty query, which matches everything
 };
 
 } // namespace cloudsim

@@ -132,14 +132,20 @@ DriveError DriveUploads::check(const QString& account, const QString& fileId, co
     return metadata.isEmpty() ? DriveError{} : m_store.update(account, probe, metadata, m_sim.nowMs());
 }
 
-DriveError DriveUploads::commit(const QString& account, const QString& fileId, const QJsonObject& metadata,
-                                const QString& mimeType, const Blob& blob, QString* resultId) {
+DriveError DriveUploads::fits(const QString& account, qint64 bytes) const {
     const Account* owner = m_sim.account(account);
-    if (owner && owner->allocation > 0 && m_store.usage(account) + blob.size > owner->allocation)
+    if (owner && m_store.usage(account) + bytes > owner->allocation)
         return {403,
                 QStringLiteral("storageQuotaExceeded"),
                 QStringLiteral("The user's Drive storage quota has been exceeded."),
                 {}};
+    return {};
+}
+
+DriveError DriveUploads::commit(const QString& account, const QString& fileId, const QJsonObject& metadata,
+                                const QString& mimeType, const Blob& blob, QString* resultId) {
+    if (DriveError e = fits(account, blob.size))
+        return e;
     const qint64 now = m_sim.nowMs();
     if (fileId.isEmpty()) {
         DriveFile file;
@@ -221,6 +227,9 @@ HttpResponse DriveUploads::beginSession(const HttpRequest& request, const QStrin
         mimeType = octetStream;
     if (DriveError e = check(account, fileId, metadata, mimeType))
         return e.response();
+    if (total >= 0) // a size announced up front is refused before any byte is sent
+        if (DriveError e = fits(account, total))
+            return e.response();
 
     while (m_sessions.size() >= size_t(maxOpenSessions)) {
         auto oldest = m_sessions.begin();
@@ -324,6 +333,21 @@ HttpResponse DriveUploads::resume(const HttpRequest& request) {
     if (s.total >= 0 && s.builder->size() == s.total)
         return finishSession(uploadId, s, fields);
     return resumeIncomplete(s.builder->size());
+}
+
+void DriveUploads::keepPartial(const HttpRequest& partial) {
+    static const QRegularExpression chunkRange(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+|\\*)$"));
+    const auto it = m_sessions.find(driveParam(partial, QStringLiteral("upload_id")));
+    const auto m = chunkRange.match(QString::fromLatin1(partial.header("content-range")).trimmed());
+    if (it == m_sessions.end() || !it->second.builder || !m.hasMatch() || partial.method != "PUT")
+        return;
+    Session& s = it->second;
+    const qint64 first = m.captured(1).toLongLong();
+    const qint64 received = s.builder->size();
+    const qint64 kept = (first + partial.body.size()) / keptUnit * keptUnit;
+    if (first > received || kept <= received || (s.total >= 0 && kept > s.total))
+        return;
+    s.builder->append(partial.body.mid(received - first, kept - received));
 }
 
 HttpResponse DriveUploads::finishSession(const QString& uploadId, Session& session, const QString& fields) {

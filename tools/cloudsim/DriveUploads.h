@@ -21,6 +21,7 @@ class DriveStore;
 class DriveUploads {
 public:
     static constexpr int maxOpenSessions = 64; // abandoned sessions are dropped oldest first
+    static constexpr qint64 keptUnit = 256 * 1024;
 
     DriveUploads(CloudSim& sim, DriveStore& store);
     ~DriveUploads();
@@ -31,6 +32,9 @@ public:
                        const QString& sessionBase);
     // A request on a session URI (it carries "upload_id"); the URI alone authorises it.
     HttpResponse resume(const HttpRequest& request);
+    // A chunk whose connection died part-way: the service keeps what arrived, in whole
+    // multiples of 256 KiB, and a status query then reports it.
+    void keepPartial(const HttpRequest& partial);
 
     int openSessions() const { return int(m_sessions.size()); }
     void reset() { m_sessions.clear(); }
@@ -56,6 +60,8 @@ private:
     // Stores `blob` as a new file described by `metadata`, or as the new content of `fileId`.
     DriveError commit(const QString& account, const QString& fileId, const QJsonObject& metadata,
                       const QString& mimeType, const Blob& blob, QString* resultId);
+    // Refused with storageQuotaExceeded when `bytes` more would go past the account's allotment.
+    DriveError fits(const QString& account, qint64 bytes) const;
     // Checks metadata and target before any bytes are taken.
     DriveError check(const QString& account, const QString& fileId, const QJsonObject& metadata,
                      const QString& mimeType);

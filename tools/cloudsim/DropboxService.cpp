@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -157,22 +158,23 @@ QByteArray asciiJson(const QJsonObject& o) {
     return out;
 }
 
+// Names the service never stores, whatever the folder: its own and other systems' folder
+// metadata. Refused as disallowed_name; a name longer than 255 characters as malformed_path.
+bool disallowedName(const QString& name) {
+    static const QStringList names{QStringLiteral("desktop.ini"), QStringLiteral("thumbs.db"),
+                                   QStringLiteral(".ds_store"),   QStringLiteral("icon\r"),
+                                   QStringLiteral(".dropbox"),    QStringLiteral(".dropbox.attr")};
+    return names.contains(name.toLower());
+}
+
 bool wellFormedPath(const QString& path) {
     if (path.size() < 2 || path.endsWith(QLatin1Char('/')))
         return false;
     const QStringList parts = path.mid(1).split(QLatin1Char('/'));
     for (const QString& part : parts)
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..") || part.size() > 255)
             return false;
     return true;
-}
-
-// "/a/b.txt" -> "/a/b (n).txt", the service's way of finding a free name.
-QString numbered(const QString& path, int n) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    const qsizetype cut = dot > slash + 1 ? dot : path.size();
-    return path.left(cut) + QStringLiteral(" (%1)").arg(n) + path.mid(cut);
 }
 
 const QRegularExpression& revPattern() {
@@ -209,9 +211,6 @@ struct DropboxService::State {
     // What an upload asks for at its path.
     struct Commit {
         QString path;
-        QString mode; // add, overwrite, update
-        QString updateRev;
-        bool autorename = false;
         qint64 clientModifiedMs = -1;
     };
 
@@ -321,9 +320,15 @@ bool DropboxService::State::readArgument(Call& call, HttpResponse* error) const 
                                     .arg(QString::fromUtf8(call.request.header("content-type"))));
             return false;
         }
-        if (call.request.hasHeader("dropbox-api-arg"))
+        if (call.request.hasHeader("dropbox-api-arg")) {
             text = call.request.header("dropbox-api-arg");
-        else if (call.request.query.hasQueryItem(QStringLiteral("arg")))
+            // A header value is ASCII: anything else in the argument must come as \uXXXX.
+            if (std::any_of(text.begin(), text.end(), [](char c) { return uchar(c) >= 0x7f; })) {
+                call.problem = QStringLiteral("could not decode input as JSON");
+                *error = call.badArgument();
+                return false;
+            }
+        } else if (call.request.query.hasQueryItem(QStringLiteral("arg")))
             text = call.request.query.queryItemValue(QStringLiteral("arg"), QUrl::FullyDecoded).toUtf8();
         else {
             *error = badRequest(
@@ -332,7 +337,6 @@ bool DropboxService::State::readArgument(Call& call, HttpResponse* error) const 
             return false;
         }
     }
-    // Non-ASCII may come as raw UTF-8 or as \uXXXX escapes; the JSON parser takes both.
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
@@ -402,16 +406,11 @@ DropboxService::State::Commit DropboxService::State::readCommit(Args args) const
     commit.path = args.string("path");
     if (!commit.path.isNull() && !commit.path.startsWith(QLatin1Char('/')))
         args.fail(QStringLiteral("path: '%1' did not match pattern '(/(.|[\\r\\n])*)'").arg(commit.path));
-    commit.mode = args.tag("mode", QStringLiteral("add"),
-                           {QStringLiteral("add"), QStringLiteral("overwrite"), QStringLiteral("update")});
-    if (commit.mode == QLatin1String("update")) {
-        const QJsonObject mode = args.raw("mode").toObject();
-        commit.updateRev = mode.value(QStringLiteral("update")).toString();
-        if (!revPattern().match(commit.updateRev).hasMatch())
-            args.fail(
-                QStringLiteral("mode.update: '%1' did not match pattern '[0-9a-f]+'").arg(commit.updateRev));
-    }
-    commit.autorename = args.boolean("autorename", false);
+    // Only what the client asks for is served: uploads that overwrite, under their own name.
+    if (args.tag("mode", QStringLiteral("add"), {QStringLiteral("overwrite")}) != QLatin1String("overwrite"))
+        args.fail(QStringLiteral("mode: only overwrite is served"));
+    if (args.boolean("autorename", false))
+        args.fail(QStringLiteral("autorename: only false is served"));
     args.boolean("mute", false);
     args.boolean("strict_conflict", false);
     const QString modified = args.optionalString("client_modified");
@@ -428,45 +427,39 @@ DropboxService::State::Commit DropboxService::State::readCommit(Args args) const
 
 HttpResponse DropboxService::State::write(const Call& call, const Commit& commit, const Blob& blob,
                                           bool inSession) {
-    // A one-request upload reports path problems inside "reason"; a session finish reports
-    // them directly.
+    // A one-request upload reports path problems as an UploadWriteFailed, a struct whose
+    // fields sit beside the tag: {".tag": "path", "reason": {…}, "upload_session_id": …}. A
+    // session finish reports the write error itself: {".tag": "path", "path": {…}}.
     auto pathError = [&](const QStringList& tags) {
-        const QJsonObject reason = unionOf(tags);
-        const QJsonObject path = inSession ? reason
-                                           : QJsonObject{{QStringLiteral("reason"), reason},
-                                                         {QStringLiteral("upload_session_id"), QString()}};
-        return apiError(
-            QStringLiteral("path/") + tags.join(QLatin1Char('/')),
-            QJsonObject{{QStringLiteral(".tag"), QStringLiteral("path")}, {QStringLiteral("path"), path}});
+        QJsonObject error{{QStringLiteral(".tag"), QStringLiteral("path")}};
+        if (inSession) {
+            error.insert(QStringLiteral("path"), unionOf(tags));
+        } else {
+            error.insert(QStringLiteral("reason"), unionOf(tags));
+            error.insert(QStringLiteral("upload_session_id"), QString());
+        }
+        return apiError(QStringLiteral("path/") + tags.join(QLatin1Char('/')), error);
     };
     if (!wellFormedPath(commit.path))
         return pathError({QStringLiteral("malformed_path")});
+    for (const QString& part : commit.path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        if (disallowedName(part))
+            return pathError({QStringLiteral("disallowed_name")});
 
-    QString target = commit.path;
-    for (int n = 1;; ++n) {
-        const DropboxConflict structural = store.conflictAt(call.accountId, target.toLower());
-        const DropboxFile* existing = store.file(call.accountId, target.toLower());
-        QStringList conflict;
-        if (structural == DropboxConflict::file)
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        else if (structural == DropboxConflict::folder)
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("folder")};
-        else if (existing && commit.mode == QLatin1String("add")) {
-            // Adding the same bytes again is no change at all.
-            if (existing->current().blob.id == blob.id)
-                return HttpResponse::json(200, QJsonDocument(metadata(*existing, existing->current())));
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        } else if (commit.mode == QLatin1String("update") && existing &&
-                   existing->current().rev != commit.updateRev) {
-            conflict = QStringList{QStringLiteral("conflict"), QStringLiteral("file")};
-        }
-        if (conflict.isEmpty())
-            break;
-        // A new name can't help when a file stands where a parent folder should be.
-        if (!commit.autorename || structural == DropboxConflict::file)
-            return pathError(conflict);
-        target = numbered(commit.path, n);
-    }
+    const QString& target = commit.path;
+    const DropboxConflict structural = store.conflictAt(call.accountId, target.toLower());
+    if (structural == DropboxConflict::file)
+        return pathError({QStringLiteral("conflict"), QStringLiteral("file")});
+    if (structural == DropboxConflict::folder)
+        return pathError({QStringLiteral("conflict"), QStringLiteral("folder")});
+
+    // Only current contents count against the allotment, as in the space usage.
+    const Account* owner = sim.account(call.accountId);
+    const DropboxFile* replaced = store.file(call.accountId, target.toLower());
+    if (owner &&
+        store.usedBytes(call.accountId) - (replaced ? replaced->current().blob.size : 0) + blob.size >
+            owner->allocation)
+        return pathError({QStringLiteral("insufficient_space")});
 
     const qint64 now = sim.nowMs() / 1000 * 1000; // the service keeps whole seconds
     const DropboxFile& file = store.commit(call.accountId, target, blob,
@@ -735,6 +728,10 @@ QJsonObject DropboxService::listing(const QString& accountId) const {
     QJsonObject o = m_state->store.listing(accountId);
     o.insert(QStringLiteral("uploadSessions"), m_state->sessions.count(accountId));
     return o;
+}
+
+bool DropboxService::removeFile(const QString& accountId, const QString& path) {
+    return m_state->store.remove(accountId, path.toLower());
 }
 
 QJsonObject DropboxService::toJson() const {

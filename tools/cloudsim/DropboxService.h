@@ -20,6 +20,7 @@ public:
     HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
 
     QJsonObject listing(const QString& accountId) const;
+    bool removeFile(const QString& accountId, const QString& path);
     QJsonObject toJson() const;
     void fromJson(const QJsonObject& state);
     void reset();

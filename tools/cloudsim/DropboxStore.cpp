@@ -94,6 +94,14 @@ qint64 DropboxStore::usedBytes(const QString& accountId) const {
     return used;
 }
 
+bool DropboxStore::remove(const QString& accountId, const QString& pathLower) {
+    const auto space = m_spaces.find(accountId);
+    if (space == m_spaces.end() || !space->files.remove(pathLower))
+        return false;
+    space->links.remove(pathLower);
+    return true;
+}
+
 QString DropboxStore::linkToken(const QString& accountId, const QString& pathLower) const {
     return m_spaces.value(accountId).links.value(pathLower);
 }

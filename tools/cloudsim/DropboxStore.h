@@ -45,6 +45,8 @@ public:
     const DropboxFile& commit(const QString& accountId, const QString& path, const Blob& blob,
                               qint64 clientModifiedMs, qint64 nowMs);
     qint64 usedBytes(const QString& accountId) const;
+    // Deletes the file and its shared link; false when there is none.
+    bool remove(const QString& accountId, const QString& pathLower);
 
     // The token of the file's shared link, or empty when it has none.
     QString linkToken(const QString& accountId, const QString& pathLower) const;

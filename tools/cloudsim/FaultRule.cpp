@@ -32,6 +32,8 @@ FaultRule FaultRule::fromJson(const QJsonObject& o, int id) {
     r.random.seed(quint32(o.value(QStringLiteral("seed")).toInt(1)));
     r.status = o.value(QStringLiteral("status")).toInt(0);
     r.retryAfter = o.value(QStringLiteral("retryAfter")).toInt(-1);
+    r.reason = o.value(QStringLiteral("reason")).toString();
+    r.message = o.value(QStringLiteral("message")).toString();
     r.delayMs = o.value(QStringLiteral("delayMs")).toInt(0);
     r.bytesPerSecond = qint64(o.value(QStringLiteral("bytesPerSecond")).toDouble(0));
     r.dropReplyAfterBytes = qint64(o.value(QStringLiteral("dropReplyAfterBytes")).toDouble(-1));
@@ -46,6 +48,10 @@ QJsonObject FaultRule::toJson() const {
                   {QStringLiteral("probability"), probability}};
     if (!method.isEmpty())
         o.insert(QStringLiteral("method"), QString::fromLatin1(method));
+    if (!reason.isEmpty())
+        o.insert(QStringLiteral("reason"), reason);
+    if (!message.isEmpty())
+        o.insert(QStringLiteral("message"), message);
     auto put = [&](const char* key, qint64 value, qint64 unset) {
         if (value != unset)
             o.insert(QLatin1String(key), double(value));

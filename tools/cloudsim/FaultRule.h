@@ -18,6 +18,10 @@ struct FaultRule {
 
     int status = 0;      // replaces the reply: 401, 409, 429, 500, 503, …
     int retryAfter = -1; // seconds, sent with the status as "Retry-After"
+    // What the status reply says, in the service's shape: Dropbox error tags ("path/not_found"),
+    // or a Drive reason ("userRateLimitExceeded") with its message.
+    QString reason;
+    QString message;
     int delayMs = 0;
     qint64 bytesPerSecond = 0;
     qint64 dropReplyAfterBytes = -1;

@@ -358,6 +358,20 @@ QJsonObject GoogleService::listing(const QString& accountId) const {
     return m_state->drives.listing(accountId);
 }
 
+bool GoogleService::removeFile(const QString& accountId, const QString& fileId) {
+    DriveStore& drives = m_state->drives;
+    const DriveFile* file = drives.find(accountId, fileId);
+    if (!file || file->id == drives.rootId(accountId))
+        return false;
+    drives.remove(accountId, file->id);
+    return true;
+}
+
+void GoogleService::keepPartialUpload(const HttpRequest& partial) {
+    if (!driveParam(partial, QStringLiteral("upload_id")).isNull())
+        m_state->uploads.keepPartial(partial);
+}
+
 QJsonObject GoogleService::toJson() const {
     return m_state->drives.toJson();
 }

@@ -25,6 +25,9 @@ public:
     HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
 
     QJsonObject listing(const QString& accountId) const;
+    bool removeFile(const QString& accountId, const QString& fileId);
+    // What arrived of a session's chunk before its connection died (DriveUploads::keepPartial).
+    void keepPartialUpload(const HttpRequest& partial);
     QJsonObject toJson() const;
     void fromJson(const QJsonObject& state);
     void reset();

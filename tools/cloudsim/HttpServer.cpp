@@ -13,6 +13,10 @@ public:
         : QObject(socket), m_server(server), m_socket(socket), m_id(id) {
         connect(socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &Connection::pump);
+        connect(socket, &QTcpSocket::disconnected, this, [this] {
+            if (m_state == State::body) // the client gave up mid-upload
+                dropped();
+        });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 
@@ -68,6 +72,8 @@ private:
         if (m_request.body.size() < m_bodyLength)
             m_request.body += m_socket->read(m_bodyLength - m_request.body.size());
         if (m_dropAfter >= 0 && m_request.body.size() >= std::min(m_dropAfter, m_bodyLength)) {
+            m_request.body.truncate(std::min<qint64>(m_request.body.size(), m_dropAfter));
+            dropped();
             m_socket->abort(); // a fault: the connection dies mid-upload
             return;
         }
@@ -76,6 +82,12 @@ private:
         m_buffer += m_socket->readAll(); // a pipelined next request waits its turn
         m_state = State::responding;
         send(m_server.m_handler(m_request));
+    }
+
+    void dropped() {
+        m_state = State::head; // reported once
+        if (m_server.m_dropHook)
+            m_server.m_dropHook(m_request);
     }
 
     void send(HttpResponse response) {
