@@ -418,20 +418,6 @@ TEST_F(UploadSyncEngineTest, TheRateShowsOnlyDuringAnUpload) {
     EXPECT_EQ(rates, (QStringList{"2.5 MB/s", ""})); // shown during the upload, cleared with the batch
 }
 
-TEST_F(UploadSyncEngineTest, RestoredContentIsRecordedNotUploaded) {
-    write(QStringLiteral("r.txt"), "restored");
-    startAccount();
-    engine().pause();
-    engine().noteRestored(
-        QStringLiteral("r.txt"),
-        CloudUploadResult{QStringLiteral("rev-9"), *DropboxContentHash::hash(root + "/r.txt"), 8},
-        root + "/r.txt");
-    engine().resume();
-    ASSERT_TRUE(drive([&] { return settled(); }));
-    EXPECT_TRUE(provider->uploads.isEmpty());
-    EXPECT_EQ(engine().index().entry(QStringLiteral("r.txt"))->rev, "rev-9");
-}
-
 TEST_F(UploadSyncEngineTest, PassingFailuresBackOffPerFileWhileOthersGoOn) {
     write(QStringLiteral("a.txt"), "a");
     write(QStringLiteral("b.txt"), "b");
