@@ -111,6 +111,12 @@ TEST_F(AppModelAccounts, CredentialsBuildAccountsDropboxFirstAndReplaceTheEngine
     EXPECT_EQ(m.accounts()[0]->folderPath(), "~/Norvela");
     EXPECT_EQ(m.accounts()[1]->folderPath(), "~/Norvela (Google Drive)");
     EXPECT_EQ(m.accounts()[2]->folderPath(), "~/Norvela (g2@example.com)");
+    // Names add the e-mail only where the kind repeats; fetched account information wins.
+    EXPECT_EQ(m.accounts()[0]->displayName(), "Dropbox");
+    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g1@example.com)");
+    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (g2@example.com)");
+    m.accounts()[2]->setAccount(AccountInfo{QString(), QStringLiteral("new@example.com"), {}, 0, 0, {}});
+    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (new@example.com)");
 
     // Rebuilding makes fresh models.
     const AccountModel* before = m.accounts().first();
@@ -118,6 +124,11 @@ TEST_F(AppModelAccounts, CredentialsBuildAccountsDropboxFirstAndReplaceTheEngine
     m.activateSync();
     EXPECT_NE(m.accounts().first(), before);
     EXPECT_TRUE(m.accounts().first()->recentFiles().isEmpty());
+
+    // No e-mail anywhere: the provider's name.
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QString());
+    m.activateSync();
+    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive");
 }
 
 TEST_F(AppModelAccounts, DisplayValuesFoldSeveralAccounts) {
