@@ -54,12 +54,6 @@ QCoro::Task<> passThrough(std::shared_ptr<Gate> gate) {
         co_await qCoro(gate.get(), &Gate::opened);
 }
 
-ControlServer::Handler echo() {
-    return [](QJsonObject request) -> QCoro::Task<QJsonObject> {
-        co_return QJsonObject{{"cmd", request.value("cmd")}, {"text", request.value("text")}};
-    };
-}
-
 ControlClient::Result ask(QJsonObject request, std::chrono::milliseconds timeout = 10s) {
     return await(ControlClient::request(std::move(request), timeout));
 }
@@ -126,20 +120,52 @@ int requestAsNobody(const sockaddr_un& address) {
 
 } // namespace
 
+// What the handler saw; shared, so it outlives the server.
+struct Seen {
+    QStringList started, finished;
+    std::map<QString, std::shared_ptr<Gate>> gates; // commands that wait until their gate opens
+    std::shared_ptr<Gate> gate(const QString& cmd) {
+        auto& gate = gates[cmd];
+        if (!gate)
+            gate = std::make_shared<Gate>();
+        return gate;
+    }
+};
+
 class ControlServerTest : public RuntimeDirFixture {
 protected:
     QString socketPath() const { return runtimePath() + QStringLiteral("/control.sock"); }
 
-    std::unique_ptr<ControlServer> listening(ControlServer::Handler handler) {
-        auto server = std::make_unique<ControlServer>(std::move(handler));
+    // Echoes "cmd" and "text" after a wait; "opens" names a gate to open, and "share" and
+    // "crash" throw. Holds its state by value, as a handler must outlive its server.
+    std::unique_ptr<ControlServer> listening() {
+        auto server = std::make_unique<ControlServer>([seen = seen, capture = QStringLiteral("intact")](
+                                                          QJsonObject request) -> QCoro::Task<QJsonObject> {
+            const QString cmd = request.value("cmd").toString();
+            seen->started << cmd;
+            if (seen->gates.count(cmd))
+                co_await passThrough(seen->gates.at(cmd));
+            else
+                co_await QCoro::sleepFor(1ms);
+            if (request.contains("opens"))
+                seen->gate(request.value("opens").toString())->open();
+            seen->finished << cmd + ": " + capture;
+            if (cmd == "share")
+                throw NorvelaError(QStringLiteral("The file is not in a synced folder"));
+            if (cmd == "crash")
+                throw std::runtime_error("engine gone");
+            co_return QJsonObject{{"cmd", request.value("cmd")}, {"text", request.value("text")}};
+        });
         QString error;
         EXPECT_TRUE(server->listen(&error)) << error.toStdString();
         return server;
     }
+
+    std::shared_ptr<Seen> seen = std::make_shared<Seen>();
 };
 
-TEST_F(ControlServerTest, AnswersARequestWithTheHandlersPayload) {
-    auto server = listening(echo());
+TEST_F(ControlServerTest, RepliesCarryTheHandlersPayloadOrWhatItThrew) {
+    auto server = listening();
     EXPECT_EQ(server->socketPath(), socketPath());
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(socketPath()).constData(), &info), 0);
@@ -152,35 +178,19 @@ TEST_F(ControlServerTest, AnswersARequestWithTheHandlersPayload) {
     EXPECT_EQ(first.reply.value("cmd").toString(), "status");
     EXPECT_EQ(first.reply.value("text").toString(), "héllo ✓\nline");
 
-    const auto second = ask({{"cmd", "pause"}});
-    ASSERT_TRUE(second.ok());
-    EXPECT_NE(second.reply.value("id").toInt(), first.reply.value("id").toInt());
-}
-
-TEST_F(ControlServerTest, WhatTheHandlerThrowsBecomesAFailedReply) {
-    auto server = listening([](QJsonObject request) -> QCoro::Task<QJsonObject> {
-        co_await QCoro::sleepFor(1ms);
-        if (request.value("cmd") == "share")
-            throw NorvelaError(QStringLiteral("The file is not in a synced folder"));
-        throw std::runtime_error("engine gone");
-    });
     const auto share = ask({{"cmd", "share"}});
     EXPECT_EQ(share.kind, Kind::replied);
     EXPECT_FALSE(share.reply.value("ok").toBool(true));
     EXPECT_EQ(share.error, "The file is not in a synced folder");
     EXPECT_EQ(share.reply.value("error").toString(), share.error);
-
-    const auto other = ask({{"cmd", "status"}});
-    EXPECT_EQ(other.kind, Kind::replied);
-    EXPECT_EQ(other.error, "engine gone");
+    EXPECT_NE(share.reply.value("id").toInt(), first.reply.value("id").toInt());
+    const auto crash = ask({{"cmd", "crash"}});
+    EXPECT_EQ(crash.kind, Kind::replied);
+    EXPECT_EQ(crash.error, "engine gone");
 }
 
 TEST_F(ControlServerTest, BadLinesGetFailedRepliesAndTheConnectionStaysUsable) {
-    int handled = 0;
-    auto server = listening([&handled](QJsonObject request) -> QCoro::Task<QJsonObject> {
-        ++handled;
-        co_return QJsonObject{{"cmd", request.value("cmd")}};
-    });
+    auto server = listening();
     auto socket = connectRaw(socketPath());
     socket->write("this is not json\n");
     socket->write(line({{"v", 2}, {"id", 7}, {"cmd", "status"}}));
@@ -204,34 +214,29 @@ TEST_F(ControlServerTest, BadLinesGetFailedRepliesAndTheConnectionStaysUsable) {
     EXPECT_EQ(good.value("id").toInt(), 10);
     EXPECT_EQ(good.value("ok"), true);
     EXPECT_EQ(good.value("cmd"), "status");
-    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(seen->started, QStringList{"status"});
 }
 
-TEST_F(ControlServerTest, AnswersPipelinedRequestsInOrderOneAtATime) {
-    auto gate = std::make_shared<Gate>();
-    QStringList started;
-    auto server = listening([gate, &started](QJsonObject request) -> QCoro::Task<QJsonObject> {
-        started << request.value("cmd").toString();
-        if (request.value("cmd") == "slow")
-            co_await passThrough(gate);
-        co_return QJsonObject{};
-    });
+TEST_F(ControlServerTest, OneConnectionIsAnsweredInOrderWhileAnotherIsServed) {
+    auto server = listening();
+    seen->gate("slow");
     auto socket = connectRaw(socketPath());
     socket->write(line({{"v", 1}, {"id", 1}, {"cmd", "slow"}}) +
                   line({{"v", 1}, {"id", 2}, {"cmd", "fast"}}));
-    ASSERT_TRUE(waitFor([&] { return !started.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !seen->started.isEmpty(); }));
     processEvents();
-    EXPECT_EQ(started, QStringList{"slow"});
+    EXPECT_EQ(seen->started, QStringList{"slow"});
     EXPECT_FALSE(socket->canReadLine());
 
-    gate->open();
+    // Served one client at a time, this would hang: only its request lets the first go.
+    EXPECT_TRUE(ask({{"cmd", "other"}, {"opens", "slow"}}).ok());
     EXPECT_EQ(nextReply(*socket).value("id").toInt(), 1);
     EXPECT_EQ(nextReply(*socket).value("id").toInt(), 2);
-    EXPECT_EQ(started, (QStringList{"slow", "fast"}));
+    EXPECT_EQ(seen->started, (QStringList{"slow", "other", "fast"}));
 }
 
 TEST_F(ControlServerTest, ALineOverOneMebibyteClosesTheConnection) {
-    auto server = listening(echo());
+    auto server = listening();
     // Exactly at the limit is still answered.
     QJsonObject big{{"v", 1}, {"id", 1}, {"cmd", "status"}, {"text", ""}};
     const qsizetype padding = ControlProtocol::maxLineBytes - (line(big).size() - 1);
@@ -252,67 +257,38 @@ TEST_F(ControlServerTest, ALineOverOneMebibyteClosesTheConnection) {
     EXPECT_TRUE(ask({{"cmd", "status"}}).ok()); // the server itself carries on
 }
 
-TEST_F(ControlServerTest, ServesTwoClientsAtOnce) {
-    auto secondArrived = std::make_shared<Gate>();
-    auto server = listening([secondArrived](QJsonObject request) -> QCoro::Task<QJsonObject> {
-        // The first client's answer needs the second's request: one client at a time would hang.
-        if (request.value("cmd") == "first")
-            co_await passThrough(secondArrived);
-        else
-            secondArrived->open();
-        co_return QJsonObject{{"cmd", request.value("cmd")}};
-    });
-    auto first = ControlClient::request({{"cmd", "first"}});
-    auto second = ControlClient::request({{"cmd", "second"}});
-    const auto firstResult = await(std::move(first));
-    const auto secondResult = await(std::move(second));
-    EXPECT_EQ(firstResult.reply.value("cmd"), "first");
-    EXPECT_EQ(secondResult.reply.value("cmd"), "second");
-}
-
 TEST_F(ControlServerTest, AClientOrTheServerGoingMidRequestIsHarmless) {
-    std::map<QString, std::shared_ptr<Gate>> gates{{"left", std::make_shared<Gate>()},
-                                                   {"orphaned", std::make_shared<Gate>()}};
-    auto started = std::make_shared<QStringList>();
-    auto finished = std::make_shared<QStringList>();
-    const QString capture = QStringLiteral("captured by the handler");
-    auto server =
-        listening([gates, started, finished, capture](QJsonObject request) -> QCoro::Task<QJsonObject> {
-            const QString cmd = request.value("cmd").toString();
-            *started << cmd;
-            if (gates.count(cmd))
-                co_await passThrough(gates.at(cmd));
-            *finished << cmd + ": " + capture;
-            co_return QJsonObject{};
-        });
-
+    auto server = listening();
     auto leaving = connectRaw(socketPath());
+    seen->gate("left");
     leaving->write(line({{"v", 1}, {"id", 1}, {"cmd", "left"}}));
-    ASSERT_TRUE(waitFor([&] { return started->contains("left"); }));
+    ASSERT_TRUE(waitFor([&] { return seen->started.contains("left"); }));
     leaving->abort();
     processEvents();
-    gates.at("left")->open();
-    ASSERT_TRUE(waitFor([&] { return finished->contains("left: captured by the handler"); }));
+    seen->gate("left")->open();
+    ASSERT_TRUE(waitFor([&] { return seen->finished.contains("left: intact"); }));
     EXPECT_TRUE(ask({{"cmd", "after"}}).ok());
 
     // The server goes while a handler waits: the client learns it, and the handler still ends
     // with its captures intact.
+    seen->gate("orphaned");
     auto pending = ControlClient::request({{"cmd", "orphaned"}});
-    ASSERT_TRUE(waitFor([&] { return started->contains("orphaned"); }));
+    ASSERT_TRUE(waitFor([&] { return seen->started.contains("orphaned"); }));
     server.reset();
     EXPECT_FALSE(QFile::exists(socketPath()));
     const auto result = await(std::move(pending));
     EXPECT_EQ(result.kind, Kind::failed);
-    gates.at("orphaned")->open();
-    EXPECT_TRUE(waitFor([&] { return finished->contains("orphaned: captured by the handler"); }));
+    seen->gate("orphaned")->open();
+    EXPECT_TRUE(waitFor([&] { return seen->finished.contains("orphaned: intact"); }));
 }
 
 TEST_F(ControlServerTest, ReplacesAStaleSocketButNeverALiveOne) {
     ASSERT_TRUE(RuntimeDirectory::ensure());
     leaveStaleSocket(socketPath());
-    auto first = listening([](QJsonObject) -> QCoro::Task<QJsonObject> {
+    auto first = std::make_unique<ControlServer>([](QJsonObject) -> QCoro::Task<QJsonObject> {
         co_return QJsonObject{{"who", 1}};
     });
+    ASSERT_TRUE(first->listen(nullptr));
     ASSERT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 1);
 
     ControlServer second([](QJsonObject) -> QCoro::Task<QJsonObject> { co_return QJsonObject{{"who", 2}}; });
@@ -321,7 +297,7 @@ TEST_F(ControlServerTest, ReplacesAStaleSocketButNeverALiveOne) {
     EXPECT_TRUE(error.contains(socketPath())) << error.toStdString();
     {
         // Giving up must not take the live socket file with it.
-        ControlServer third(echo());
+        ControlServer third([](QJsonObject) -> QCoro::Task<QJsonObject> { co_return QJsonObject{}; });
         EXPECT_FALSE(third.listen(nullptr));
     }
     EXPECT_EQ(ask({{"cmd", "status"}}).reply.value("who").toInt(), 1);
@@ -359,42 +335,26 @@ TEST_F(ControlServerTest, ClientTellsNothingRunningFromFailures) {
     raw.close();
 
     // A running instance that takes longer than the caller waits.
-    auto gate = std::make_shared<Gate>();
-    auto server = listening([gate](QJsonObject) -> QCoro::Task<QJsonObject> {
-        co_await passThrough(gate);
-        co_return QJsonObject{};
-    });
-    const auto late = ask({{"cmd", "share"}}, 100ms);
+    auto server = listening();
+    seen->gate("slow");
+    const auto late = ask({{"cmd", "slow"}}, 100ms);
     EXPECT_EQ(late.kind, Kind::failed);
     EXPECT_TRUE(late.error.contains("in time")) << late.error.toStdString();
-    gate->open();
+    seen->gate("slow")->open();
     processEvents();
 }
 
-// Another user's peer is refused in DropsAnotherUsersConnectionUnread, through the server.
-TEST(ControlPeerCheck, AcceptsThisUserAndFailsClosed) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    EXPECT_TRUE(ControlProtocol::peerIsSameUser(pair[0]));
-    ::close(pair[0]);
-    ::close(pair[1]);
-    EXPECT_FALSE(ControlProtocol::peerIsSameUser(-1));
-}
-
 TEST_F(ControlServerTest, DropsAnotherUsersConnectionUnread) {
+    EXPECT_FALSE(ControlProtocol::peerIsSameUser(-1)); // a peer it cannot ask about is refused
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to connect as another user";
-    int handled = 0;
-    auto server = listening([&handled](QJsonObject) -> QCoro::Task<QJsonObject> {
-        ++handled;
-        co_return QJsonObject{};
-    });
+    auto server = listening();
     // Opened up so the other user can reach the socket at all; only the peer check stops it.
     for (const QString& path : {xdgPath(), runtimePath()})
         ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0711), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(socketPath()).constData(), 0666), 0);
     EXPECT_EQ(requestAsNobody(addressOf(socketPath())), 0);
-    EXPECT_EQ(handled, 0);
+    EXPECT_TRUE(seen->started.isEmpty());
     EXPECT_TRUE(ask({{"cmd", "status"}}).ok());
 }
 

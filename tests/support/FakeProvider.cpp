@@ -3,8 +3,6 @@
 #include "cloud/BlockReader.h"
 #include "sync/LocalFile.h"
 
-#include "common/NorvelaError.h"
-
 #include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTimer>
 
@@ -45,10 +43,6 @@ QCoro::Task<CloudUploadResult> FakeProvider::upload(std::shared_ptr<const LocalF
         co_await QCoro::sleepFor(0ms);
     if (onAttempt)
         onAttempt(relativePath, existingRef);
-    if (failNext > 0) {
-        --failNext;
-        throw NorvelaError(QStringLiteral("HTTP 503: unavailable"));
-    }
     if (auto it = failWith.find(relativePath); it != failWith.end() && !it->isEmpty())
         std::rethrow_exception(it->takeFirst());
     if (progress)

@@ -53,9 +53,7 @@ public:
     std::optional<QString> uid = QStringLiteral("fake-uid");
     // What was uploaded, in order.
     QList<Upload> uploads;
-    // The next n uploads fail.
-    int failNext = 0;
-    // The next uploads of a path fail with these, in order (after failNext is used up).
+    // The next uploads of a path fail with these, in order.
     QHash<QString, QList<std::exception_ptr>> failWith;
     // Called as each upload attempt starts, with its path and the reference it updates.
     std::function<void(const QString&, const std::optional<QString>&)> onAttempt;

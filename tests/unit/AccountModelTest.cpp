@@ -109,29 +109,6 @@ TEST_F(AccountModelTest, BookmarkOfAnotherFolderIsNeverUsed) {
     EXPECT_EQ(account.accessedFolderURL(), std::nullopt);
 }
 
-TEST_F(AccountModelTest, DisplayNameAddsTheEmailOnlyWhenTheKindRepeats) {
-    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
-    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QStringLiteral("g1@example.com"));
-    link(CloudTokenStore::googleDrive(), QStringLiteral("g2@example.com"), QStringLiteral("g2@example.com"));
-    AppModel& m = makeModel();
-    ASSERT_EQ(m.accounts().size(), 3);
-    EXPECT_EQ(m.accounts()[0]->displayName(), "Dropbox");
-    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g1@example.com)");
-    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (g2@example.com)");
-
-    // Fetched account information wins over the stored e-mail.
-    m.accounts()[2]->setAccount(AccountInfo{QString(), QStringLiteral("new@example.com"), {}, 0, 0, {}});
-    EXPECT_EQ(m.accounts()[2]->displayName(), "Google Drive (new@example.com)");
-}
-
-TEST_F(AccountModelTest, NoEmailAnywhereShowsTheProviderName) {
-    link(CloudTokenStore::googleDrive(), QStringLiteral("g1@example.com"), QString());
-    link(CloudTokenStore::googleDrive(), QStringLiteral("g2@example.com"), QStringLiteral("g2@example.com"));
-    AppModel& m = makeModel();
-    EXPECT_EQ(m.accounts()[0]->displayName(), "Google Drive");
-    EXPECT_EQ(m.accounts()[1]->displayName(), "Google Drive (g2@example.com)");
-}
-
 TEST_F(AccountModelTest, StatusNotifiesExactlyTheDerivedFieldsThatChange) {
     AccountModel& account = linkedDropbox(QStringLiteral("~/Norvela"));
     QStringList notified;

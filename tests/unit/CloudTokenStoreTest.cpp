@@ -102,18 +102,6 @@ TEST_F(CloudTokenStoreTest, ResolveIdentityKeepsAKnownEmailAndDropsOlderRecordsO
     EXPECT_EQ(store.resolveIdentity(other.storageKey, "dbid:2", "two@x.com")->email, "two@x.com");
 }
 
-TEST_F(CloudTokenStoreTest, EveryWriteLeavesTheFileOwnerOnly) {
-    store.upsert("u1", "", "t1");
-    const std::function<void()> writes[] = {
-        [&] { store.upsert("u1", "", "t2"); }, [&] { store.upsert("u2", "", "t3"); },
-        [&] { store.resolveIdentity("dropbox", "u1", "e"); }, [&] { store.remove("dropbox-u2"); }};
-    for (const auto& write : writes) {
-        ::chmod(QFile::encodeName(path).constData(), 0644);
-        write();
-        EXPECT_EQ(mode(path), 0600);
-    }
-}
-
 TEST_F(CloudTokenStoreTest, ForeignOrDamagedJsonIsNoAccountsAndIsKeptAsideOnTheNextWrite) {
     const QByteArray foreign[] = {
         R"([{"refreshToken":"t"}])",

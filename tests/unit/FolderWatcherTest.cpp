@@ -1,5 +1,6 @@
 #include "sync/FolderWatcher.h"
 
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -54,31 +55,9 @@ struct Recorder {
     std::vector<std::pair<FolderWatcher::Alert, QString>> alerts;
 };
 
-// The watcher's system-log lines arrive through Qt's message handler.
-std::mutex g_logMutex;
-QStringList g_logLines;
-
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& message) {
-    std::lock_guard lock(g_logMutex);
-    g_logLines.append(message);
-}
-
-int logLinesContaining(const QString& text) {
-    std::lock_guard lock(g_logMutex);
-    return int(g_logLines.filter(text).size());
-}
-
 struct FolderWatcherTest : ::testing::Test {
-    void SetUp() override {
-        ASSERT_TRUE(QDir().mkpath(root));
-        std::lock_guard lock(g_logMutex);
-        g_logLines.clear();
-        previousHandler = qInstallMessageHandler(captureLog);
-    }
-    void TearDown() override {
-        watcher.reset();
-        qInstallMessageHandler(previousHandler);
-    }
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(root)); }
+    void TearDown() override { watcher.reset(); }
 
     void startWatching(FolderWatcher::Options options = {}) {
         options.onAlert = [recorder = recorder](FolderWatcher::Alert alert, const QString& message) {
@@ -96,11 +75,11 @@ struct FolderWatcherTest : ::testing::Test {
         return test::waitFor([&] { return recorder->saw(at(relative)); });
     }
 
+    test::LogCapture log; // the watcher's system-log lines
     QTemporaryDir temp;
     QString root = temp.path() + QStringLiteral("/root");
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::unique_ptr<FolderWatcher> watcher;
-    QtMessageHandler previousHandler = nullptr;
 };
 
 TEST_F(FolderWatcherTest, ReportsChangesAnywhereInTheTreeIncludingTheIgnoreFile) {
@@ -230,7 +209,7 @@ TEST_F(FolderWatcherTest, RunningOutOfWatchesIsLoggedAndAlertedOnceWithTheLimitA
     using Alerts = std::vector<std::pair<FolderWatcher::Alert, QString>>;
     const Alerts once{{FolderWatcher::Alert::watchLimit, expected}};
     EXPECT_TRUE(test::waitFor([&] { return recorder->alertsSoFar() == once; }));
-    EXPECT_EQ(logLinesContaining(expected), 1);
+    EXPECT_EQ(log.count(expected), 1);
 
     // What is watched still reports by name; hitting the limit again stays quiet.
     EXPECT_TRUE(writeAndSee("top.txt"));
@@ -238,7 +217,7 @@ TEST_F(FolderWatcherTest, RunningOutOfWatchesIsLoggedAndAlertedOnceWithTheLimitA
     EXPECT_TRUE(test::waitFor([&] { return recorder->saw(at("d")); }));
     EXPECT_TRUE(writeAndSee("top2.txt"));
     EXPECT_EQ(recorder->alertsSoFar(), once);
-    EXPECT_EQ(logLinesContaining(QStringLiteral("Folder watching")), 1);
+    EXPECT_EQ(log.count(QStringLiteral("Folder watching")), 1);
 }
 
 // Fills the kernel's event queue while the watcher sits in a callback, so events are lost.
@@ -296,7 +275,7 @@ TEST_F(FolderWatcherTest, LostEventsAreAnsweredWithTheRootLoggedOnceAndNewDirect
         EXPECT_TRUE(test::waitFor([&] { return recorder->callsWith(root) > rootCalls; }));
         EXPECT_TRUE(writeAndSee(late + QStringLiteral("/inside.txt")));
     }
-    EXPECT_EQ(logLinesContaining(QStringLiteral("Folder watching missed")), 1);
+    EXPECT_EQ(log.count(QStringLiteral("Folder watching missed")), 1);
 }
 
 } // namespace
