@@ -3,6 +3,7 @@
 #include "auth/AuthError.h"
 #include "cloud/CloudProvider.h"
 #include "common/AppSupport.h"
+#include "common/AtomicFile.h"
 #include "common/Clock.h"
 #include "common/NorvelaError.h"
 #include "common/SettingsStore.h"
@@ -94,6 +95,8 @@ UploadSyncEngine::~UploadSyncEngine() {
 }
 
 void UploadSyncEngine::tearDown() {
+    if (!m_runMarker.isEmpty())
+        QFile::remove(std::exchange(m_runMarker, QString()));
     m_watcher.reset();
     m_worker.reset();
     m_fullReconcileTimer.reset();
@@ -379,12 +382,20 @@ QCoro::Task<> UploadSyncEngine::loadIndex() {
             lost = true;
         }
         index.setOwner(index.owner().mergedWith(account));
+        const QString marker = index.fileURL() + QStringLiteral(".running");
+        if (QFileInfo::exists(marker)) {
+            systemLog(
+                QStringLiteral("The last run for %1 ended abruptly; new names are looked up first").arg(key));
+            lost = true;
+        }
+        AtomicFile::write(marker, {}, 0600, AtomicFile::Durability::Unsynced);
         return std::pair<SyncIndex, bool>(std::move(index), lost);
     });
     std::pair<SyncIndex, bool> loaded = co_await loading;
     if (self && !m_index) {
+        m_runMarker = loaded.first.fileURL() + QStringLiteral(".running");
         m_index.emplace(std::move(loaded.first));
-        m_indexWasLost = loaded.second;
+        m_cloudMayHoldUnrecorded = loaded.second;
     }
 }
 
@@ -615,8 +626,8 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
             }
             if (m_pending.empty() && m_status.state == SyncState::syncing)
                 finishBatch();
-            if (m_indexWasLost && isSettled())
-                m_indexWasLost = false; // a full pass since: everything is recorded again
+            if (m_cloudMayHoldUnrecorded && isSettled())
+                m_cloudMayHoldUnrecorded = false; // a full pass since: everything is recorded again
         }
         // Files waiting out a failure are due at their own times; nothing else is pending.
         const auto due = m_retries.nextDueMs();
@@ -686,7 +697,8 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     const std::optional<QString> existingRef = existing && !refForgotten ? existing->rev : std::nullopt;
     // A name the index does not vouch for may be in the cloud already: an earlier attempt
     // failed without knowing whether it landed, or the index has been lost since.
-    const bool mayExist = !existingRef && (refForgotten || m_retries.attempts(path) > 0 || m_indexWasLost);
+    const bool mayExist =
+        !existingRef && (refForgotten || m_retries.attempts(path) > 0 || m_cloudMayHoldUnrecorded);
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
             QMetaObject::invokeMethod(

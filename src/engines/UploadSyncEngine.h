@@ -99,9 +99,10 @@ public:
     bool isReconciling() const { return m_reconciling; }
     bool hasWatcher() const { return m_watcher != nullptr; }
     FolderWatcher* watcher() const { return m_watcher.get(); }
-    // Set while the index had to start empty (missing, damaged, another account's) and the
-    // first full pass since has not ended: files may already be in the cloud unrecorded.
-    bool indexWasLost() const { return m_indexWasLost; }
+    // Set while the index had to start empty (missing, damaged, another account's), or the
+    // last run ended without closing it, and the first full pass since has not ended: files
+    // may already be in the cloud unrecorded.
+    bool cloudMayHoldUnrecorded() const { return m_cloudMayHoldUnrecorded; }
     // Started, through at least one full pass, nothing queued, scanning or uploading.
     bool isSettled() const;
     // The index once loaded (loading runs on the pool when the engine starts).
@@ -155,7 +156,10 @@ private:
     std::function<bool()> m_onACPower;
     QString m_accountKey;
     std::optional<SyncIndex> m_index; // loaded by the first reconcile
-    bool m_indexWasLost = false;
+    bool m_cloudMayHoldUnrecorded = false;
+    // Beside the index while this engine runs; still there at the next start means the last
+    // run was killed, maybe between an upload and its record.
+    QString m_runMarker;
     // Names no service takes, as last scanned: each is logged once until it changes.
     QHash<QString, UnsendableName> m_unsendable;
     std::optional<QString> m_rootURL;
