@@ -30,12 +30,6 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
-void put(const QString& root, const QString& relativePath, const QByteArray& data) {
-    const QString path = root + QLatin1Char('/') + relativePath;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    writeFile(path, data);
-}
-
 // What a Drive holds under "Norvela": relative path -> every file stored at it.
 using DriveFiles = std::map<QString, QList<QJsonObject>>;
 
@@ -147,8 +141,8 @@ protected:
 
     // The same files in both folders.
     void putBoth(const QString& relativePath, const QByteArray& data) {
-        put(dropboxRoot(), relativePath, data);
-        put(driveRoot(), relativePath, data);
+        writeFile(dropboxRoot() + QLatin1Char('/') + relativePath, data);
+        writeFile(driveRoot() + QLatin1Char('/') + relativePath, data);
     }
 
     QString dropboxId, driveId;
@@ -314,7 +308,7 @@ TEST_F(EndToEnd, ShareListAndRestoreOnBothServicesWithoutUploadingTheRestoredFil
 
     // A restore whose local write fails says so; the cloud keeps the version it went back to.
     // The local copy lies below a regular file: nothing can be written there, not even by root.
-    put(dropboxRoot(), QStringLiteral("blocker"), "");
+    writeFile(dropboxRoot() + QStringLiteral("/blocker"), "");
     for (AccountModel* account : model->accounts()) {
         SCOPED_TRACE(account->id().toStdString());
         RecentFile file = *model->syncedFile(account->rootPath() + QLatin1Char('/') + path);
@@ -365,7 +359,7 @@ TEST_F(EndToEnd, PauseHoldsEveryAccountUntilResumedAndAFileNotUploadedCannotBeSh
 }
 
 TEST_F(EndToEnd, ALimitSetDuringAnUploadHoldsItsRemainingPieces) {
-    put(dropboxRoot(), QStringLiteral("big.bin"), pattern(20 * MiB, 42)); // 8 + 8 + 4 MiB pieces
+    writeFile(dropboxRoot() + QStringLiteral("/big.bin"), pattern(20 * MiB, 42)); // 8 + 8 + 4 MiB pieces
     start();
     ASSERT_TRUE(waitFor([&] { return model->accounts()[0]->syncState() == SyncState::syncing; }, 60s));
     QElapsedTimer sinceLimit;
@@ -404,7 +398,7 @@ TEST_F(EndToEnd, AnotherAccountLinkedUnderTheSameKeyReceivesEveryFile) {
     const QStringList paths{QStringLiteral("notes.txt"), QStringLiteral("Photos/one.jpg")};
     int seed = 11;
     for (const QString& path : paths)
-        put(dropboxRoot(), path, pattern(5000, seed++));
+        writeFile(dropboxRoot() + QLatin1Char('/') + path, pattern(5000, seed++));
     start();
     ASSERT_TRUE(waitSettled());
     ASSERT_EQ(sim.listing(dropboxId).value(QStringLiteral("files")).toArray().size(), paths.size());
