@@ -1,18 +1,13 @@
 #include "HttpClient.h"
 #include "ManualClock.h"
 #include "RecordingDesktop.h"
-#include "SimBrowser.h"
-#include "TestSupport.h"
-#include "auth/DropboxAuthService.h"
-#include "auth/GoogleAuthService.h"
+#include "SimFixture.h"
 #include "cli/Cli.h"
-#include "cloudsim/CloudSim.h"
 #include "cloudsim/HttpServer.h"
 #include "common/AppSupport.h"
 #include "common/SettingsStore.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
-#include "net/ServiceError.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -20,10 +15,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QUrlQuery>
-
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
@@ -32,43 +24,44 @@ using namespace norvela::test;
 
 namespace {
 
-class AuthFlow : public ::testing::Test {
+class AuthFlow : public SimFixture {
 protected:
-    void SetUp() override {
-        qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
-        ASSERT_TRUE(sim.start());
-        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl()));
-    }
-    void TearDown() override {
-        processEvents();
-        qunsetenv("NORVELA_APP_SUPPORT_DIR");
-        qunsetenv("NORVELA_SANDBOX_URL");
-    }
-
     // Runs a link while playing the browser; returns the error text, or nothing on success.
     std::optional<QString> link(AuthService& service, bool force = false, const Tamper& tamper = {}) {
         return linkThroughBrowser(service, force, tamper, &lastAuthorizationUrl);
     }
 
-    int tokenRequests(const QString& path) const {
-        return sim.requestCounts().value(QStringLiteral("POST ") + path);
+    // A browser that brings back `name` with another value.
+    static Tamper withQueryItem(const QString& name, const QString& value) {
+        return [=](QUrl url) {
+            QUrlQuery q(url);
+            q.removeAllQueryItems(name);
+            q.addQueryItem(name, value);
+            url.setQuery(q);
+            return url;
+        };
     }
-
+    // The service's answer to renewing access with `refreshToken`, as a client asks for it.
+    int refreshStatus(bool dropbox, const QString& refreshToken) const {
+        using cloudsim::CloudSim;
+        const QByteArray client = dropbox ? QByteArray("&client_id=") + CloudSim::defaultDropboxAppKey
+                                          : QByteArray("&client_id=") + CloudSim::defaultGoogleClientId +
+                                                "&client_secret=" + CloudSim::defaultGoogleClientSecret;
+        return httpRequest("POST", sim.baseUrl() + (dropbox ? "/dropbox/api" : "/google") + "/oauth2/token",
+                           "grant_type=refresh_token&refresh_token=" + refreshToken.toUtf8() + client,
+                           {{"Content-Type", "application/x-www-form-urlencoded"}})
+            .status;
+    }
     QJsonObject credentials(const QString& file) const {
-        return QJsonDocument::fromJson(readFile(m_support.filePath(file))).object();
+        return QJsonDocument::fromJson(readFile(supportPath(file))).object();
     }
     int mode(const QString& file) const {
         struct stat st {};
-        ::stat(QFile::encodeName(m_support.filePath(file)).constData(), &st);
+        ::stat(QFile::encodeName(supportPath(file)).constData(), &st);
         return int(st.st_mode & 0777);
     }
 
-    cloudsim::CloudSim sim;
-    ServiceEndpoints endpoints;
     QUrl lastAuthorizationUrl;
-
-private:
-    QTemporaryDir m_support;
 };
 
 } // namespace
@@ -87,6 +80,17 @@ TEST_F(AuthFlow, DropboxLinksRelinksAndUnlinks) {
     const cloudsim::Account& other = sim.addAccount(cloudsim::Service::dropbox, "other@example.com");
     sim.setNextApproval(cloudsim::Service::dropbox, other.id);
     DropboxAuthService second(std::nullopt, endpoints.dropbox);
+    // A sign-in that cannot be saved fails the link and keeps the accounts already there.
+    const QString path = CloudTokenStore::dropbox().fileURL();
+    const QByteArray saved = readFile(path);
+    {
+        const FileSizeLimit limit(saved.size() + 10); // the old file fits, two accounts do not
+        EXPECT_EQ(link(second, true), "Couldn't save the Dropbox sign-in: File too large (" + path + ")");
+    }
+    EXPECT_FALSE(second.slot().has_value());
+    EXPECT_EQ(readFile(path), saved);
+    EXPECT_EQ(mode("dropbox-credentials.json"), 0600);
+    sim.setNextApproval(cloudsim::Service::dropbox, other.id);
     ASSERT_EQ(link(second, true), std::nullopt);
     EXPECT_EQ(QUrlQuery(lastAuthorizationUrl).queryItemValue("force_reauthentication"), "true");
     EXPECT_EQ(second.slot()->storageKey, "dropbox-" + CloudTokenStore::sanitize(other.id));
@@ -106,11 +110,7 @@ TEST_F(AuthFlow, DropboxLinksRelinksAndUnlinks) {
     const QString refreshToken = again.slot()->refreshToken;
     await(again.unlink());
     EXPECT_FALSE(again.slot().has_value());
-    const HttpReply refused = httpRequest("POST", sim.baseUrl() + "/dropbox/api/oauth2/token",
-                                          "grant_type=refresh_token&refresh_token=" + refreshToken.toUtf8() +
-                                              "&client_id=" + cloudsim::CloudSim::defaultDropboxAppKey,
-                                          {{"Content-Type", "application/x-www-form-urlencoded"}});
-    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(refreshStatus(true, refreshToken), 400);
     EXPECT_EQ(CloudTokenStore::dropbox().load().size(), 1);
 }
 
@@ -135,11 +135,12 @@ TEST_F(AuthFlow, GoogleLinksWithTheEmailAsIdentityAndRevokesWithoutRefreshing) {
               "consent select_account");
     EXPECT_EQ(second.slot()->storageKey, "gdrive-second-person-example-com");
 
-    const int tokenCalls = tokenRequests("/google/oauth2/token");
+    const int tokenCalls = requests("POST /google/oauth2/token");
     GoogleAuthService stored(second.slot(), endpoints.google);
     await(stored.unlink());
-    EXPECT_EQ(tokenRequests("/google/oauth2/token"), tokenCalls); // no refresh before revoking
+    EXPECT_EQ(requests("POST /google/oauth2/token"), tokenCalls); // no refresh before revoking
     EXPECT_EQ(sim.requestCounts().value("POST /google/oauth2/revoke"), 1);
+    EXPECT_EQ(refreshStatus(false, second.slot()->refreshToken), 400); // the grant is gone
     EXPECT_EQ(CloudTokenStore::googleDrive().load().size(), 1);
 
     GoogleAuthService unconfigured(std::nullopt, GoogleEndpoints{});
@@ -168,23 +169,23 @@ TEST_F(AuthFlow, ConcurrentCallersShareOneRefresh) {
 
     const QString tokenPath = QStringLiteral("/dropbox/api/oauth2/token");
     DropboxAuthService fresh(linked.slot(), endpoints.dropbox); // holds no access token yet
-    int before = tokenRequests(tokenPath);
+    int before = requests("POST " + tokenPath);
     const QList<QString> tokens = burst(fresh);
-    EXPECT_EQ(tokenRequests(tokenPath), before + 1);
+    EXPECT_EQ(requests("POST " + tokenPath), before + 1);
     EXPECT_EQ(QSet<QString>(tokens.begin(), tokens.end()).size(), 1) << tokens.join(" | ").toStdString();
     EXPECT_FALSE(tokens.first().startsWith("error"));
 
     // A refused refresh fails every waiter with the service's words; the next call tries again.
     sim.addFault({{"endpoint", tokenPath}, {"status", 400}});
     DropboxAuthService refused(linked.slot(), endpoints.dropbox);
-    before = tokenRequests(tokenPath);
+    before = requests("POST " + tokenPath);
     const QList<QString> failures = burst(refused);
-    EXPECT_EQ(tokenRequests(tokenPath), before + 1);
+    EXPECT_EQ(requests("POST " + tokenPath), before + 1);
     for (const QString& f : failures)
         EXPECT_TRUE(f.startsWith("error: Dropbox didn't renew the account's access: HTTP 400: {"))
             << f.toStdString();
     EXPECT_FALSE(await(refused.validAccessToken()).isEmpty());
-    EXPECT_EQ(tokenRequests(tokenPath), before + 2);
+    EXPECT_EQ(requests("POST " + tokenPath), before + 2);
 
     // A grant the service refuses needs a new link; a service in trouble only needs time.
     const std::pair<int, ServiceError::Kind> outcomes[] = {{400, ServiceError::Kind::authorization},
@@ -204,17 +205,7 @@ TEST_F(AuthFlow, ConcurrentCallersShareOneRefresh) {
 
 TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     DropboxAuthService service(std::nullopt, endpoints.dropbox);
-    // A browser that brings back `name` with another value.
-    auto setQuery = [](const QString& name, const QString& value) {
-        return [=](QUrl url) {
-            QUrlQuery q(url);
-            q.removeAllQueryItems(name);
-            q.addQueryItem(name, value);
-            url.setQuery(q);
-            return url;
-        };
-    };
-    EXPECT_EQ(link(service, false, setQuery("code", "")),
+    EXPECT_EQ(link(service, false, withQueryItem("code", "")),
               "Unexpected Dropbox response: missing authorization code");
     EXPECT_FALSE(QFile::exists(CloudTokenStore::dropbox().fileURL()));
 
@@ -236,26 +227,6 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     DropboxAuthService shortChanged(std::nullopt, noRefresh);
     EXPECT_EQ(link(shortChanged), "Unexpected Dropbox response: no refresh token in response");
 
-    // Nobody comes back from the browser.
-    ManualClock clock;
-    DropboxAuthService waiting(std::nullopt, endpoints.dropbox, clock);
-    bool done = false;
-    std::optional<QString> failure;
-    auto run = [&]() -> QCoro::Task<> {
-        try {
-            co_await waiting.link(false, false);
-        } catch (...) {
-            failure = describe(std::current_exception());
-        }
-        done = true;
-    };
-    auto task = run();
-    clock.advance(std::chrono::seconds(299));
-    EXPECT_FALSE(done);
-    clock.advance(std::chrono::seconds(1));
-    ASSERT_TRUE(waitFor([&] { return done; }));
-    EXPECT_EQ(failure, "Timed out waiting for the browser.");
-
     // The callback port is taken by someone else.
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, DropboxAuthService::port));
@@ -264,68 +235,38 @@ TEST_F(AuthFlow, ErrorsTheUserCanMeet) {
     EXPECT_TRUE(busy->startsWith("Couldn't listen for the browser on port 47600")) << busy->toStdString();
 }
 
-TEST_F(AuthFlow, OnlyTheRedirectOfThisAttemptEndsTheWait) {
-    DropboxAuthService service(std::nullopt, endpoints.dropbox);
-    QUrl url;
-    service.onAuthorizationUrl = [&](const QUrl& u) { url = u; };
-    bool done = false;
-    std::optional<QString> failure;
-    auto run = [&]() -> QCoro::Task<> {
-        try {
-            co_await service.link(false, false);
-        } catch (...) {
-            failure = describe(std::current_exception());
-        }
-        done = true;
-    };
-    auto task = run();
+TEST_F(AuthFlow, OnlyTheRedirectOfThisAttemptEndsTheWaitAndNoneEndsItInFiveMinutes) {
+    ManualClock clock;
+    DropboxAuthService service(std::nullopt, endpoints.dropbox, clock);
+    const auto pending = startLink(service);
+    const QUrl url = pending->url;
     ASSERT_FALSE(url.isEmpty());
     const QByteArray state = QUrlQuery(url).queryItemValue("state", QUrl::FullyEncoded).toUtf8();
 
     // A forged or stale redirect, a form posted at the callback, a client that says nothing:
     // each is answered or dropped, and the link goes on waiting.
-    const HttpReply forged = browse(url, [](QUrl u) {
-        QUrlQuery q(u);
-        q.removeAllQueryItems("state");
-        q.addQueryItem("state", "forged");
-        u.setQuery(q);
-        return u;
-    });
+    const HttpReply forged = browse(url, withQueryItem("state", "forged"));
     EXPECT_EQ(forged.status, 400);
     EXPECT_TRUE(rawExchange(DropboxAuthService::port, "POST /oauth/callback?code=x&state=" + state +
                                                           " HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
                     .startsWith("HTTP/1.1 405 "));
     QTcpSocket silent;
     silent.connectToHost(QStringLiteral("127.0.0.1"), DropboxAuthService::port);
+    clock.advance(std::chrono::seconds(299));
     processEvents();
-    EXPECT_FALSE(done);
+    EXPECT_FALSE(pending->done);
 
     EXPECT_EQ(browse(url).status, 200);
-    ASSERT_TRUE(waitFor([&] { return done; }));
-    EXPECT_EQ(failure, std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return pending->done; }));
+    EXPECT_EQ(pending->failure, std::nullopt);
     EXPECT_EQ(service.slot()->email, "dropbox.user@example.com");
+
+    // Nobody comes back from the browser.
+    const auto abandoned = startLink(service);
+    clock.advance(std::chrono::seconds(300));
+    ASSERT_TRUE(waitFor([&] { return abandoned->done; }));
+    EXPECT_EQ(abandoned->failure, "Timed out waiting for the browser.");
     service.onAuthorizationUrl = nullptr;
-}
-
-TEST_F(AuthFlow, ASignInThatCannotBeSavedFailsTheLinkAndKeepsTheOtherAccounts) {
-    DropboxAuthService first(std::nullopt, endpoints.dropbox);
-    ASSERT_EQ(link(first), std::nullopt);
-    const QString path = CloudTokenStore::dropbox().fileURL();
-    const QByteArray before = readFile(path);
-
-    const cloudsim::Account& other = sim.addAccount(cloudsim::Service::dropbox, "other@example.com");
-    sim.setNextApproval(cloudsim::Service::dropbox, other.id);
-    DropboxAuthService second(std::nullopt, endpoints.dropbox);
-    std::optional<QString> failure;
-    {
-        const FileSizeLimit limit(before.size() + 10); // the old file fits, two accounts do not
-        failure = link(second, true);
-    }
-    EXPECT_EQ(failure, "Couldn't save the Dropbox sign-in: File too large (" + path + ")");
-    EXPECT_FALSE(second.slot().has_value());
-    EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(CloudTokenStore::dropbox().load(), QList<TokenSlot>{*first.slot()});
-    EXPECT_EQ(mode("dropbox-credentials.json"), 0600);
 }
 
 TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {

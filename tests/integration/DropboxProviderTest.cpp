@@ -1,6 +1,6 @@
 #include "cloud/DropboxProvider.h"
 #include "HttpClient.h"
-#include "ProviderFixture.h"
+#include "SimFixture.h"
 #include "cloud/DropboxContentHash.h"
 #include "cloud/DropboxUploadClient.h"
 #include "common/AppSupport.h"
@@ -28,11 +28,6 @@ QByteArray apiArg(const cloudsim::CloudSim::LoggedRequest& request) {
 
 class Dropbox : public ProviderFixture<DropboxProvider, &ServiceEndpoints::dropbox> {
 protected:
-    void TearDown() override {
-        ProviderFixture::TearDown();
-        qunsetenv("NORVELA_DUMP_STATE");
-    }
-
     // Uploads `data`, reporting `size` (default: its length) as the measured size.
     CloudUploadResult upload(const QString& relativePath, const QByteArray& data, qint64 size = -1,
                              std::vector<qint64>* progress = nullptr) {
@@ -219,9 +214,9 @@ TEST_F(Dropbox, ASessionResumesAfterAFailedAppend) {
     for (const QJsonObject& fault : faults) {
         SCOPED_TRACE(QJsonDocument(fault).toJson(QJsonDocument::Compact).toStdString());
         sim.addFault(fault);
-        const qint64 before = bytesReceived(sim, "POST /dropbox/content/2/files/upload");
+        const qint64 before = bytesReceived("POST /dropbox/content/2/files/upload");
         const CloudUploadResult result = upload("Resumed/film.bin", data);
-        const qint64 sent = bytesReceived(sim, "POST /dropbox/content/2/files/upload") - before;
+        const qint64 sent = bytesReceived("POST /dropbox/content/2/files/upload") - before;
         EXPECT_GT(sent, data.size());
         EXPECT_LE(sent, data.size() + DropboxUploadClient::chunkSize);
         EXPECT_EQ(result.size, data.size());

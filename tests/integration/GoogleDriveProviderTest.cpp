@@ -1,5 +1,5 @@
 #include "cloud/GoogleDriveProvider.h"
-#include "ProviderFixture.h"
+#include "SimFixture.h"
 #include "cloud/MD5FileHasher.h"
 
 #include <QDateTime>
@@ -88,6 +88,9 @@ TEST_F(GoogleDrive, FoldersAreFoundOrMadeOnceAndRemembered) {
     EXPECT_EQ(names(node("")), (QStringList{"Docs", "top.txt"}));
     EXPECT_EQ(names(node("Docs/2024")), (QStringList{"a.txt", "b.txt"}));
     EXPECT_EQ(node("Docs/2024/a.txt").value("size").toString(), "5");
+    EXPECT_EQ(await(provider->fetchAccountInfo()), // the plan named, the email as the account's uid
+              (AccountInfo{"Drive User", "drive.user@example.com", "Google Drive", 12,
+                           sim.accounts().first().allocation, "drive.user@example.com"}));
 
     // Unlinking forgets the folders: after linking again they are looked up again.
     await(provider->unlink());
@@ -133,7 +136,7 @@ TEST_F(GoogleDrive, NamesWithQuerySyntaxStayNames) {
     EXPECT_EQ(names(node("")), folders);
 
     // Searched for afresh, each name finds its own folder.
-    GoogleDriveProvider fresh(provider->auth().slot(), endpoints, limiter);
+    GoogleDriveProvider fresh(provider->auth().slot(), endpoints.google, limiter);
     const int made = folderCreations();
     for (const QString& name : folders)
         await(start(fresh, name + "/again", "again"));
@@ -251,7 +254,7 @@ TEST_F(GoogleDrive, AnInterruptedUploadResumesWhereTheServiceStands) {
     std::optional<QString> ref;
     for (const QJsonObject& fault : faults) {
         SCOPED_TRACE(QJsonDocument(fault).toJson(QJsonDocument::Compact).toStdString());
-        const qint64 before = bytesReceived(sim, "PUT " + sessions);
+        const qint64 before = bytesReceived("PUT " + sessions);
         bool faulted = false;
         auto progress = [&](qint64) { // from the second chunk on, so a restart would cost one more
             if (!std::exchange(faulted, true))
@@ -259,7 +262,7 @@ TEST_F(GoogleDrive, AnInterruptedUploadResumesWhereTheServiceStands) {
         };
         const CloudUploadResult r =
             await(provider->upload(opened(data), "Resumed/film.bin", ref, false, progress));
-        const qint64 sent = bytesReceived(sim, "PUT " + sessions) - before;
+        const qint64 sent = bytesReceived("PUT " + sessions) - before;
         EXPECT_GE(sent, data.size());
         EXPECT_LE(sent, data.size() + 8 * MiB);
         EXPECT_EQ(r.size, data.size());
@@ -389,13 +392,6 @@ TEST_F(GoogleDrive, FailuresAreSortedByKind) {
     EXPECT_EQ(serviceFailure(provider->createSharedLink("a", gone)).kind(), Kind::staleReference);
     const FileRevision revision = await(provider->listRevisions("kept.txt", kept.ref)).first();
     EXPECT_EQ(serviceFailure(provider->restore("a", gone, revision)).kind(), Kind::staleReference);
-}
-
-TEST_F(GoogleDrive, AccountInfoNamesThePlanAndUsesTheEmailAsUid) {
-    upload("a", pattern(1234));
-    EXPECT_EQ(await(provider->fetchAccountInfo()),
-              (AccountInfo{"Drive User", "drive.user@example.com", "Google Drive", 1234,
-                           sim.accounts().first().allocation, "drive.user@example.com"}));
 }
 
 TEST_F(GoogleDrive, AProviderRemovedMidUploadEndsItsUploadsCleanly) {

@@ -1,5 +1,6 @@
 #include "update/UpdaterService.h"
 #include "HttpClient.h"
+#include "LogCapture.h"
 #include "ManualClock.h"
 #include "RecordingDesktop.h"
 #include "TestSupport.h"
@@ -18,25 +19,6 @@ using namespace norvela::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The lines written to the log (systemLog echoes through Qt's message handler) while alive.
-class LogCapture {
-public:
-    LogCapture() {
-        s_lines = &lines;
-        m_previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext&, const QString& text) { s_lines->append(text); });
-    }
-    ~LogCapture() {
-        qInstallMessageHandler(m_previous);
-        s_lines = nullptr;
-    }
-    QStringList lines;
-
-private:
-    static inline QStringList* s_lines = nullptr;
-    QtMessageHandler m_previous;
-};
 
 class Updater : public ::testing::Test {
 protected:
@@ -123,7 +105,7 @@ TEST_F(Updater, AFailingFeedIsLoggedAndLeavesTheLastCheckAlone) {
         sim.clearFaults();
         EXPECT_EQ(result.outcome, UpdaterService::Outcome::unreachable);
         EXPECT_FALSE(result.detail.isEmpty());
-        EXPECT_EQ(log.lines.filter("Update check failed: ").size(), 1) << log.lines.join('\n').toStdString();
+        EXPECT_EQ(log.count("Update check failed: "), 1);
         return result.detail;
     };
     EXPECT_TRUE(failingCheck({{"endpoint", "/updates/appcast.xml"}, {"status", 503}}).contains("503"));

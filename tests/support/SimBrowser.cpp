@@ -17,28 +17,36 @@ HttpReply browse(const QUrl& url, const Tamper& tamper) {
     return httpRequest("GET", target.toString(QUrl::FullyEncoded));
 }
 
+namespace {
+
+QCoro::Task<> runLink(AuthService* service, bool forceAccountSelection, PendingLink* link) {
+    try {
+        co_await service->link(false, forceAccountSelection);
+    } catch (...) {
+        link->failure = describe(std::current_exception());
+    }
+    link->done = true;
+}
+
+} // namespace
+
+std::unique_ptr<PendingLink> startLink(AuthService& service, bool forceAccountSelection) {
+    auto link = std::make_unique<PendingLink>();
+    service.onAuthorizationUrl = [at = link.get()](const QUrl& u) { at->url = u; };
+    link->task = runLink(&service, forceAccountSelection, link.get());
+    return link;
+}
+
 std::optional<QString> linkThroughBrowser(AuthService& service, bool forceAccountSelection,
                                           const Tamper& tamper, QUrl* authorizationUrl) {
-    QUrl url;
-    service.onAuthorizationUrl = [&](const QUrl& u) { url = u; };
-    bool done = false;
-    std::optional<QString> failure;
-    auto run = [&]() -> QCoro::Task<> {
-        try {
-            co_await service.link(false, forceAccountSelection);
-        } catch (...) {
-            failure = describe(std::current_exception());
-        }
-        done = true;
-    };
-    auto task = run();
+    const auto link = startLink(service, forceAccountSelection);
     if (authorizationUrl)
-        *authorizationUrl = url;
-    if (!done && !url.isEmpty())
-        browse(url, tamper);
-    EXPECT_TRUE(waitFor([&] { return done; }));
+        *authorizationUrl = link->url;
+    if (!link->done && !link->url.isEmpty())
+        browse(link->url, tamper);
+    EXPECT_TRUE(waitFor([&] { return link->done; }));
     service.onAuthorizationUrl = nullptr;
-    return failure;
+    return link->failure;
 }
 
 } // namespace norvela::test

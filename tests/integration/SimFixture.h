@@ -3,6 +3,8 @@
 #include "SimBrowser.h"
 #include "TestSupport.h"
 #include "auth/AuthError.h"
+#include "auth/DropboxAuthService.h"
+#include "auth/GoogleAuthService.h"
 #include "auth/ServiceEndpoints.h"
 #include "cloudsim/CloudSim.h"
 #include "net/BandwidthLimiter.h"
@@ -16,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <type_traits>
 
 namespace norvela::test {
 
@@ -53,32 +54,68 @@ template <typename T> ServiceError serviceFailure(QCoro::Task<T> task) {
     return ServiceError(ServiceError::Kind(-1), QStringLiteral("(no error)"));
 }
 
-// Request body bytes the emulator took in for requests starting "METHOD /path…" as `prefix`,
-// cut-off uploads included.
-inline qint64 bytesReceived(const cloudsim::CloudSim& sim, const QString& prefix) {
-    qint64 total = 0;
-    const QMap<QString, qint64> received = sim.bytesReceived();
-    for (auto it = received.cbegin(); it != received.cend(); ++it)
-        if (it.key().startsWith(prefix))
-            total += it.value();
-    return total;
-}
-
-// A provider of one service, linked against the in-process emulator, and files for it to upload.
-template <typename Provider, auto ServiceEndpoints::*service> class ProviderFixture : public ::testing::Test {
+// The emulator in-process with a private support folder (credentials, indexes), and accounts
+// linked against it by playing the browser: what every test of Norvela against it starts from.
+class SimFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         qputenv("NORVELA_APP_SUPPORT_DIR", m_support.path().toUtf8());
         ASSERT_TRUE(sim.start());
-        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl())).*service;
-        provider = std::make_unique<Provider>(std::nullopt, endpoints, limiter);
+        endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl()));
+    }
+    void TearDown() override {
+        waitFor([] { return Http::inFlight() == 0; });
+        processEvents();
+        for (const char* name : {"NORVELA_APP_SUPPORT_DIR", "NORVELA_SANDBOX_URL", "NORVELA_DUMP_STATE"})
+            qunsetenv(name);
+    }
+
+    // The default Dropbox and Google Drive accounts, linked as "dropbox" and "gdrive".
+    void linkBoth() {
+        DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
+        ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
+        GoogleAuthService google(std::nullopt, endpoints.google);
+        ASSERT_EQ(linkThroughBrowser(google), std::nullopt);
+    }
+
+    // Requests so far whose "METHOD /path" contains `part`.
+    int requests(const QString& part) const {
+        int n = 0;
+        const QMap<QString, int> counts = sim.requestCounts();
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            n += it.key().contains(part) ? it.value() : 0;
+        return n;
+    }
+    // Request body bytes taken in for requests whose "METHOD /path" starts with `prefix`,
+    // cut-off uploads included.
+    qint64 bytesReceived(const QString& prefix) const {
+        qint64 total = 0;
+        const QMap<QString, qint64> received = sim.bytesReceived();
+        for (auto it = received.cbegin(); it != received.cend(); ++it)
+            total += it.key().startsWith(prefix) ? it.value() : 0;
+        return total;
+    }
+    QString supportPath(const QString& name) const { return m_support.filePath(name); }
+
+    cloudsim::CloudSim sim;
+    ServiceEndpoints endpoints;
+
+private:
+    QTemporaryDir m_support;
+};
+
+// A provider of one service, linked against the emulator, and files for it to upload.
+template <typename Provider, auto ServiceEndpoints::*service> class ProviderFixture : public SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        provider = std::make_unique<Provider>(std::nullopt, endpoints.*service, limiter);
         ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
     }
     void TearDown() override {
         waitFor([] { return Http::inFlight() == 0; });
         provider.reset();
-        processEvents();
-        qunsetenv("NORVELA_APP_SUPPORT_DIR");
+        SimFixture::TearDown();
     }
 
     QString localFile(const QByteArray& data) {
@@ -104,13 +141,10 @@ protected:
         return file;
     }
 
-    cloudsim::CloudSim sim;
-    std::remove_cvref_t<decltype(ServiceEndpoints{}.*service)> endpoints;
     BandwidthLimiter limiter;
     std::unique_ptr<Provider> provider;
 
 private:
-    QTemporaryDir m_support;
     QTemporaryDir m_files;
     int m_fileCount = 0;
 };
