@@ -76,6 +76,7 @@ QString AuthService::codeChallenge(const QString& verifier) {
 QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     checkConfiguration();
     QPointer<AuthService> self(this);
+    const AuthError::Service service = m_service; // read once this may be gone
     const QString verifier = randomURLSafeString(64);
     const QString state = randomURLSafeString(16);
     const QUrl url = authorizationUrl(codeChallenge(verifier), state, forceAccountSelection);
@@ -102,7 +103,7 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     // The server stays up until this call ends (its destructor stops it), so the browser
     // gets its page whole.
     if (!self)
-        throw AuthError::notLinked(m_service);
+        throw AuthError::notLinked(service);
     if (timedOut)
         throw AuthError::callbackTimeout(m_service);
     if (callback.isEmpty()) // cancelled
@@ -129,12 +130,12 @@ QCoro::Task<> AuthService::link(bool openBrowser, bool forceAccountSelection) {
     form += clientForm();
     const TokenResponse tokens = co_await requestTokens(form);
     if (!self)
-        throw AuthError::notLinked(m_service);
+        throw AuthError::notLinked(service);
     if (!tokens.refreshToken)
         throw badResponse(QStringLiteral("no refresh token in response"));
     const Identity identity = co_await fetchIdentity(tokens.accessToken);
     if (!self)
-        throw AuthError::notLinked(m_service);
+        throw AuthError::notLinked(service);
 
     try {
         m_slot = m_store.upsert(identity.uid, identity.email, *tokens.refreshToken);
@@ -243,10 +244,11 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
 
 QCoro::Task<HttpResult> AuthService::sendAuthorized(Send send) {
     const QPointer<AuthService> self(this);
+    const AuthError::Service service = m_service; // read once this may be gone
     for (int attempt = 1;; ++attempt) {
         const QString token = co_await validAccessToken();
         if (!self)
-            throw AuthError::notLinked(m_service);
+            throw AuthError::notLinked(service);
         HttpResult reply;
         try {
             reply = co_await send(token);
@@ -254,7 +256,7 @@ QCoro::Task<HttpResult> AuthService::sendAuthorized(Send send) {
             throw ServiceError(ServiceError::Kind::transient, e.description());
         }
         if (!self)
-            throw AuthError::notLinked(m_service);
+            throw AuthError::notLinked(service);
         if (reply.status != 401)
             co_return reply;
         // Only the token this request used: another request may have renewed it meanwhile.
