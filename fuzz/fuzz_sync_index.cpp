@@ -6,19 +6,24 @@
 using namespace norvela;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::optional<SyncIndex::Entries> entries = SyncIndex::decode(fuzz::bytes(data, size));
+    AccountIdentity owner;
+    const std::optional<SyncIndex::Entries> entries = SyncIndex::decode(fuzz::bytes(data, size), &owner);
     if (!entries)
         return 0;
-    const std::optional<SyncIndex::Entries> written = SyncIndex::decode(SyncIndex::encode(*entries));
+    AccountIdentity writtenOwner;
+    const std::optional<SyncIndex::Entries> written =
+        SyncIndex::decode(SyncIndex::encode(*entries, owner), &writtenOwner);
     if (!written)
         fuzz::broken("an encoded index does not decode");
     if (written->size() > entries->size())
         fuzz::broken("a round trip added entries");
-    const std::optional<SyncIndex::Entries> again = SyncIndex::decode(SyncIndex::encode(*written));
-    if (!again || *again != *written)
+    AccountIdentity againOwner;
+    const std::optional<SyncIndex::Entries> again =
+        SyncIndex::decode(SyncIndex::encode(*written, writtenOwner), &againOwner);
+    if (!again || *again != *written || againOwner != writtenOwner)
         fuzz::broken("a second round trip changed the index");
     for (const SyncIndexEntry& entry : *written)
-        if (!entry.mtime.isValid() || !entry.syncedAt.isValid())
-            fuzz::broken("a decoded date is invalid");
+        if (!entry.syncedAt.isValid() || (entry.stamp && entry.stamp->size < 0))
+            fuzz::broken("a decoded entry is invalid");
     return 0;
 }

@@ -262,7 +262,7 @@ std::optional<SyncIndexEntry> decodeEntry(const QJsonValue& value, bool firstFor
 
     SyncIndexEntry entry;
     const auto size = decodeInteger(object.value(QLatin1String("size")));
-    if (!size)
+    if (!size || *size < 0)
         return std::nullopt;
     entry.size = *size;
 

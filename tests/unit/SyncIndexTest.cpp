@@ -148,6 +148,7 @@ TEST_F(SyncIndexTest, DamagedFileLoadsEmptyAndIsMovedAsideNeverWrittenOver) {
         R"({"x":{"size":"1","mtime":0,"contentHash":"h","syncedAt":0}})",
         R"({"x":{"size":1.5,"mtime":0,"contentHash":"h","syncedAt":0}})",
         R"({"x":{"size":1e30,"mtime":0,"contentHash":"h","syncedAt":0}})",
+        R"({"x":{"size":-1,"mtime":0,"contentHash":"h","syncedAt":0}})",
         R"({"x":{"size":1,"mtime":"0","contentHash":"h","syncedAt":0}})",
         R"({"x":{"size":1,"mtime":0,"contentHash":5,"syncedAt":0}})",
         R"({"x":{"size":1,"mtime":0,"contentHash":"h","rev":null,"syncedAt":0}})",
