@@ -81,7 +81,9 @@ bool AppearanceWatcher::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AppearanceWatcher::askPortal(const QDBusConnection& bus) {
-    // Subscribed even when no portal runs yet: the bus delivers once one starts.
+    // Subscribed even when no portal runs yet: the bus delivers once one starts. The slot's
+    // argument type must be known by name first, or the subscription silently fails.
+    qRegisterMetaType<QDBusVariant>();
     QDBusConnection(bus).connect(portalService, portalPath, settingsInterface,
                                  QStringLiteral("SettingChanged"), this,
                                  SLOT(onSettingChanged(QString, QString, QDBusVariant)));
