@@ -8,13 +8,19 @@
 #include "engines/StandardEngines.h"
 #include "models/AppControl.h"
 #include "models/AppModel.h"
+#include "platform/AppearanceWatcher.h"
 #include "platform/DesktopServices.h"
 #include "update/UpdaterService.h"
+#include "views/Theme.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QtQml/QQmlExtensionPlugin>
 
 #include <cstdio>
+
+// QML loaded by the app can `import Norvela` (the module is linked in statically).
+Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
 
 namespace {
 
@@ -58,6 +64,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Norvela: %s\n", qPrintable(*error));
         return 1;
     }
+
+    // Every window's colours follow the desktop; NORVELA_APPEARANCE=dark|light overrides it.
+    const QByteArray forcedAppearance = qgetenv("NORVELA_APPEARANCE");
+    norvela::AppearanceWatcher appearance({.forcedDark = forcedAppearance == "dark"    ? std::optional(true)
+                                                         : forcedAppearance == "light" ? std::optional(false)
+                                                                                       : std::nullopt});
+    norvela::Theme& theme = norvela::Theme::instance();
+    theme.setDark(appearance.isDark());
+    QObject::connect(&appearance, &norvela::AppearanceWatcher::darkChanged, &theme, &norvela::Theme::setDark);
 
     norvela::SettingsStore settings;
     norvela::AppModel model(settings, norvela::standardEngines(), norvela::DesktopServices::system());
