@@ -20,6 +20,7 @@ const QHash<QString, char16_t>& table() {
         {QStringLiteral("chart.bar"), 0xe265},                       // table_chart
         {QStringLiteral("checkmark.circle.fill"), 0xe86c},           // check_circle
         {QStringLiteral("exclamationmark.triangle.fill"), 0xe002},   // warning
+        {QStringLiteral("exclamationmark"), 0xe645},                 // priority_high
         {QStringLiteral("chevron.right"), 0xe5cc},                   // chevron_right
         {QStringLiteral("person.crop.circle"), 0xe853},              // account_circle
         {QStringLiteral("person.crop.circle.badge.plus"), 0xe7fe},   // person_add
