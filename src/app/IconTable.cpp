@@ -2,8 +2,6 @@
 
 #include <QFontDatabase>
 #include <QHash>
-#include <QPainter>
-#include <QPixmap>
 
 namespace norvela::IconTable {
 
@@ -57,18 +55,6 @@ QFont font(int pixelSize) {
     QFont f(familyName());
     f.setPixelSize(pixelSize);
     return f;
-}
-
-QIcon icon(const QString& symbolName, const QColor& color, int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(color);
-    painter.setFont(font(size));
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, glyph(symbolName));
-    painter.end();
-    return QIcon(pixmap);
 }
 
 } // namespace norvela::IconTable
