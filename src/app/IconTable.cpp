@@ -2,8 +2,6 @@
 
 #include <QFontDatabase>
 #include <QHash>
-#include <QPainter>
-#include <QPixmap>
 
 namespace norvela::IconTable {
 
@@ -20,6 +18,7 @@ const QHash<QString, char16_t>& table() {
         {QStringLiteral("chart.bar"), 0xe265},                       // table_chart
         {QStringLiteral("checkmark.circle.fill"), 0xe86c},           // check_circle
         {QStringLiteral("exclamationmark.triangle.fill"), 0xe002},   // warning
+        {QStringLiteral("exclamationmark"), 0xe645},                 // priority_high
         {QStringLiteral("chevron.right"), 0xe5cc},                   // chevron_right
         {QStringLiteral("person.crop.circle"), 0xe853},              // account_circle
         {QStringLiteral("person.crop.circle.badge.plus"), 0xe7fe},   // person_add
@@ -56,18 +55,6 @@ QFont font(int pixelSize) {
     QFont f(familyName());
     f.setPixelSize(pixelSize);
     return f;
-}
-
-QIcon icon(const QString& symbolName, const QColor& color, int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(color);
-    painter.setFont(font(size));
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, glyph(symbolName));
-    painter.end();
-    return QIcon(pixmap);
 }
 
 } // namespace norvela::IconTable

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QColor>
 #include <QFont>
-#include <QIcon>
 #include <QString>
 
 namespace norvela::IconTable {
@@ -13,8 +11,5 @@ QString glyph(const QString& symbolName);
 
 // The embedded icon font at a pixel size.
 QFont font(int pixelSize);
-
-// A symbol drawn as an icon, for places that take images (the tray).
-QIcon icon(const QString& symbolName, const QColor& color, int size = 64);
 
 } // namespace norvela::IconTable

@@ -83,6 +83,8 @@ int main(int argc, char** argv) {
     norvela::TrayIcon tray(model);
     norvela::AppControl control(model);
     QObject::connect(&control, &norvela::AppControl::showRequested, &tray, &norvela::TrayIcon::present);
+    // Until the dropdown panel exists, opening Norvela shows its status as a notification.
+    QObject::connect(&tray, &norvela::TrayIcon::panelRequested, &tray, &norvela::TrayIcon::present);
     norvela::ControlServer server(
         [&control](QJsonObject request) { return control.handle(std::move(request)); });
     if (QString error; !server.listen(&error))
