@@ -12,7 +12,7 @@ qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
 qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-dialogs
 qcoro-qt6-dev libssl-dev openssl libgl-dev
 libgtest-dev libgmock-dev clang-format clang libclang-rt-14-dev
-fonts-material-design-icons-iconfont xvfb xauth curl dbus-daemon
+fonts-material-design-icons-iconfont xvfb xauth trayer xdotool curl dbus-daemon
 chromium
 dpkg-dev appstream desktop-file-utils librsvg2-bin groff-base zsh
 python3
