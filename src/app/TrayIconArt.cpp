@@ -1,6 +1,6 @@
 #include "TrayIconArt.h"
 
-#include "IconTable.h"
+#include "views/IconTable.h"
 
 #include <QImage>
 #include <QPainter>

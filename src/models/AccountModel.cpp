@@ -14,6 +14,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace norvela {
 
 AccountModel::AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* app,
@@ -90,6 +92,16 @@ QString AccountModel::transferRate() const {
 
 QString AccountModel::lastSyncedDescription() const {
     return StatusText::subLine(m_status, m_provider->displayName(), displayName());
+}
+
+QVariantList AccountModel::recentFileList() const {
+    QList<RecentFile> files = m_recentFiles;
+    std::stable_sort(files.begin(), files.end(),
+                     [](const RecentFile& l, const RecentFile& r) { return l.syncedAt > r.syncedAt; });
+    QVariantList list;
+    for (const RecentFile& file : files)
+        list.append(QVariant::fromValue(file));
+    return list;
 }
 
 void AccountModel::setRecentFiles(const QList<RecentFile>& v) {

@@ -39,6 +39,8 @@ class AccountModel : public QObject {
     Q_PROPERTY(QString currentFile READ currentFile NOTIFY currentFileChanged)
     Q_PROPERTY(QString transferRate READ transferRate NOTIFY transferRateChanged)
     Q_PROPERTY(QString lastSyncedDescription READ lastSyncedDescription NOTIFY lastSyncedDescriptionChanged)
+    // Newest first, as the views list them.
+    Q_PROPERTY(QVariantList recentFiles READ recentFileList NOTIFY recentFilesChanged)
 
 public:
     AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* app, const QString& defaultFolder,
@@ -126,6 +128,7 @@ Q_SIGNALS:
     void statusChanged();
 
 private:
+    QVariantList recentFileList() const;
     static double progressOf(const SyncStatus& status);
     void restart();
     bool storeFolderPath(const QString& value);

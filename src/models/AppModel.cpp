@@ -5,6 +5,7 @@
 #include "Assign.h"
 #include "Paths.h"
 #include "SettingsKeys.h"
+#include "StatusText.h"
 #include "auth/AuthService.h"
 #include "cloud/CloudProvider.h"
 #include "cloud/ProviderKind.h"
@@ -285,6 +286,67 @@ QList<RecentFile> AppModel::displayRecentFiles() const {
     return all;
 }
 
+int AppModel::displayFilesDone() const {
+    if (m_accounts.isEmpty())
+        return m_filesDone;
+    int done = 0;
+    for (const AccountModel* a : m_accounts)
+        done += a->filesDone();
+    return done;
+}
+
+int AppModel::displayFilesTotal() const {
+    if (m_accounts.isEmpty())
+        return m_filesTotal;
+    int total = 0;
+    for (const AccountModel* a : m_accounts)
+        total += a->filesTotal();
+    return total;
+}
+
+const AccountModel* AppModel::firstPausedAccount() const {
+    if (firstIn(m_accounts, SyncState::syncing))
+        return nullptr;
+    return firstIn(m_accounts, SyncState::paused);
+}
+
+QString AppModel::displayPausedTitle() const {
+    const AccountModel* paused = firstPausedAccount();
+    return paused && StatusText::pauseReason(paused->status()) ? QStringLiteral("Sync paused")
+                                                               : QStringLiteral("Syncing paused");
+}
+
+QString AppModel::displayPausedSubtitle() const {
+    const AccountModel* paused = firstPausedAccount();
+    const auto reason = paused ? StatusText::pauseReason(paused->status()) : std::nullopt;
+    if (!reason)
+        return QStringLiteral("Click resume to continue");
+    QString text = *reason;
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+namespace {
+
+QVariantList variantList(const QList<RecentFile>& files) {
+    QVariantList list;
+    list.reserve(files.size());
+    for (const RecentFile& file : files)
+        list.append(QVariant::fromValue(file));
+    return list;
+}
+
+} // namespace
+
+QVariantList AppModel::recentFileList() const {
+    return variantList(m_recentFiles);
+}
+
+QVariantList AppModel::displayRecentFileList() const {
+    return variantList(displayRecentFiles());
+}
+
 QString AppModel::displayFooterLine() const {
     if (m_accounts.isEmpty())
         return m_account ? m_account->email + QString::fromUtf8(" \u00b7 ") + m_account->usageSummary()
@@ -323,6 +385,13 @@ void AppModel::setIsLinking(bool v) {
 }
 void AppModel::setLinkError(const std::optional<QString>& v) {
     assignChanged(this, m_linkError, v, &AppModel::linkErrorChanged);
+}
+
+void AppModel::startLink(const QString& kind) {
+    if (kind == QLatin1String("dropbox"))
+        link(ProviderKind::dropbox, true);
+    else if (kind == QLatin1String("googleDrive") && googleDriveConfigured())
+        link(ProviderKind::googleDrive, true);
 }
 
 QCoro::Task<> AppModel::link(ProviderKind kind, bool openBrowser) {
@@ -430,6 +499,16 @@ void AppModel::openLocalFolder(AccountModel* account) {
 void AppModel::openFile(const RecentFile& file) {
     if (file.url)
         m_desktop.revealFile(file.url->toLocalFile());
+}
+
+void AppModel::openFile(const QVariant& file) {
+    if (file.canConvert<RecentFile>())
+        openFile(file.value<RecentFile>());
+}
+
+void AppModel::shareFile(const QVariant& file) {
+    if (file.canConvert<RecentFile>())
+        createSharedLink(file.value<RecentFile>());
 }
 
 AccountModel* AppModel::accountOf(const RecentFile& file) const {

@@ -59,6 +59,16 @@ class AppModel : public QObject {
     Q_PROPERTY(QString displayTransferRate READ displayTransferRate NOTIFY displayChanged)
     Q_PROPERTY(QString displayLastSynced READ displayLastSynced NOTIFY displayChanged)
     Q_PROPERTY(QString displayFooterLine READ displayFooterLine NOTIFY displayChanged)
+    Q_PROPERTY(QVariantList recentFiles READ recentFileList NOTIFY recentFilesChanged)
+    Q_PROPERTY(QVariantList displayRecentFiles READ displayRecentFileList NOTIFY displayChanged)
+    // The case name of displaySyncState ("idle", "syncing", "paused"), for the views.
+    Q_PROPERTY(QString displayStateName READ displayStateName NOTIFY displayChanged)
+    Q_PROPERTY(int displayFilesDone READ displayFilesDone NOTIFY displayChanged)
+    Q_PROPERTY(int displayFilesTotal READ displayFilesTotal NOTIFY displayChanged)
+    Q_PROPERTY(QString displayPausedTitle READ displayPausedTitle NOTIFY displayChanged)
+    Q_PROPERTY(QString displayPausedSubtitle READ displayPausedSubtitle NOTIFY displayChanged)
+    Q_PROPERTY(QVariant linkError READ linkErrorVariant NOTIFY linkErrorChanged)
+    Q_PROPERTY(bool googleDriveConfigured READ googleDriveConfigured CONSTANT)
 
 public:
     // Runs the start-up sequence: settings, bandwidth limit, accounts or the
@@ -127,6 +137,17 @@ public:
     QString displayLastSynced() const;
     QList<RecentFile> displayRecentFiles() const;
     QString displayFooterLine() const;
+    // Files done and queued in the current batch: summed over the accounts, or the
+    // application-level counts when none is linked.
+    int displayFilesDone() const;
+    int displayFilesTotal() const;
+    // The paused header: "Sync paused" over the reason when something holds the uploads
+    // (battery, schedule, a full account, …), "Syncing paused" over "Click resume to
+    // continue" when only the user's pause does. Read from the first paused account's status.
+    QString displayPausedTitle() const;
+    QString displayPausedSubtitle() const;
+    // Whether the build has a Google client identifier, so Google Drive can be linked.
+    bool googleDriveConfigured() const { return !m_endpoints.google.clientId.isEmpty(); }
 
     // A one-line status for 5 seconds; a newer one is never cut short by an older timer.
     Q_INVOKABLE void setStatus(const QString& text);
@@ -135,6 +156,8 @@ public:
     // Links a new account of `kind` in the browser (one linking flow at a time), then
     // rebuilds the accounts. Failures end up in linkError.
     QCoro::Task<> link(ProviderKind kind, bool openBrowser);
+    // The views' way to link: "dropbox" or "googleDrive", in the browser.
+    Q_INVOKABLE void startLink(const QString& kind);
     // Forgets the account's credential (revoking it where possible), then rebuilds.
     void unlink(AccountModel* account);
     // System log line, and with `devHook` also "link-result.txt" for headless links.
@@ -153,6 +176,9 @@ public:
     Q_INVOKABLE void openLocalFolder(norvela::AccountModel* account = nullptr);
     // The file selected in a file-manager window.
     void openFile(const RecentFile& file);
+    Q_INVOKABLE void openFile(const QVariant& file);
+    // Starts createSharedLink for a file a view holds; the outcome shows in actionStatus.
+    Q_INVOKABLE void shareFile(const QVariant& file);
 
     // The account a file belongs to, or null.
     AccountModel* accountOf(const RecentFile& file) const;
@@ -227,6 +253,12 @@ Q_SIGNALS:
     void linked();
 
 private:
+    QVariantList recentFileList() const;
+    QVariantList displayRecentFileList() const;
+    QString displayStateName() const { return caseName(displaySyncState()); }
+    QVariant linkErrorVariant() const { return m_linkError ? QVariant(*m_linkError) : QVariant(); }
+    // The account whose status the paused header speaks of, or null.
+    const AccountModel* firstPausedAccount() const;
     QVariant actionStatusVariant() const { return m_actionStatus ? QVariant(*m_actionStatus) : QVariant(); }
     void setActionStatus(const std::optional<QString>& value);
     void setAccounts(const QList<AccountModel*>& value);

@@ -4,8 +4,33 @@
 
 namespace norvela::StatusText {
 
+std::optional<QString> pauseReason(const SyncStatus& status) {
+    switch (status.note) {
+    case SyncStatus::Note::unsafeFolder:
+        return QStringLiteral("unsafe folder");
+    case SyncStatus::Note::largeFolder:
+        return QStringLiteral("folder has ") +
+               QLocale(QLocale::English).toString(qlonglong(status.largeFolderFiles)) +
+               QStringLiteral(" files");
+    case SyncStatus::Note::outsideHours:
+        return QStringLiteral("outside ") + QString::asprintf("%02d:00", status.holdStartHour) +
+               QString::fromUtf8("\u2013") + QString::asprintf("%02d:00", status.holdEndHour);
+    case SyncStatus::Note::onBattery:
+        return QStringLiteral("on battery");
+    case SyncStatus::Note::quotaFull:
+        return status.serviceMessage;
+    case SyncStatus::Note::mignoreUnreadable:
+        return QStringLiteral("can't read .mignore");
+    case SyncStatus::Note::folderMissing:
+        return QStringLiteral("folder not found");
+    default:
+        return std::nullopt;
+    }
+}
+
 QString subLine(const SyncStatus& status, const QString& providerName, const QString& accountName) {
-    const QString paused = QString::fromUtf8("Sync paused \u2014 ");
+    if (const auto reason = pauseReason(status))
+        return QString::fromUtf8("Sync paused \u2014 ") + *reason;
     switch (status.note) {
     case SyncStatus::Note::connecting:
         return QString::fromUtf8("Connecting\u2026");
@@ -15,27 +40,11 @@ QString subLine(const SyncStatus& status, const QString& providerName, const QSt
         return QStringLiteral("Up to date");
     case SyncStatus::Note::unreachable:
         return QStringLiteral("Can't reach ") + providerName;
-    case SyncStatus::Note::unsafeFolder:
-        return paused + QStringLiteral("unsafe folder");
-    case SyncStatus::Note::largeFolder:
-        return paused + QStringLiteral("folder has ") +
-               QLocale(QLocale::English).toString(qlonglong(status.largeFolderFiles)) +
-               QStringLiteral(" files");
-    case SyncStatus::Note::outsideHours:
-        return paused + QStringLiteral("outside ") + QString::asprintf("%02d:00", status.holdStartHour) +
-               QString::fromUtf8("\u2013") + QString::asprintf("%02d:00", status.holdEndHour);
-    case SyncStatus::Note::onBattery:
-        return paused + QStringLiteral("on battery");
     case SyncStatus::Note::relink:
         return QStringLiteral("Relink ") + accountName + QStringLiteral(" in Preferences");
-    case SyncStatus::Note::quotaFull:
-        return paused + status.serviceMessage;
-    case SyncStatus::Note::mignoreUnreadable:
-        return paused + QStringLiteral("can't read .mignore");
-    case SyncStatus::Note::folderMissing:
-        return paused + QStringLiteral("folder not found");
+    default:
+        return {};
     }
-    return {};
 }
 
 QString rate(const std::optional<double>& bytesPerSecond) {

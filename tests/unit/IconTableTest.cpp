@@ -1,4 +1,4 @@
-#include "app/IconTable.h"
+#include "views/IconTable.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -7,11 +7,12 @@
 
 using namespace norvela;
 
-TEST(IconTable, EmbeddedFontHoldsTheTraySymbols) {
+TEST(IconTable, EverySymbolHasAGlyphInTheEmbeddedFont) {
     const QFont font = IconTable::font(32);
     EXPECT_EQ(QFontInfo(font).family(), "Material Icons");
     const QFontMetrics metrics(font);
-    for (const char* name : {"wind", "arrow.triangle.2.circlepath", "pause.fill", "exclamationmark"})
-        EXPECT_TRUE(metrics.inFont(IconTable::glyph(QString::fromLatin1(name)).front())) << name;
+    for (const QString& name : IconTable::names())
+        EXPECT_TRUE(metrics.inFont(IconTable::glyph(name).front())) << name.toStdString();
+    EXPECT_FALSE(IconTable::knows(QStringLiteral("no.such.symbol")));
     EXPECT_NE(IconTable::glyph(QStringLiteral("wind")), IconTable::glyph(QStringLiteral("no.such.symbol")));
 }
