@@ -132,8 +132,11 @@ Window {
             placeholderText: "Search files…"
             font.pixelSize: 12
             selectByMouse: true
+            topPadding: 4
+            bottomPadding: 4
             Accessible.name: "Search files"
             Layout.fillWidth: true
+            Layout.preferredHeight: 28
             onTextChanged: filesState.query = text
         }
         TextLine {
@@ -193,7 +196,16 @@ Window {
                         anchors.rightMargin: 8
                         spacing: 8
 
-                        KindChip { fileName: fileRow.modelData.name }
+                        // A column of its own, so names line up whatever the chip's width.
+                        Item {
+                            implicitWidth: 36
+                            implicitHeight: chip.implicitHeight
+
+                            KindChip {
+                                id: chip
+                                fileName: fileRow.modelData.name
+                            }
+                        }
                         ColumnLayout {
                             spacing: 2
                             Layout.fillWidth: true
