@@ -211,16 +211,15 @@ QString AccountModel::displayName() const {
     return name;
 }
 
-QList<RecentFile> AccountModel::syncedFiles() const {
-    const QString root = rootPath();
+QList<RecentFile> AccountModel::syncedFiles(const QString& id, const QString& root) {
     QList<RecentFile> files;
-    const SyncIndex index(m_id);
+    const SyncIndex index(id);
     for (auto it = index.entries().cbegin(); it != index.entries().cend(); ++it) {
         RecentFile file;
         file.name = it.key().section(QLatin1Char('/'), -1);
         file.syncedAt = it->syncedAt;
         file.url = QUrl::fromLocalFile(root + QLatin1Char('/') + it.key());
-        file.providerID = m_id;
+        file.providerID = id;
         file.relativePath = it.key();
         file.ref = it->rev;
         file.sizeBytes = it->size;

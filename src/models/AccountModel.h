@@ -95,7 +95,10 @@ public:
     QString displayName() const;
 
     // Everything the account's index records, newest first.
-    QList<RecentFile> syncedFiles() const;
+    QList<RecentFile> syncedFiles() const { return syncedFiles(m_id, rootPath()); }
+    // The same for the account `id` with its folder at `root`: reads the index file, so it
+    // may run on a worker thread.
+    static QList<RecentFile> syncedFiles(const QString& id, const QString& root);
     // The index record of one file, and how many files the index holds: the running
     // engine's when it has loaded it, the file's otherwise.
     std::optional<SyncIndexEntry> indexEntry(const QString& relativePath) const;

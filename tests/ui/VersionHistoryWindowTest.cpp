@@ -1,0 +1,182 @@
+#include "RecordingDesktop.h"
+#include "ViewHarness.h"
+#include "cloud/CloudProvider.h"
+#include "common/Formatting.h"
+#include "common/SettingsStore.h"
+#include "integration/SimFixture.h"
+#include "models/AccountModel.h"
+#include "models/AppModel.h"
+#include "views/VersionHistoryState.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace norvela;
+using namespace norvela::test;
+
+namespace {
+
+// A Dropbox account linked against the emulator, a file in its folder uploaded once per
+// version, and the window showing that file's versions.
+class VersionHistoryWindowTest : public SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
+        ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
+        settings = std::make_unique<SettingsStore>(supportPath(QStringLiteral("settings.json")));
+        model = std::make_unique<AppModel>(*settings, EngineFactory{}, desktop, endpoints);
+        ASSERT_EQ(model->accounts().size(), 1);
+    }
+    void TearDown() override {
+        harness.reset();
+        waitFor([] { return Http::inFlight() == 0; });
+        model.reset();
+        SimFixture::TearDown();
+    }
+
+    // Uploads each content in turn as a new version of `name`; the file as the index knows it.
+    RecentFile uploadVersions(const QString& name, const QList<QByteArray>& contents) {
+        AccountModel& account = *model->accounts().first();
+        QDir().mkpath(account.rootPath());
+        RecentFile file;
+        file.name = name;
+        file.providerID = account.id();
+        file.relativePath = name;
+        file.url = QUrl::fromLocalFile(account.rootPath() + QLatin1Char('/') + name);
+        file.syncedAt = QDateTime::currentDateTimeUtc();
+        for (const QByteArray& content : contents) {
+            writeFile(file.url->toLocalFile(), content);
+            const auto opened =
+                std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(account.rootPath(), name));
+            file.ref = await(account.provider()->upload(opened, name, file.ref, false, {})).ref;
+            file.sizeBytes = content.size();
+        }
+        return file;
+    }
+
+    QQuickWindow* open(const RecentFile& file) {
+        return harness->show(
+            QStringLiteral("VersionHistoryWindow"),
+            {{"app", QVariant::fromValue(model.get())}, {"file", QVariant::fromValue(file)}});
+    }
+    VersionHistoryState* state() const { return harness->window()->findChild<VersionHistoryState*>(); }
+    bool settled() const { return state() && !state()->loading() && state()->restoringID().isEmpty(); }
+    QStringList shown(const QString& objectName) const {
+        QStringList texts;
+        for (QQuickItem* item : harness->findAll(objectName))
+            texts.append(item->property("text").toString());
+        return texts;
+    }
+
+    RecordingDesktop desktop;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
+};
+
+} // namespace
+
+TEST_F(VersionHistoryWindowTest, ASingleVersionIsCurrentAndOffersNoRestore) {
+    const RecentFile file = uploadVersions(QStringLiteral("plan.txt"), {"only"});
+    ASSERT_TRUE(open(file));
+    EXPECT_EQ(harness->window()->title(), "Version History");
+    EXPECT_EQ(harness->window()->size(), QSize(420, 360));
+    ASSERT_TRUE(waitFor([&] { return settled() && state()->revisions().size() == 1; }));
+    harness->settle();
+
+    EXPECT_EQ(harness->text("fileName"), "plan.txt");
+    EXPECT_EQ(harness->text("windowSubtitle"), "Version history");
+    EXPECT_EQ(harness->findAll("versionRow").size(), 1);
+    EXPECT_EQ(shown("versionDate"),
+              QStringList{Formatting::abbreviatedDateTime(state()->revisions().first().modified)});
+    EXPECT_EQ(shown("versionDetail"), QStringList{"4 bytes · current version"});
+    EXPECT_EQ(shown("currentLabel"), QStringList{"Current"});
+    EXPECT_TRUE(harness->findAll("restoreButton").isEmpty());
+    EXPECT_EQ(harness->text("caption"), "Restoring makes that version current in the cloud and on this "
+                                        "computer. The version it replaces stays in history.");
+    // Escape closes.
+    harness->key(Qt::Key_Escape);
+    EXPECT_FALSE(harness->window()->isVisible());
+    EXPECT_TRUE(harness->takeWarnings().isEmpty());
+}
+
+TEST_F(VersionHistoryWindowTest, RestoringShowsProgressOnThatRowThenReloads) {
+    const RecentFile file = uploadVersions(QStringLiteral("plan.txt"), {"first", "second!", "third..."});
+    ASSERT_TRUE(open(file));
+    ASSERT_TRUE(waitFor([&] { return settled() && state()->revisions().size() == 3; }));
+    harness->settle();
+    EXPECT_EQ(shown("versionDetail"), (QStringList{"8 bytes · current version", "7 bytes", "5 bytes"}));
+    EXPECT_EQ(shown("currentLabel"), QStringList{"Current"});
+    ASSERT_EQ(harness->findAll("restoreButton").size(), 2);
+
+    // The service takes its time answering, so the restore can be seen under way.
+    sim.addFault({{"endpoint", "/dropbox/api/2/files/restore"}, {"delayMs", 3000}});
+    QQuickItem* oldestRow = harness->findAll("versionRow").last();
+    ASSERT_TRUE(harness->click(harness->findAll("restoreButton").last()));
+    EXPECT_EQ(state()->restoringID(), state()->revisions().last().id);
+    const QList<QQuickItem*> busy = harness->findAll("restoreBusy");
+    ASSERT_EQ(busy.size(), 1);
+    EXPECT_TRUE(oldestRow->isAncestorOf(busy.first()));
+    EXPECT_EQ(harness->findAll("restoreButton").size(), 1); // the other row's stays
+
+    ASSERT_TRUE(waitFor([&] { return settled(); }, std::chrono::seconds(20)));
+    harness->settle();
+    // The restore made the oldest content current again: a fourth version, on disk too.
+    EXPECT_EQ(shown("versionDetail"),
+              (QStringList{"5 bytes · current version", "8 bytes", "7 bytes", "5 bytes"}));
+    EXPECT_EQ(readFile(file.url->toLocalFile()), "first");
+    EXPECT_TRUE(model->actionStatus() && model->actionStatus()->startsWith("Restored plan.txt"));
+    EXPECT_TRUE(harness->findAll("restoreBusy").isEmpty());
+    EXPECT_TRUE(harness->takeWarnings().isEmpty());
+}
+
+TEST_F(VersionHistoryWindowTest, FailedOrEmptyLoadsSayWhyWithoutAList) {
+    const RecentFile file = uploadVersions(QStringLiteral("plan.txt"), {"a", "bb"});
+    sim.addFault({{"endpoint", "/dropbox/api/2/files/list_revisions"}, {"status", 503}});
+    ASSERT_TRUE(open(file));
+    ASSERT_TRUE(waitFor([&] { return settled() && !state()->errorText().isEmpty(); }));
+    harness->settle();
+    const QString error = harness->text("loadError");
+    EXPECT_TRUE(error.startsWith("Couldn't load versions: ")) << error.toStdString();
+    EXPECT_GT(error.size(), QStringLiteral("Couldn't load versions: ").size());
+    EXPECT_EQ(harness->find("versionList"), nullptr);
+    EXPECT_EQ(harness->find("noVersions"), nullptr);
+
+    // Loading again (as when the window is shown again) clears the error.
+    state()->load();
+    ASSERT_TRUE(waitFor([&] { return settled() && state()->revisions().size() == 2; }));
+    harness->settle();
+    EXPECT_EQ(harness->find("loadError"), nullptr);
+    EXPECT_EQ(harness->findAll("versionRow").size(), 2);
+
+    // A file no account knows has no versions to show.
+    harness = std::make_unique<ViewHarness>();
+    RecentFile stranger;
+    stranger.name = QStringLiteral("elsewhere.txt");
+    ASSERT_TRUE(open(stranger));
+    ASSERT_TRUE(waitFor([&] { return settled(); }));
+    harness->settle();
+    EXPECT_EQ(harness->text("noVersions"), "No earlier versions found");
+    EXPECT_EQ(harness->find("versionList"), nullptr);
+    EXPECT_TRUE(harness->takeWarnings().isEmpty());
+}
+
+TEST_F(VersionHistoryWindowTest, ClosingWhileLoadingLeavesNothingBehind) {
+    const RecentFile file = uploadVersions(QStringLiteral("plan.txt"), {"a"});
+    sim.addFault({{"endpoint", "/dropbox/api/2/files/list_revisions"}, {"delayMs", 3000}});
+    ASSERT_TRUE(open(file));
+    ASSERT_TRUE(state()->loading());
+    EXPECT_TRUE(harness->find("loadingIndicator"));
+    // Done closes; the presenter then drops the window while the answer is still on its way.
+    harness->key(Qt::Key_Tab);
+    EXPECT_EQ(harness->window()->activeFocusItem()->objectName(), "doneButton");
+    harness->key(Qt::Key_Return);
+    EXPECT_FALSE(harness->window()->isVisible());
+    EXPECT_TRUE(harness->takeWarnings().isEmpty());
+    harness.reset();
+    EXPECT_TRUE(waitFor([] { return Http::inFlight() == 0; }));
+    processEvents();
+}
