@@ -17,8 +17,6 @@
 #include <QTcpSocket>
 #include <QUrlQuery>
 
-#include <sys/stat.h>
-
 using namespace norvela;
 using namespace norvela::test;
 
@@ -55,11 +53,7 @@ protected:
     QJsonObject credentials(const QString& file) const {
         return QJsonDocument::fromJson(readFile(supportPath(file))).object();
     }
-    int mode(const QString& file) const {
-        struct stat st {};
-        ::stat(QFile::encodeName(supportPath(file)).constData(), &st);
-        return int(st.st_mode & 0777);
-    }
+    int mode(const QString& file) const { return fileMode(supportPath(file)); }
 
     QUrl lastAuthorizationUrl;
 };
@@ -289,11 +283,8 @@ TEST_F(AuthFlow, AppModelLinksRebuildsAndUnlinks) {
     ASSERT_EQ(model.accounts().size(), 1);
     EXPECT_EQ(readFile(AppSupport::devHookDirectory() + "/link-result.txt"), "LINKED[dropbox]");
     // The sign-in address and the result are the user's business alone.
-    for (const char* name : {"auth-url.txt", "link-result.txt"}) {
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(AppSupport::devHookDirectory() + "/" + name).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
-    }
+    for (const char* name : {"auth-url.txt", "link-result.txt"})
+        EXPECT_EQ(fileMode(AppSupport::devHookDirectory() + "/" + name), 0600) << name;
 
     model.unlink(model.accounts().first());
     EXPECT_TRUE(waitFor([&] { return model.accounts().isEmpty(); }));
