@@ -235,15 +235,10 @@ TEST_F(AuthFlow, OnlyTheRedirectOfThisAttemptEndsTheWaitAndNoneEndsItInFiveMinut
     const auto pending = startLink(service);
     const QUrl url = pending->url;
     ASSERT_FALSE(url.isEmpty());
-    const QByteArray state = QUrlQuery(url).queryItemValue("state", QUrl::FullyEncoded).toUtf8();
 
-    // A forged or stale redirect, a form posted at the callback, a client that says nothing:
-    // each is answered or dropped, and the link goes on waiting.
-    const HttpReply forged = browse(url, withQueryItem("state", "forged"));
-    EXPECT_EQ(forged.status, 400);
-    EXPECT_TRUE(rawExchange(DropboxAuthService::port, "POST /oauth/callback?code=x&state=" + state +
-                                                          " HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
-                    .startsWith("HTTP/1.1 405 "));
+    // A forged or stale redirect, a client that says nothing: each is answered or dropped, and
+    // the link goes on waiting (the callback server's own tests try every other kind).
+    EXPECT_EQ(browse(url, withQueryItem("state", "forged")).status, 400);
     QTcpSocket silent;
     silent.connectToHost(QStringLiteral("127.0.0.1"), DropboxAuthService::port);
     clock.advance(std::chrono::seconds(299));
