@@ -12,17 +12,6 @@
 
 using namespace norvela;
 
-namespace {
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & 07777;
-}
-
-} // namespace
-
 using RuntimeDirectoryTest = RuntimeDirFixture;
 
 TEST_F(RuntimeDirectoryTest, CreatesAPrivateFolderAndTightensALooseOne) {
@@ -31,12 +20,12 @@ TEST_F(RuntimeDirectoryTest, CreatesAPrivateFolderAndTightensALooseOne) {
     ::umask(oldMask);
     ASSERT_TRUE(created);
     EXPECT_EQ(*created, runtimePath());
-    EXPECT_EQ(modeOf(runtimePath()), 0700u);
+    EXPECT_EQ(test::fileMode(runtimePath()), 0700);
 
     ASSERT_EQ(::chmod(QFile::encodeName(runtimePath()).constData(), 0755), 0);
     QString error;
     EXPECT_EQ(RuntimeDirectory::ensure(&error), runtimePath()) << error.toStdString();
-    EXPECT_EQ(modeOf(runtimePath()), 0700u);
+    EXPECT_EQ(test::fileMode(runtimePath()), 0700);
 }
 
 TEST_F(RuntimeDirectoryTest, RefusesASymlinkOrAFileInItsPlace) {
@@ -66,7 +55,7 @@ TEST_F(RuntimeDirectoryTest, RefusesAFolderOfAnotherUser) {
     QString error;
     EXPECT_FALSE(RuntimeDirectory::ensure(&error));
     EXPECT_TRUE(error.contains(QStringLiteral("another user"))) << error.toStdString();
-    EXPECT_EQ(modeOf(runtimePath()), 0777u); // left as it was
+    EXPECT_EQ(test::fileMode(runtimePath()), 0777); // left as it was
 }
 
 TEST_F(RuntimeDirectoryTest, FallsBackToTmpWhenXdgRuntimeDirIsUnusable) {
@@ -75,5 +64,5 @@ TEST_F(RuntimeDirectoryTest, FallsBackToTmpWhenXdgRuntimeDirIsUnusable) {
         qputenv("XDG_RUNTIME_DIR", value);
         EXPECT_EQ(RuntimeDirectory::ensure(), fallback) << value;
     }
-    EXPECT_EQ(modeOf(fallback), 0700u);
+    EXPECT_EQ(test::fileMode(fallback), 0700);
 }

@@ -17,8 +17,6 @@ using namespace norvela::test;
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
 QByteArray apiArg(const cloudsim::CloudSim::LoggedRequest& request) {
     for (const auto& [name, value] : request.headers)
         if (name == "dropbox-api-arg")
@@ -28,15 +26,6 @@ QByteArray apiArg(const cloudsim::CloudSim::LoggedRequest& request) {
 
 class Dropbox : public ProviderFixture<DropboxProvider, &ServiceEndpoints::dropbox> {
 protected:
-    // Uploads `data`, reporting `size` (default: its length) as the measured size.
-    CloudUploadResult upload(const QString& relativePath, const QByteArray& data, qint64 size = -1,
-                             std::vector<qint64>* progress = nullptr) {
-        CloudProvider::Progress report;
-        if (progress)
-            report = [progress](qint64 sent) { progress->push_back(sent); };
-        return await(provider->upload(opened(data, size), relativePath, std::nullopt, false, report));
-    }
-
     // The upload requests so far, as "start 8388608" (body bytes) or "append_v2 1@8388608"
     // (body bytes @ cursor offset).
     QStringList uploadRequests() const {
@@ -91,7 +80,7 @@ TEST_F(Dropbox, UploadsInOneRequestOrInSessionsBoundedByTheMeasuredSize) {
         const QByteArray data = pattern(c.fileBytes, int(c.fileBytes % 251));
         const QByteArray sent = data.left(c.size);
         std::vector<qint64> progress;
-        const CloudUploadResult result = upload("Docs/data.bin", data, c.size, &progress);
+        const CloudUploadResult result = await(start("Docs/data.bin", data, {}, false, &progress, c.size));
 
         EXPECT_EQ(uploadRequests(), c.requests);
         std::vector<qint64> partsSent; // progress follows each part that carried bytes
@@ -114,7 +103,7 @@ TEST_F(Dropbox, HeaderArgumentsAreAsciiAndNamesArriveExactly) {
             const QByteArray data = pattern(size, int(size % 7));
             upload(name, data);
             QStringList stored;
-            for (const QJsonValue& f : sim.listing(sim.accounts().first().id)["files"].toArray())
+            for (const QJsonValue& f : sim.listing(account)["files"].toArray())
                 stored.append(f.toObject()["pathDisplay"].toString());
             EXPECT_TRUE(stored.contains("/" + name)) << stored.join(" | ").toStdString();
             EXPECT_EQ(await(provider->downloadCurrent(name, std::nullopt, data.size())), data);
@@ -134,10 +123,6 @@ TEST_F(Dropbox, HeaderArgumentsAreAsciiAndNamesArriveExactly) {
 TEST_F(Dropbox, FailuresAreSortedByKind) {
     using Kind = ServiceError::Kind;
     const QString uploads = "/dropbox/content/2/files/upload";
-    auto failing = [&](const QString& name, qint64 size = 3) {
-        return serviceFailure(provider->upload(opened(pattern(size)), name, std::nullopt, false, {}));
-    };
-
     sim.addFault({{"endpoint", uploads}, {"status", 500}});
     ServiceError e = failing("a.txt");
     EXPECT_EQ(e.kind(), Kind::transient);
@@ -153,17 +138,9 @@ TEST_F(Dropbox, FailuresAreSortedByKind) {
     sim.addFault({{"endpoint", uploads}, {"status", 409}, {"reason", "path/too_many_write_operations"}});
     EXPECT_EQ(failing("a.txt").kind(), Kind::transient);
 
-    // A full account, on both ways up; its words reach the person.
-    const QString account = sim.accounts().first().id;
-    sim.setQuota(account, 10);
-    e = failing("big.txt", 11);
-    EXPECT_EQ(e.kind(), Kind::quota);
+    // A full account; its words reach the person.
+    e = expectQuotaRefusedBothWays();
     EXPECT_TRUE(e.description().contains("insufficient_space")) << e.description().toStdString();
-    sim.setQuota(account, 300 * 1024);
-    limiter.configure(1e9); // a session from 256 KiB
-    EXPECT_EQ(failing("big.txt", 300 * 1024 + 1).kind(), Kind::quota);
-    limiter.configure(0);
-    sim.setQuota(account, 1e12);
 
     // Names and places this file cannot take as it is.
     upload("Taken/inner.txt", "x");
@@ -173,17 +150,7 @@ TEST_F(Dropbox, FailuresAreSortedByKind) {
         EXPECT_EQ(e.kind(), Kind::refused) << name.toStdString() << ": " << e.description().toStdString();
     }
 
-    // A grant refused once is renewed and the request goes again; refused again, it is gone.
-    const auto tokenCalls = [&] { return sim.requestCounts().value("POST /dropbox/api/oauth2/token"); };
-    const int calls = tokenCalls();
-    sim.addFault({{"endpoint", uploads}, {"status", 401}});
-    EXPECT_EQ(upload("renewed.txt", "r").size, 1);
-    EXPECT_EQ(tokenCalls(), calls + 1);
-    sim.addFault({{"endpoint", uploads}, {"status", 401}, {"count", 2}});
-    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
-    sim.addFault({{"endpoint", "/dropbox/api/oauth2/token"}, {"status", 400}});
-    sim.expireAccessTokens();
-    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
+    expectGrantRenewedOnceThenGone(uploads, {{"endpoint", "/dropbox/api/oauth2/token"}, {"status", 400}});
 
     // What the service no longer holds, for a file deleted elsewhere.
     upload("gone.txt", "g");
@@ -226,9 +193,7 @@ TEST_F(Dropbox, ASessionResumesAfterAFailedAppend) {
     // A piece that keeps failing ends the upload after a few tries, as a transient failure.
     const int appends = sim.requestCounts().value("POST " + append);
     sim.addFault({{"endpoint", append}, {"status", 503}, {"count", 0}});
-    EXPECT_EQ(
-        serviceFailure(provider->upload(opened(data), "Resumed/never.bin", std::nullopt, false, {})).kind(),
-        ServiceError::Kind::transient);
+    EXPECT_EQ(serviceFailure(start("Resumed/never.bin", data)).kind(), ServiceError::Kind::transient);
     EXPECT_EQ(sim.requestCounts().value("POST " + append), appends + 1 + DropboxUploadClient::appendRetries);
 }
 

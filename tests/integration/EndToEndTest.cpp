@@ -27,8 +27,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
 // What a Drive holds under "Norvela": relative path -> every file stored at it.
 using DriveFiles = std::map<QString, QList<QJsonObject>>;
 

@@ -19,24 +19,8 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 
 namespace {
 
-constexpr qint64 MiB = 1024 * 1024;
-
 class GoogleDrive : public ProviderFixture<GoogleDriveProvider, &ServiceEndpoints::google> {
 protected:
-    void SetUp() override {
-        ProviderFixture::SetUp();
-        account = sim.accounts().first().id;
-    }
-    QCoro::Task<CloudUploadResult> start(GoogleDriveProvider& p, const QString& relativePath,
-                                         const QByteArray& data, std::optional<QString> existingRef = {},
-                                         bool mayExist = false) {
-        return p.upload(opened(data), relativePath, std::move(existingRef), mayExist, {});
-    }
-    CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
-                             std::optional<QString> existingRef = {}, bool mayExist = false) {
-        return await(start(*provider, relativePath, data, std::move(existingRef), mayExist));
-    }
-
     int requests(const char* method, const QString& path) const {
         return sim.requestCounts().value(QLatin1String(method) + QStringLiteral(" /google/www") + path);
     }
@@ -70,8 +54,6 @@ protected:
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         waitFor([now] { return QDateTime::currentMSecsSinceEpoch() > now; });
     }
-
-    QString account;
 };
 
 } // namespace
@@ -104,7 +86,7 @@ TEST_F(GoogleDrive, FoldersAreFoundOrMadeOnceAndRemembered) {
 TEST_F(GoogleDrive, OverlappingLookupsOfAMissingFolderMakeItOnce) {
     std::vector<QCoro::Task<CloudUploadResult>> uploads;
     for (int i = 0; i < 20; ++i)
-        uploads.push_back(start(*provider, QStringLiteral("A/B/C/f%1.txt").arg(i), pattern(100, i)));
+        uploads.push_back(start(QStringLiteral("A/B/C/f%1.txt").arg(i), pattern(100, i)));
     for (auto& task : uploads)
         await(std::move(task));
     EXPECT_EQ(folderSearches(), 4);
@@ -116,7 +98,7 @@ TEST_F(GoogleDrive, OverlappingLookupsOfAMissingFolderMakeItOnce) {
     sim.addFault({{"endpoint", "/google/www/drive/v3/files"}, {"method", "GET"}, {"status", 503}});
     std::vector<QCoro::Task<CloudUploadResult>> failing;
     for (int i = 0; i < 5; ++i)
-        failing.push_back(start(*provider, QStringLiteral("A/D/x%1.txt").arg(i), "x"));
+        failing.push_back(start(QStringLiteral("A/D/x%1.txt").arg(i), "x"));
     for (auto& task : failing)
         EXPECT_EQ(failure(std::move(task)),
                   R"(HTTP 503: {"error":{"code":503,"message":"Service Unavailable","errors":[]}})");
@@ -139,7 +121,7 @@ TEST_F(GoogleDrive, NamesWithQuerySyntaxStayNames) {
     GoogleDriveProvider fresh(provider->auth().slot(), endpoints.google, limiter);
     const int made = folderCreations();
     for (const QString& name : folders)
-        await(start(fresh, name + "/again", "again"));
+        await(fresh.upload(opened("again"), name + "/again", std::nullopt, false, {}));
     EXPECT_EQ(folderCreations(), made);
     for (const QString& name : folders)
         EXPECT_EQ(names(node(name)), (QStringList{name + ".txt", "again"})) << name.toStdString();
@@ -274,8 +256,7 @@ TEST_F(GoogleDrive, AnInterruptedUploadResumesWhereTheServiceStands) {
     // A session that keeps failing ends the upload after a few questions, as a transient failure.
     sim.addFault({{"endpoint", sessions}, {"method", "PUT"}, {"status", 503}, {"count", 0}});
     const int puts = requests("PUT", "/upload/drive/v3/files");
-    EXPECT_EQ(serviceFailure(start(*provider, "Resumed/never.bin", data)).kind(),
-              ServiceError::Kind::transient);
+    EXPECT_EQ(serviceFailure(start("Resumed/never.bin", data)).kind(), ServiceError::Kind::transient);
     EXPECT_EQ(requests("PUT", "/upload/drive/v3/files"), puts + 1 + GoogleDriveProvider::interruptionRetries);
     sim.clearFaults();
 
@@ -330,9 +311,6 @@ TEST_F(GoogleDrive, ACreateWhoseAnswerWasLostIsFoundNotMadeTwice) {
 TEST_F(GoogleDrive, FailuresAreSortedByKind) {
     using Kind = ServiceError::Kind;
     const QString uploads = "/google/www/upload/drive/v3/files";
-    auto failing = [&](const QString& path, qint64 size = 3, std::optional<QString> ref = {}) {
-        return serviceFailure(provider->upload(opened(pattern(size)), path, std::move(ref), false, {}));
-    };
     const CloudUploadResult kept = upload("kept.txt", "k");
 
     sim.addFault({{"endpoint", uploads}, {"status", 503}, {"retryAfter", 20}});
@@ -362,24 +340,9 @@ TEST_F(GoogleDrive, FailuresAreSortedByKind) {
     EXPECT_EQ(e.kind(), Kind::refused);
     EXPECT_EQ(e.description(), "Invalid value for: name");
 
-    // A full account, on both ways up.
-    sim.setQuota(account, 10);
-    EXPECT_EQ(failing("big.txt", 11).kind(), Kind::quota);
-    sim.setQuota(account, 300 * 1024);
-    limiter.configure(1e9); // in chunks from 256 KiB
-    EXPECT_EQ(failing("big.txt", 300 * 1024).kind(), Kind::quota);
-    limiter.configure(0);
-    sim.setQuota(account, 1e12);
-
-    // A grant refused once is renewed and the request goes again; refused again, it is gone.
-    sim.addFault({{"endpoint", uploads}, {"status", 401}});
-    EXPECT_EQ(upload("renewed.txt", "r").size, 1);
-    sim.addFault({{"endpoint", uploads}, {"status", 401}, {"count", 2}});
-    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
-    sim.addFault({{"endpoint", "/google/oauth2/token"}, {"status", 400}, {"reason", "invalid_grant"}});
-    sim.expireAccessTokens();
-    EXPECT_EQ(failing("a.txt").kind(), Kind::authorization);
-    sim.clearFaults();
+    expectQuotaRefusedBothWays();
+    expectGrantRenewedOnceThenGone(
+        uploads, {{"endpoint", "/google/oauth2/token"}, {"status", 400}, {"reason", "invalid_grant"}});
 
     // A stored id the service no longer knows, in every call that names one.
     const QString gone = "1" + QString(32, 'x');
@@ -396,8 +359,8 @@ TEST_F(GoogleDrive, FailuresAreSortedByKind) {
 
 TEST_F(GoogleDrive, AProviderRemovedMidUploadEndsItsUploadsCleanly) {
     sim.addFault({{"endpoint", "/google/www/drive/v3/files"}, {"method", "GET"}, {"delayMs", 200}});
-    QCoro::Task<CloudUploadResult> first = start(*provider, "gone/a", "a");
-    QCoro::Task<CloudUploadResult> second = start(*provider, "gone/b", "b");
+    QCoro::Task<CloudUploadResult> first = start("gone/a", "a");
+    QCoro::Task<CloudUploadResult> second = start("gone/b", "b");
     ASSERT_TRUE(waitFor([] { return Http::inFlight() == 1; }));
     provider.reset();
     EXPECT_EQ(failure(std::move(first)), "No Google Drive account is linked.");

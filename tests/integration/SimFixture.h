@@ -6,6 +6,7 @@
 #include "auth/DropboxAuthService.h"
 #include "auth/GoogleAuthService.h"
 #include "auth/ServiceEndpoints.h"
+#include "cloud/CloudProvider.h"
 #include "cloudsim/CloudSim.h"
 #include "net/BandwidthLimiter.h"
 #include "net/Http.h"
@@ -18,8 +19,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace norvela::test {
+
+constexpr qint64 MiB = 1024 * 1024;
 
 // Bytes that depend on every bit of their offset, so a piece sent twice or out of place,
 // even a whole 8 MiB chunk away, changes the content.
@@ -111,6 +115,7 @@ protected:
         SimFixture::SetUp();
         provider = std::make_unique<Provider>(std::nullopt, endpoints.*service, limiter);
         ASSERT_EQ(linkThroughBrowser(provider->auth()), std::nullopt);
+        account = sim.accounts().first().id;
     }
     void TearDown() override {
         waitFor([] { return Http::inFlight() == 0; });
@@ -141,8 +146,57 @@ protected:
         return file;
     }
 
+    // Uploads `data` (opened at `measured` bytes, see opened()), recording each progress report.
+    QCoro::Task<CloudUploadResult> start(const QString& relativePath, const QByteArray& data,
+                                         std::optional<QString> existingRef = {}, bool mayExist = false,
+                                         std::vector<qint64>* progress = nullptr, qint64 measured = -1) {
+        CloudProvider::Progress report;
+        if (progress)
+            report = [progress](qint64 sent) { progress->push_back(sent); };
+        return provider->upload(opened(data, measured), relativePath, std::move(existingRef), mayExist,
+                                report);
+    }
+    CloudUploadResult upload(const QString& relativePath, const QByteArray& data,
+                             std::optional<QString> existingRef = {}, bool mayExist = false) {
+        return await(start(relativePath, data, std::move(existingRef), mayExist));
+    }
+    ServiceError failing(const QString& relativePath, qint64 size = 3,
+                         std::optional<QString> existingRef = {}) {
+        return serviceFailure(start(relativePath, pattern(size), std::move(existingRef)));
+    }
+
+    // A full account is refused on both ways up: in one request, and in pieces the limiter paces
+    // (from 256 KiB). Gives the first refusal.
+    ServiceError expectQuotaRefusedBothWays() {
+        sim.setQuota(account, 10);
+        const ServiceError whole = failing("big.txt", 11);
+        EXPECT_EQ(whole.kind(), ServiceError::Kind::quota);
+        sim.setQuota(account, 300 * 1024);
+        limiter.configure(1e9);
+        EXPECT_EQ(failing("big.txt", 300 * 1024 + 1).kind(), ServiceError::Kind::quota);
+        limiter.configure(0);
+        sim.setQuota(account, 1e12);
+        return whole;
+    }
+    // A grant refused once is renewed and the upload goes again; refused again, or with the
+    // renewal refused too, it is gone.
+    void expectGrantRenewedOnceThenGone(const QString& uploads, const QJsonObject& refusedRenewal) {
+        const QString renewals = "POST " + refusedRenewal.value("endpoint").toString();
+        const int renewed = requests(renewals);
+        sim.addFault({{"endpoint", uploads}, {"status", 401}});
+        EXPECT_EQ(upload("renewed.txt", "r").size, 1);
+        EXPECT_EQ(requests(renewals), renewed + 1);
+        sim.addFault({{"endpoint", uploads}, {"status", 401}, {"count", 2}});
+        EXPECT_EQ(failing("a.txt").kind(), ServiceError::Kind::authorization);
+        sim.addFault(refusedRenewal);
+        sim.expireAccessTokens();
+        EXPECT_EQ(failing("a.txt").kind(), ServiceError::Kind::authorization);
+        sim.clearFaults();
+    }
+
     BandwidthLimiter limiter;
     std::unique_ptr<Provider> provider;
+    QString account; // the emulator's id of the linked account
 
 private:
     QTemporaryDir m_files;

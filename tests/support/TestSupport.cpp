@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace norvela::test {
 
@@ -62,6 +63,11 @@ QByteArray readFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+int fileMode(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 void await(QCoro::Task<> task, std::chrono::milliseconds timeout) {

@@ -30,6 +30,8 @@ void processEvents();
 
 void writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
+// The permission bits of `path` itself (a link is not followed); -1 when it is missing.
+int fileMode(const QString& path);
 
 // While it lives, no file of this process may grow beyond `bytes` (writes past it fail with
 // EFBIG): a write failure that even root meets, unlike permissions.

@@ -321,8 +321,7 @@ TEST_F(AppModelActions, InstallingTheToolReplacesAnOlderCopyAndNamesFailures) {
     writeFile(tool, "v2");
     m.installCLI(tool, destination);
     EXPECT_EQ(readFile(destination), "v2");
-    EXPECT_EQ(QFileInfo(destination).permissions() & 0x777, 0x755)
-        << std::oct << int(QFileInfo(destination).permissions());
+    EXPECT_EQ(fileMode(destination), 0755);
     EXPECT_EQ(m.actionStatus(), QString::fromUtf8("CLI installed \u2014 run `norvela status` in a terminal"));
     EXPECT_EQ(QDir(QFileInfo(destination).absolutePath()).entryList(QDir::Files), QStringList{"norvela"});
 

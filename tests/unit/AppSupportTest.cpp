@@ -13,11 +13,6 @@ using namespace norvela;
 
 namespace {
 
-int mode(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-}
-
 void setMode(const QString& path, int mode) {
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
 }
@@ -49,44 +44,44 @@ private:
 TEST_F(AppSupportTest, DataFoldersAreCreatedOwnerOnlyAndTightenedWhenFoundOpen) {
     const QString dir = AppSupport::devHookDirectory();
     EXPECT_EQ(dir, dataHome + "/Norvela");
-    EXPECT_EQ(mode(dir), 0700);
-    EXPECT_EQ(mode(dataHome), 0700); // folders made on the way too
-    EXPECT_EQ(mode(root.path() + "/data"), 0700);
+    EXPECT_EQ(test::fileMode(dir), 0700);
+    EXPECT_EQ(test::fileMode(dataHome), 0700); // folders made on the way too
+    EXPECT_EQ(test::fileMode(root.path() + "/data"), 0700);
 
     setMode(dir, 0755);
     EXPECT_EQ(AppSupport::dataDirectory(), dir);
-    EXPECT_EQ(mode(dir), 0700);
+    EXPECT_EQ(test::fileMode(dir), 0700);
 
     const QString relocated = root.path() + "/elsewhere";
     qputenv("NORVELA_APP_SUPPORT_DIR", relocated.toUtf8());
     EXPECT_EQ(AppSupport::dataDirectory(), relocated);
-    EXPECT_EQ(mode(relocated), 0700);
+    EXPECT_EQ(test::fileMode(relocated), 0700);
     setMode(relocated, 0777);
     AppSupport::dataDirectory();
-    EXPECT_EQ(mode(relocated), 0700);
+    EXPECT_EQ(test::fileMode(relocated), 0700);
     // A path that is not a folder is left alone.
     test::writeFile(root.path() + "/file", "x");
     setMode(root.path() + "/file", 0644);
     AppSupport::ensurePrivateDirectory(root.path() + "/file");
-    EXPECT_EQ(mode(root.path() + "/file"), 0644);
+    EXPECT_EQ(test::fileMode(root.path() + "/file"), 0644);
 }
 
 TEST_F(AppSupportTest, DiagnosticFilesAndBreadcrumbsAreOwnerOnly) {
     const QString dir = AppSupport::devHookDirectory();
     AppSupport::writeDiagnosticFile("auth-url.txt", "https://example.com/?state=secret");
     EXPECT_EQ(test::readFile(dir + "/auth-url.txt"), "https://example.com/?state=secret");
-    EXPECT_EQ(mode(dir + "/auth-url.txt"), 0600);
+    EXPECT_EQ(test::fileMode(dir + "/auth-url.txt"), 0600);
     setMode(dir + "/auth-url.txt", 0644);
     AppSupport::writeDiagnosticFile("auth-url.txt", "again");
-    EXPECT_EQ(mode(dir + "/auth-url.txt"), 0600);
+    EXPECT_EQ(test::fileMode(dir + "/auth-url.txt"), 0600);
 
     AppSupport::breadcrumb("not recorded");
     EXPECT_FALSE(QFile::exists(dir + "/breadcrumbs.txt"));
     qputenv("NORVELA_DUMP_STATE", "1");
     AppSupport::breadcrumb("first");
-    EXPECT_EQ(mode(dir + "/breadcrumbs.txt"), 0600);
+    EXPECT_EQ(test::fileMode(dir + "/breadcrumbs.txt"), 0600);
     setMode(dir + "/breadcrumbs.txt", 0644); // as an older version left it
     AppSupport::breadcrumb("second");
     EXPECT_EQ(test::readFile(dir + "/breadcrumbs.txt"), "first\nsecond\n");
-    EXPECT_EQ(mode(dir + "/breadcrumbs.txt"), 0600);
+    EXPECT_EQ(test::fileMode(dir + "/breadcrumbs.txt"), 0600);
 }

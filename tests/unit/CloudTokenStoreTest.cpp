@@ -12,16 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 using namespace norvela;
 
 namespace {
-
-int mode(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-}
 
 struct CloudTokenStoreTest : ::testing::Test {
     void SetUp() override { qputenv("NORVELA_APP_SUPPORT_DIR", dir.path().toUtf8()); }
@@ -59,7 +52,7 @@ TEST_F(CloudTokenStoreTest, ALegacyFileIsOneAccountUntilItsIdentityIsKnown) {
     const TokenSlot resolved{"dbid:1", "a@x.com", "old", "dropbox"};
     EXPECT_EQ(store.resolveIdentity("dropbox", "dbid:1", "a@x.com"), resolved);
     EXPECT_EQ(onDisk(), QList<TokenSlot>{resolved});
-    EXPECT_EQ(mode(path), 0600);
+    EXPECT_EQ(test::fileMode(path), 0600);
 }
 
 TEST_F(CloudTokenStoreTest, UpsertChoosesKeysAndUpdatesAKnownUidInPlace) {
@@ -127,7 +120,7 @@ TEST_F(CloudTokenStoreTest, ForeignOrDamagedJsonIsNoAccountsAndIsKeptAsideOnTheN
     for (const QString& name : files())
         if (name != "dropbox-credentials.json") {
             kept.append(test::readFile(dir.path() + "/" + name));
-            EXPECT_EQ(mode(dir.path() + "/" + name), 0600) << name.toStdString();
+            EXPECT_EQ(test::fileMode(dir.path() + "/" + name), 0600) << name.toStdString();
         }
     EXPECT_EQ(kept, (QList<QByteArray>{foreign[0], foreign[4]}));
 }
@@ -166,5 +159,5 @@ TEST_F(CloudTokenStoreTest, AWriteThatFailsSaysWhyAndLeavesEveryStoredAccount) {
     EXPECT_EQ(test::readFile(path), before);
     EXPECT_EQ(store.load(), QList<TokenSlot>{first});
     EXPECT_EQ(files(), QStringList{"dropbox-credentials.json"}); // no temporary file left behind
-    EXPECT_EQ(mode(path), 0600);
+    EXPECT_EQ(test::fileMode(path), 0600);
 }

@@ -75,11 +75,8 @@ TEST_F(HashTest, MatchesReferenceAroundBlockBoundaries) {
     }
 }
 
-TEST_F(HashTest, KnownVectors) {
-    const QString empty = write(QStringLiteral("empty"), {});
-    EXPECT_EQ(dropbox.hash(empty), emptySha256);
-    EXPECT_EQ(md5.hash(empty), emptyMd5);
-
+// A published vector, so the reference above cannot share a misreading of the scheme.
+TEST_F(HashTest, KnownVector) {
     // Two blocks, the second a single byte.
     const QString as = write(QStringLiteral("as"), QByteArray(block + 1, 'A'));
     EXPECT_EQ(dropbox.hash(as),

@@ -283,21 +283,23 @@ TEST_F(UploadSyncEngineTest, AQueuedFileSwappedForALinkIsNotUploadedAndTheUserLe
 }
 
 TEST_F(UploadSyncEngineTest, UnsafeRootsAreRefused) {
+    // Norvela's own credentials, indexes and settings never go up with a folder either.
     const QString home = QStringLiteral("/Users/x");
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason(home, home), "home directory");
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/../x/", home), "home directory");
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users", home), "ancestor of home");
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/", home), "filesystem root");
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/Documents", home), std::nullopt);
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Volumes/Data/Sync", home), std::nullopt);
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/xy", home), std::nullopt);
-    // Norvela's own credentials, indexes and settings never go up with a folder.
     const QStringList own{"/Users/x/.local/share/Norvela", "/Users/x/.config/Norvela"};
-    for (const char* holding : {"/Users/x/.local", "/Users/x/.local/share/Norvela", "/Users/x/.config/"})
-        EXPECT_EQ(UploadSyncEngine::dangerousRootReason(holding, home, own), "contains Norvela's own data")
-            << holding;
-    EXPECT_EQ(UploadSyncEngine::dangerousRootReason("/Users/x/.local/share/Norvela-2", home, own),
-              std::nullopt);
+    const std::pair<const char*, std::optional<QString>> roots[] = {
+        {"/Users/x", "home directory"},
+        {"/Users/x/../x/", "home directory"},
+        {"/Users", "ancestor of home"},
+        {"/", "filesystem root"},
+        {"/Users/x/Documents", {}},
+        {"/Volumes/Data/Sync", {}},
+        {"/Users/xy", {}},
+        {"/Users/x/.local", "contains Norvela's own data"},
+        {"/Users/x/.config/", "contains Norvela's own data"},
+        {"/Users/x/.local/share/Norvela", "contains Norvela's own data"},
+        {"/Users/x/.local/share/Norvela-2", {}}};
+    for (const auto& [root, reason] : roots)
+        EXPECT_EQ(UploadSyncEngine::dangerousRootReason(root, home, own), reason) << root;
 
     // A link to home is home; a tilde path is expanded before the check.
     const QString link = QDir::homePath() + "/../home-link";
@@ -372,9 +374,7 @@ TEST_F(UploadSyncEngineTest, QueueHoldsEachPathOnceAndOneUploadAtATime) {
     QFile::remove(root + "/" + doomed);
     releaseHeld();
     ASSERT_TRUE(drive([&] { return settled(); }));
-    QStringList uploaded;
-    for (const auto& u : provider->uploads)
-        uploaded << u.relativePath;
+    const QStringList uploaded = uploadedPaths();
     EXPECT_EQ(uploaded.size(), 2);
     EXPECT_EQ(uploaded.count(inFlight), 1);
     EXPECT_FALSE(uploaded.contains(doomed));
