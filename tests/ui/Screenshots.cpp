@@ -1,0 +1,201 @@
+// Renders every window in the states its tests use, light and dark, into
+// $NORVELA_SCREENSHOT_DIR (scripts/screenshots.sh). Not a test: nothing here is asserted
+// beyond the window loading without a QML warning.
+#include "ModelFixture.h"
+#include "ViewHarness.h"
+#include "auth/DropboxAuthService.h"
+#include "integration/SimFixture.h"
+#include "models/AccountModel.h"
+#include "sync/LocalFile.h"
+#include "sync/SyncIndex.h"
+#include "views/Theme.h"
+#include "views/VersionHistoryState.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include <memory>
+
+Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
+
+using namespace norvela;
+using namespace norvela::test;
+
+namespace {
+
+// Saves the window as <name>-light.png and <name>-dark.png.
+void shoot(ViewHarness& harness, const QString& name) {
+    const QString dir = qEnvironmentVariable("NORVELA_SCREENSHOT_DIR", QDir::currentPath());
+    for (const bool dark : {false, true}) {
+        Theme::instance().setDark(dark);
+        harness.settle(250); // colour fades and the progress fill finish
+        const QImage picture = harness.grab();
+        ASSERT_FALSE(picture.isNull()) << name.toStdString();
+        const QString path = dir + QLatin1Char('/') + name + (dark ? "-dark.png" : "-light.png");
+        ASSERT_TRUE(picture.save(path)) << path.toStdString();
+    }
+    Theme::instance().setDark(false);
+    QStringList warnings = harness.takeWarnings();
+    warnings.removeIf(
+        [](const QString& w) { return w.startsWith("Norvela link result") || w.contains("openUrl"); });
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
+QDateTime minutesAgo(int minutes) {
+    return QDateTime::currentDateTimeUtc().addSecs(-60 * minutes);
+}
+
+RecentFile recent(const QString& path, int minutes, const QString& account) {
+    RecentFile file;
+    file.name = path.section(QLatin1Char('/'), -1);
+    file.relativePath = path;
+    file.providerID = account;
+    file.syncedAt = minutesAgo(minutes);
+    file.sizeBytes = 1000 + 731 * path.size() * path.size();
+    return file;
+}
+
+// Files as an account's engine would have recorded them.
+void index(const QString& accountID, const QList<RecentFile>& files) {
+    SyncIndex::Entries entries;
+    for (const RecentFile& f : files)
+        entries.insert(*f.relativePath, SyncIndexEntry{.size = *f.sizeBytes,
+                                                       .contentHash = QStringLiteral("h"),
+                                                       .rev = QStringLiteral("rev-") + f.name,
+                                                       .syncedAt = f.syncedAt});
+    SyncIndex(accountID).set(entries);
+}
+
+const QList<RecentFile> workFiles(const QString& account) {
+    return {recent("Documents/2026/Quarterly report Q3.pdf", 2, account),
+            recent("Photos/Holiday/beach-sunset.jpg", 14, account), recent("notes.txt", 45, account),
+            recent("Projects/website/index.html", 180, account),
+            recent("Music/demo take 2.m4a", 60 * 26, account)};
+}
+
+class Shots : public ModelFixture {
+protected:
+    void TearDown() override {
+        harness.reset();
+        ModelFixture::TearDown();
+    }
+    void linkAccounts(int n) {
+        const char* mails[] = {"alex@example.com", "sam@example.com"};
+        for (int i = 0; i < n; ++i)
+            link(ProviderKinds::tokenStore(ProviderKind::dropbox), QStringLiteral("uid-%1").arg(i),
+                 QString::fromLatin1(mails[i]));
+    }
+    void show(const QString& type, QVariantMap properties = {}) {
+        properties.insert(QStringLiteral("app"), QVariant::fromValue(model.get()));
+        ASSERT_TRUE(harness->show(type, properties)) << harness->takeWarnings().join('\n').toStdString();
+    }
+    std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
+};
+
+TEST_F(Shots, Onboarding) {
+    makeModel();
+    show(QStringLiteral("OnboardingWindow"));
+    shoot(*harness, QStringLiteral("onboarding"));
+    {
+        // The sign-in callback's port is taken: the link fails and says why.
+        QTcpServer squatter;
+        ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, DropboxAuthService::port));
+        harness->click(QStringLiteral("dropboxRow"));
+        ASSERT_TRUE(waitFor([&] { return model->linkError() && !model->isLinking(); }));
+    }
+    shoot(*harness, QStringLiteral("onboarding-link-failed"));
+    harness->click(QStringLiteral("dropboxRow"));
+    ASSERT_TRUE(waitFor([&] { return model->isLinking(); }));
+    shoot(*harness, QStringLiteral("onboarding-linking"));
+}
+
+TEST_F(Shots, OnboardingWithoutGoogleClient) {
+    endpoints.google.clientId.clear();
+    makeModel();
+    show(QStringLiteral("OnboardingWindow"));
+    shoot(*harness, QStringLiteral("onboarding-google-unconfigured"));
+}
+
+TEST_F(Shots, SyncedFiles) {
+    linkAccounts(1);
+    makeModel();
+    index(model->accounts().first()->id(), workFiles(model->accounts().first()->id()));
+    show(QStringLiteral("SyncedFilesWindow"));
+    harness->settle(300);
+    shoot(*harness, QStringLiteral("synced-files"));
+}
+
+TEST_F(Shots, SyncedFilesTwoAccountsAndEmpty) {
+    linkAccounts(2);
+    makeModel();
+    index(model->accounts().first()->id(), workFiles(model->accounts().first()->id()));
+    show(QStringLiteral("SyncedFilesWindow"));
+    harness->settle(300);
+    shoot(*harness, QStringLiteral("synced-files-two-accounts"));
+    harness->click(harness->findAll(QStringLiteral("accountButton")).value(1));
+    harness->settle(300);
+    shoot(*harness, QStringLiteral("synced-files-empty"));
+}
+
+// Versions come from the emulator: a file uploaded once per version.
+class VersionShots : public SimFixture {
+protected:
+    void SetUp() override {
+        SimFixture::SetUp();
+        DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
+        ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
+        settings = std::make_unique<SettingsStore>(supportPath(QStringLiteral("settings.json")));
+        model = std::make_unique<AppModel>(*settings, EngineFactory{}, desktop, endpoints);
+    }
+    void TearDown() override {
+        harness.reset();
+        waitFor([] { return Http::inFlight() == 0; });
+        model.reset();
+        SimFixture::TearDown();
+    }
+    RecentFile uploadVersions(const QString& name, int versions) {
+        AccountModel& account = *model->accounts().first();
+        QDir().mkpath(account.rootPath());
+        RecentFile file = recent(name, 3, account.id());
+        file.url = QUrl::fromLocalFile(account.rootPath() + QLatin1Char('/') + name);
+        for (int i = 0; i < versions; ++i) {
+            writeFile(file.url->toLocalFile(), QByteArray(1200 * (i + 1), 'x'));
+            const auto opened =
+                std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(account.rootPath(), name));
+            file.ref = await(account.provider()->upload(opened, name, file.ref, false, {})).ref;
+        }
+        return file;
+    }
+    void show(const RecentFile& file) {
+        ASSERT_TRUE(
+            harness->show(QStringLiteral("VersionHistoryWindow"),
+                          {{"app", QVariant::fromValue(model.get())}, {"file", QVariant::fromValue(file)}}));
+        ASSERT_TRUE(waitFor([&] {
+            auto* state = harness->window()->findChild<VersionHistoryState*>();
+            return state && !state->loading();
+        }));
+    }
+    RecordingDesktop desktop;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
+};
+
+TEST_F(VersionShots, VersionHistory) {
+    show(uploadVersions(QStringLiteral("Budget 2027.xlsx"), 4));
+    shoot(*harness, QStringLiteral("version-history"));
+}
+
+TEST_F(VersionShots, VersionHistorySingleAndFailed) {
+    const RecentFile file = uploadVersions(QStringLiteral("notes.txt"), 1);
+    show(file);
+    shoot(*harness, QStringLiteral("version-history-single"));
+    harness.reset();
+    harness = std::make_unique<ViewHarness>();
+    sim.addFault({{"endpoint", "/dropbox/api/2/files/list_revisions"}, {"status", 503}});
+    show(file);
+    shoot(*harness, QStringLiteral("version-history-failed"));
+}
+
+} // namespace
