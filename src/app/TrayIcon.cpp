@@ -29,6 +29,7 @@ TrayIcon::TrayIcon(AppModel& model, const Clock& clock, QObject* parent)
     : QObject(parent), m_model(model), m_reopenGuard(clock) {
     // GNOME's indicator host opens this menu on a single click, so opening comes first.
     m_menu.addAction(QStringLiteral("Open Norvela"), this, &TrayIcon::requestPanel);
+    m_menu.addAction(QString::fromUtf8("Preferences\u2026"), this, &TrayIcon::preferencesRequested);
     m_menu.addSeparator();
     m_menu.addAction(QStringLiteral("Quit Norvela"), qApp, &QCoreApplication::quit);
     m_icon.setContextMenu(&m_menu);
@@ -38,13 +39,6 @@ TrayIcon::TrayIcon(AppModel& model, const Clock& clock, QObject* parent)
     refresh();
     if (QSystemTrayIcon::isSystemTrayAvailable())
         m_icon.show();
-}
-
-void TrayIcon::present() {
-    if (m_model.maybeShowOnboarding())
-        return;
-    if (m_icon.isVisible())
-        m_icon.showMessage(QStringLiteral("Norvela is running"), m_model.displayLastSynced());
 }
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {

@@ -26,8 +26,6 @@ class TrayIcon : public QObject {
 public:
     explicit TrayIcon(AppModel& model, const Clock& clock = Clock::system(), QObject* parent = nullptr);
     bool isShown() const { return m_icon.isVisible(); }
-    // Brings Norvela to the user's attention, as a second start of the app asks.
-    void present();
     // The panel reports hiding itself, so that the click which hid it does not reopen it.
     void panelHidden() { m_reopenGuard.panelHidden(); }
 
@@ -35,6 +33,8 @@ Q_SIGNALS:
     // The user asked for the dropdown panel, from the icon or its menu. `iconGeometry` is
     // empty where the tray does not report it (StatusNotifierItem hosts).
     void panelRequested(QRect iconGeometry, QPoint cursor);
+    // "Preferences…" in the icon's menu.
+    void preferencesRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,6 +1,7 @@
 // Norvela: the tray application.
 #include "DevelopmentHooks.h"
 #include "TrayIcon.h"
+#include "WindowPresenter.h"
 #include "common/SettingsStore.h"
 #include "control/ControlClient.h"
 #include "control/ControlServer.h"
@@ -81,10 +82,16 @@ int main(int argc, char** argv) {
     updater.startAutomaticChecks();
     model.setUpdater(&updater);
     norvela::TrayIcon tray(model);
+    norvela::WindowPresenter windows(model);
+    QObject::connect(&tray, &norvela::TrayIcon::panelRequested, &windows,
+                     &norvela::WindowPresenter::togglePanel);
+    QObject::connect(&windows, &norvela::WindowPresenter::panelHidden, &tray,
+                     &norvela::TrayIcon::panelHidden);
+    QObject::connect(&tray, &norvela::TrayIcon::preferencesRequested, &windows,
+                     &norvela::WindowPresenter::showSettings);
     norvela::AppControl control(model);
-    QObject::connect(&control, &norvela::AppControl::showRequested, &tray, &norvela::TrayIcon::present);
-    // Until the dropdown panel exists, opening Norvela shows its status as a notification.
-    QObject::connect(&tray, &norvela::TrayIcon::panelRequested, &tray, &norvela::TrayIcon::present);
+    QObject::connect(&control, &norvela::AppControl::showRequested, &windows,
+                     &norvela::WindowPresenter::presentPanel);
     norvela::ControlServer server(
         [&control](QJsonObject request) { return control.handle(std::move(request)); });
     if (QString error; !server.listen(&error))

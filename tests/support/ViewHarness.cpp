@@ -4,6 +4,10 @@
 
 #include <QQmlComponent>
 #include <QTest>
+#include <QtQml/QQmlExtensionPlugin>
+
+// Every program that shows views links the module statically.
+Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
 
 namespace norvela::test {
 

@@ -3,11 +3,9 @@
 #include "auth/DropboxAuthService.h"
 
 #include <QTcpServer>
-#include <QtQml/QQmlExtensionPlugin>
 
 #include <memory>
 
-Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
 
 using namespace norvela;
 using namespace norvela::test;

@@ -13,11 +13,9 @@
 
 #include <QDir>
 #include <QTcpServer>
-#include <QtQml/QQmlExtensionPlugin>
 
 #include <memory>
 
-Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
 
 using namespace norvela;
 using namespace norvela::test;

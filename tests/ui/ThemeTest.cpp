@@ -6,13 +6,11 @@
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QtQml/QQmlExtensionPlugin>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-Q_IMPORT_QML_PLUGIN(NorvelaPlugin)
 
 using namespace norvela;
 using namespace norvela::test;

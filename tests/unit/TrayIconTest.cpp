@@ -52,6 +52,11 @@ TEST_F(TrayIconTest, ClicksAndTheMenuRequestThePanelUnlessTheClickHidIt) {
     requests.clear();
     icon->contextMenu()->actions().first()->trigger();
     EXPECT_EQ(requests.size(), 1);
+    QSignalSpy preferences(&tray, &TrayIcon::preferencesRequested);
+    QAction* second = icon->contextMenu()->actions().at(1);
+    EXPECT_EQ(second->text(), QString::fromUtf8("Preferences\u2026"));
+    second->trigger();
+    EXPECT_EQ(preferences.size(), 1);
 }
 
 TEST_F(TrayIconTest, IconAndTooltipFollowTheModelAndThePalette) {
