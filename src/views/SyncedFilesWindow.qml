@@ -127,13 +127,25 @@ Window {
         }
 
         Controls.TextField {
+            id: searchField
             objectName: "searchField"
             visible: !filesState.staticRender
             placeholderText: "Search files…"
+            placeholderTextColor: Theme.textSecondary
+            color: Theme.textPrimary
+            selectionColor: Theme.accent
+            selectedTextColor: "white"
             font.pixelSize: 12
             selectByMouse: true
             topPadding: 4
             bottomPadding: 4
+            leftPadding: 8
+            background: Rectangle {
+                radius: 6
+                color: Theme.cardBackground
+                border.width: searchField.activeFocus ? 2 : 1
+                border.color: searchField.activeFocus ? Theme.accent : Theme.cardHairline
+            }
             Accessible.name: "Search files"
             Layout.fillWidth: true
             Layout.preferredHeight: 28

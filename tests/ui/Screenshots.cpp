@@ -4,6 +4,7 @@
 #include "ModelFixture.h"
 #include "ViewHarness.h"
 #include "auth/DropboxAuthService.h"
+#include "common/AccountInfo.h"
 #include "integration/SimFixture.h"
 #include "models/AccountModel.h"
 #include "sync/LocalFile.h"
@@ -15,7 +16,6 @@
 #include <QTcpServer>
 
 #include <memory>
-
 
 using namespace norvela;
 using namespace norvela::test;
@@ -90,6 +90,96 @@ protected:
     }
     std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
 };
+
+SyncStatus status(SyncState state, SyncStatus::Note note = SyncStatus::Note::upToDate) {
+    SyncStatus s;
+    s.state = state;
+    s.note = note;
+    return s;
+}
+
+QList<RecentFile> recentOf(const QList<RecentFile>& files, int n) {
+    QList<RecentFile> first = files.mid(0, n);
+    for (RecentFile& f : first)
+        f.url = QUrl::fromLocalFile(QStringLiteral("/home/alex/Norvela/") + *f.relativePath);
+    return first;
+}
+
+class DropdownShots : public Shots {
+protected:
+    void showPanel() { show(QStringLiteral("DropdownPanel"), {{"availableHeight", 1000}}); }
+    AccountModel& first() { return *model->accounts().first(); }
+    // The account information its request would have brought: nothing listens here, so the
+    // request fails, possibly after this is set; it is put back whenever it goes.
+    void shootPanel(const QString& name) {
+        if (model->accounts().size() == 1 && !m_infoKept) {
+            m_infoKept = true;
+            accountInfo(first(), QStringLiteral("alex@example.com"));
+            QObject::connect(&first(), &AccountModel::accountChanged, &first(), [this] {
+                if (!first().account())
+                    accountInfo(first(), QStringLiteral("alex@example.com"));
+            });
+        }
+        shoot(*harness, name);
+    }
+    bool m_infoKept = false;
+    static void accountInfo(AccountModel& account, const QString& email) {
+        AccountInfo info;
+        info.displayName = QStringLiteral("Alex Doe");
+        info.email = email;
+        info.usedBytes = 3'400'000'000;
+        info.quotaBytes = 2'000'000'000'000;
+        account.setAccount(info);
+    }
+};
+
+TEST_F(DropdownShots, NoAccount) {
+    makeModel();
+    showPanel();
+    shootPanel(QStringLiteral("dropdown-no-account"));
+}
+
+TEST_F(DropdownShots, OneAccount) {
+    linkAccounts(1);
+    makeModel();
+    first().setRecentFiles(recentOf(workFiles(first().id()), 3));
+    first().setStatus(status(SyncState::idle));
+    showPanel();
+    shootPanel(QStringLiteral("dropdown-idle"));
+
+    SyncStatus syncing = status(SyncState::syncing);
+    syncing.filesDone = 37;
+    syncing.filesTotal = 120;
+    syncing.currentFile = QStringLiteral("Photos/Holiday/beach-sunset.jpg");
+    syncing.bytesPerSecond = 4'200'000;
+    first().setStatus(syncing);
+    shootPanel(QStringLiteral("dropdown-syncing"));
+
+    SyncStatus battery = status(SyncState::paused, SyncStatus::Note::onBattery);
+    first().setStatus(battery);
+    shootPanel(QStringLiteral("dropdown-paused-battery"));
+
+    SyncStatus user = status(SyncState::paused);
+    user.userPaused = true;
+    first().setStatus(user);
+    shootPanel(QStringLiteral("dropdown-paused-by-user"));
+
+    first().setStatus(status(SyncState::idle));
+    model->setStatus(QStringLiteral("Creating shared link for notes.txt\u2026"));
+    shootPanel(QStringLiteral("dropdown-sharing"));
+}
+
+TEST_F(DropdownShots, TwoAccounts) {
+    linkAccounts(2);
+    makeModel();
+    for (AccountModel* account : model->accounts())
+        account->setStatus(status(SyncState::idle));
+    first().setRecentFiles(recentOf(workFiles(first().id()), 5));
+    showPanel();
+    shootPanel(QStringLiteral("dropdown-two-accounts"));
+    first().setRecentFiles({});
+    shootPanel(QStringLiteral("dropdown-two-accounts-empty"));
+}
 
 TEST_F(Shots, Onboarding) {
     makeModel();

@@ -5,7 +5,7 @@ import Norvela
 Rectangle {
     property string fileName
 
-    implicitWidth: Math.max(28, chipText.implicitWidth + 8)
+    implicitWidth: Math.max(32, chipText.implicitWidth + 8)
     implicitHeight: 18
     radius: 4
     color: FileKinds.background(fileName, Theme.dark)
