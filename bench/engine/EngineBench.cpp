@@ -7,6 +7,7 @@
 //     next to that of a bare Qt process.
 #include "FakeProvider.h"
 #include "RecordingDesktop.h"
+#include "StallProbe.h"
 #include "common/SettingsStore.h"
 #include "engines/UploadSyncEngine.h"
 #include "models/AccountModel.h"
@@ -67,24 +68,6 @@ void writeFullIndex(const QString& root, const QString& supportDir) {
     out.open(QIODevice::WriteOnly);
     out.write(SyncIndex::encode(entries));
 }
-
-// Longest gap between ticks of a 2 ms timer on the main thread, beyond the 2 ms.
-class StallProbe {
-public:
-    StallProbe() {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout,
-                         [this] { m_worst = std::max(m_worst, m_clock.restart() - 2); });
-        m_clock.start();
-        m_timer.start(2);
-    }
-    qint64 worstMs() const { return m_worst; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_worst = 0;
-};
 
 struct Rig {
     Rig(const QString& root, const QString& supportDir)
@@ -207,14 +190,14 @@ int main(int argc, char** argv) {
             f.write("+");
         }
         {
-            StallProbe probe;
+            bench::StallProbe probe;
             awaitTask(rig.engine().reconcile());
             std::printf("reconcile with 1,000 changed: %zu queued, longest main-thread stall %lld ms (target "
                         "<= 50)\n",
                         rig.engine().pending().size(), probe.worstMs());
         }
         {
-            StallProbe probe;
+            bench::StallProbe probe;
             QElapsedTimer t;
             t.start();
             rig.spinUntilIdle();
