@@ -24,6 +24,12 @@ Window {
         onActivated: root.hide()
     }
 
+    // The window moves when its background is dragged, as its title bar would move it.
+    DragHandler {
+        target: null
+        onActiveChanged: if (active) root.startSystemMove()
+    }
+
     ColumnLayout {
         id: content
 

@@ -108,6 +108,13 @@ QStringList ViewHarness::texts() const {
     return all;
 }
 
+QStringList ViewHarness::texts(const QString& objectName) const {
+    QStringList all;
+    for (const QQuickItem* item : findAll(objectName))
+        all.append(item->property("text").toString());
+    return all;
+}
+
 bool ViewHarness::click(const QString& objectName, Qt::MouseButton button) {
     return click(find(objectName), button);
 }

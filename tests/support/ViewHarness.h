@@ -36,6 +36,8 @@ public:
     QString text(const QString& objectName) const;
     // Every visible text on the window, in tree order: what a reader of the picture sees.
     QStringList texts() const;
+    // The "text" of every visible item with this objectName, in tree order.
+    QStringList texts(const QString& objectName) const;
 
     // Clicks the centre of the named item; false when it is not shown.
     bool click(const QString& objectName, Qt::MouseButton button = Qt::LeftButton);

@@ -5,7 +5,6 @@
 #include <QQuickWindow>
 #include <QSignalSpy>
 
-
 using namespace norvela;
 using namespace norvela::test;
 
@@ -49,12 +48,6 @@ protected:
         const QQuickItem* item = views.find(objectName);
         return item ? item->property("helpText").toString() : QString();
     }
-    QStringList rowNames() const {
-        QStringList names;
-        for (QQuickItem* name : views.findAll(QStringLiteral("recentName")))
-            names.append(name->property("text").toString());
-        return names;
-    }
 
     ViewHarness views;
     const QDateTime now = QDateTime::currentDateTime();
@@ -88,7 +81,7 @@ TEST_F(DropdownTest, WithoutAccountsTheAppLevelEngineFillsThePanel) {
     EXPECT_EQ(views.text("statusSubtitle"), "Last synced 2 minutes ago");
     EXPECT_FALSE(views.find("progressTrack"));
     EXPECT_FALSE(views.find("limitBandwidthRow"));
-    EXPECT_EQ(rowNames(), QStringList({"a.txt", "b.pdf", "c.png"}));
+    EXPECT_EQ(views.texts("recentName"), QStringList({"a.txt", "b.pdf", "c.png"}));
     EXPECT_FALSE(views.find("recentEmpty"));
 
     // The pause button drives the app-level engine while nothing is linked.
@@ -162,7 +155,7 @@ TEST_F(DropdownTest, TwoAccountsListTheirOwnRecentFilesAndFolders) {
     for (QQuickItem* name : views.findAll("accountName"))
         names.append(name->property("text").toString());
     EXPECT_EQ(names, QStringList({dropbox->displayName(), drive->displayName()}));
-    EXPECT_EQ(rowNames(), QStringList({"file1.txt", "file2.txt", "file3.txt"}));
+    EXPECT_EQ(views.texts("recentName"), QStringList({"file1.txt", "file2.txt", "file3.txt"}));
     EXPECT_EQ(views.findAll("recentEmpty").size(), 1);
     EXPECT_EQ(views.text("recentEmpty"), "No recent activity");
     EXPECT_FALSE(views.find("recentFolderButton"));

@@ -6,7 +6,6 @@
 
 #include <memory>
 
-
 using namespace norvela;
 using namespace norvela::test;
 

@@ -43,12 +43,6 @@ protected:
         return window;
     }
     SyncedFilesState* state() const { return harness->window()->findChild<SyncedFilesState*>(); }
-    QStringList shown(const QString& objectName) const {
-        QStringList texts;
-        for (QQuickItem* item : harness->findAll(objectName))
-            texts.append(item->property("text").toString());
-        return texts;
-    }
     void search(const QString& text) {
         QQuickItem* field = harness->find("searchField");
         field->setProperty("text", QString());
@@ -72,9 +66,9 @@ TEST_F(SyncedFilesWindowTest, OneAccountOneTopLevelFile) {
     EXPECT_EQ(harness->window()->size(), QSize(520, 480));
     EXPECT_EQ(harness->text("fileCount"), "1 file uploaded");
     EXPECT_EQ(harness->find("accountPicker"), nullptr);
-    EXPECT_EQ(shown("fileName"), QStringList{"notes.txt"});
+    EXPECT_EQ(harness->texts("fileName"), QStringList{"notes.txt"});
     // At the top of the folder the path says nothing the name doesn't.
-    EXPECT_EQ(shown("fileSubtitle"), QStringList{"2 KB · 2 minutes ago"});
+    EXPECT_EQ(harness->texts("fileSubtitle"), QStringList{"2 KB · 2 minutes ago"});
     EXPECT_EQ(harness->text("footer"),
               "Click a file's link icon to copy a shareable link · clock for version history");
     EXPECT_EQ(harness->find("revealButton")->property("helpText").toString(), "Reveal in file manager");
@@ -91,7 +85,7 @@ TEST_F(SyncedFilesWindowTest, TwoAccountsNameTheChosenOneAndSwitch) {
     index("dropbox", many);
     ASSERT_TRUE(open());
     EXPECT_EQ(harness->text("fileCount"), "Dropbox · 1,204 files uploaded");
-    EXPECT_EQ(shown("accountButton"), (QStringList{"Dropbox", "Google Drive"}));
+    EXPECT_EQ(harness->texts("accountButton"), (QStringList{"Dropbox", "Google Drive"}));
     EXPECT_TRUE(harness->findAll("accountButton")[0]->property("selected").toBool());
 
     ASSERT_TRUE(harness->click(harness->findAll("accountButton")[1]));
@@ -113,10 +107,10 @@ TEST_F(SyncedFilesWindowTest, SearchMatchesNameOrFolderIgnoringCase) {
     search("q3");
     EXPECT_EQ(state()->query(), "q3");
     // Only its folder matches for the first; the count still counts every file.
-    QStringList names = shown("fileName");
+    QStringList names = harness->texts("fileName");
     names.sort();
     EXPECT_EQ(names, (QStringList{"q3-plan.txt", "summary.pdf"}));
-    EXPECT_TRUE(shown("fileSubtitle").contains("Reports/Q3/summary.pdf · 2 KB · 2 minutes ago"));
+    EXPECT_TRUE(harness->texts("fileSubtitle").contains("Reports/Q3/summary.pdf · 2 KB · 2 minutes ago"));
     EXPECT_EQ(harness->text("fileCount"), "3 files uploaded");
 
     search("abc");

@@ -11,7 +11,6 @@
 
 #include <memory>
 
-
 using namespace norvela;
 using namespace norvela::test;
 

@@ -64,12 +64,6 @@ protected:
     }
     VersionHistoryState* state() const { return harness->window()->findChild<VersionHistoryState*>(); }
     bool settled() const { return state() && !state()->loading() && state()->restoringID().isEmpty(); }
-    QStringList shown(const QString& objectName) const {
-        QStringList texts;
-        for (QQuickItem* item : harness->findAll(objectName))
-            texts.append(item->property("text").toString());
-        return texts;
-    }
 
     RecordingDesktop desktop;
     std::unique_ptr<SettingsStore> settings;
@@ -90,10 +84,10 @@ TEST_F(VersionHistoryWindowTest, ASingleVersionIsCurrentAndOffersNoRestore) {
     EXPECT_EQ(harness->text("fileName"), "plan.txt");
     EXPECT_EQ(harness->text("windowSubtitle"), "Version history");
     EXPECT_EQ(harness->findAll("versionRow").size(), 1);
-    EXPECT_EQ(shown("versionDate"),
+    EXPECT_EQ(harness->texts("versionDate"),
               QStringList{Formatting::abbreviatedDateTime(state()->revisions().first().modified)});
-    EXPECT_EQ(shown("versionDetail"), QStringList{"4 bytes · current version"});
-    EXPECT_EQ(shown("currentLabel"), QStringList{"Current"});
+    EXPECT_EQ(harness->texts("versionDetail"), QStringList{"4 bytes · current version"});
+    EXPECT_EQ(harness->texts("currentLabel"), QStringList{"Current"});
     EXPECT_TRUE(harness->findAll("restoreButton").isEmpty());
     EXPECT_EQ(harness->text("caption"), "Restoring makes that version current in the cloud and on this "
                                         "computer. The version it replaces stays in history.");
@@ -108,8 +102,9 @@ TEST_F(VersionHistoryWindowTest, RestoringShowsProgressOnThatRowThenReloads) {
     ASSERT_TRUE(open(file));
     ASSERT_TRUE(waitFor([&] { return settled() && state()->revisions().size() == 3; }));
     harness->settle();
-    EXPECT_EQ(shown("versionDetail"), (QStringList{"8 bytes · current version", "7 bytes", "5 bytes"}));
-    EXPECT_EQ(shown("currentLabel"), QStringList{"Current"});
+    EXPECT_EQ(harness->texts("versionDetail"),
+              (QStringList{"8 bytes · current version", "7 bytes", "5 bytes"}));
+    EXPECT_EQ(harness->texts("currentLabel"), QStringList{"Current"});
     ASSERT_EQ(harness->findAll("restoreButton").size(), 2);
 
     // The service takes its time answering, so the restore can be seen under way.
@@ -125,7 +120,7 @@ TEST_F(VersionHistoryWindowTest, RestoringShowsProgressOnThatRowThenReloads) {
     ASSERT_TRUE(waitFor([&] { return settled(); }, std::chrono::seconds(20)));
     harness->settle();
     // The restore made the oldest content current again: a fourth version, on disk too.
-    EXPECT_EQ(shown("versionDetail"),
+    EXPECT_EQ(harness->texts("versionDetail"),
               (QStringList{"5 bytes · current version", "8 bytes", "7 bytes", "5 bytes"}));
     EXPECT_EQ(readFile(file.url->toLocalFile()), "first");
     EXPECT_TRUE(model->actionStatus() && model->actionStatus()->startsWith("Restored plan.txt"));
