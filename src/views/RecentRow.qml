@@ -43,18 +43,21 @@ RowButton {
     Controls.Menu {
         id: menu
         objectName: "recentMenu"
-        palette.window: Theme.panelBackground
-        palette.windowText: Theme.textPrimary
-        palette.light: Theme.hoverFill
-        palette.midlight: Theme.hoverFill
-        palette.dark: Theme.hairline
+        padding: 4
+        background: Rectangle {
+            implicitWidth: 188
+            radius: 6
+            color: Theme.cardBackground
+            border.width: 1
+            border.color: Theme.hairline
+        }
 
-        Controls.MenuItem {
+        MenuRow {
             objectName: "copySharedLinkItem"
             text: "Copy Shared Link"
             onTriggered: row.shareRequested(row.file)
         }
-        Controls.MenuItem {
+        MenuRow {
             objectName: "versionHistoryItem"
             text: "Version History…"
             onTriggered: row.versionHistoryRequested(row.file)

@@ -167,6 +167,10 @@ TEST_F(DropdownShots, OneAccount) {
     first().setStatus(status(SyncState::idle));
     model->setStatus(QStringLiteral("Creating shared link for notes.txt\u2026"));
     shootPanel(QStringLiteral("dropdown-sharing"));
+
+    harness->click(harness->find(QStringLiteral("recentRow")), Qt::RightButton);
+    ASSERT_TRUE(waitFor([&] { return harness->find(QStringLiteral("versionHistoryItem")); }));
+    shootPanel(QStringLiteral("dropdown-context-menu"));
 }
 
 TEST_F(DropdownShots, TwoAccounts) {
