@@ -64,8 +64,13 @@ QNetworkAccessManager& manager() {
     if (!instance) {
         instance = new QNetworkAccessManager;
         QCoreApplication* app = QCoreApplication::instance();
-        if (app && app->thread() == QThread::currentThread())
+        if (app && app->thread() == QThread::currentThread()) {
             instance->setParent(app);
+            // Kept-alive connections live in Qt's network thread; closed while the application
+            // still stands, they cannot race its teardown.
+            QObject::connect(app, &QCoreApplication::aboutToQuit, instance,
+                             &QNetworkAccessManager::clearConnectionCache);
+        }
     }
     return *instance;
 }

@@ -4,6 +4,8 @@
 #ifdef NORVELA_TEST_GUI
 #include <QApplication>
 #endif
+#include <QDeadlineTimer>
+#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -28,5 +30,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 #endif
     ::testing::InitGoogleMock(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // As the app does when it quits: kept-alive connections in Qt's network thread are closed
+    // while the application object stands, so that thread cannot race its teardown.
+    for (QNetworkAccessManager* network : app.findChildren<QNetworkAccessManager*>())
+        network->clearConnectionCache();
+    QDeadlineTimer settle(50);
+    while (!settle.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return result;
 }
