@@ -101,4 +101,72 @@ TEST_F(SettingsStoreTest, AWriteReplacesTheFileRatherThanRewritingIt) {
     EXPECT_EQ(files(), QStringList{"settings.json"}); // no temporary left behind
 }
 
+// The app watches; the command-line tool writes with a store of its own.
+struct WatchedSettingsStoreTest : SettingsStoreTest {
+    WatchedSettingsStoreTest() {
+        app.setString("folderPath", "~/A");
+        app.setDouble("uploadLimitMBps", 1.0);
+        app.watch();
+        QObject::connect(&app, &SettingsStore::changedElsewhere,
+                         [this](const QStringList& keys) { announced += keys; });
+    }
+    // Waits until `key` is announced: every write made before it has then been read back.
+    bool announces(const QString& key) {
+        return test::waitFor([&] { return announced.contains(key); });
+    }
+    SettingsStore app{path};
+    QStringList announced; // each batch sorted, batches in order
+};
+
+TEST_F(WatchedSettingsStoreTest, AnotherWritersChangesAreAnnouncedOnceAndOwnWritesNever) {
+    SettingsStore tool(path);
+    tool.setString("folderPath", "~/B");
+    tool.remove("uploadLimitMBps");
+    tool.setString("folderPath", "~/B"); // the same value again is no change
+    ASSERT_TRUE(announces("uploadLimitMBps"));
+    EXPECT_EQ(app.stringValue("folderPath"), "~/B");
+    EXPECT_FALSE(app.contains("uploadLimitMBps"));
+
+    // The tool writes, then the app writes before it has noticed: the app's write takes the
+    // tool's value in, and the tool's key is still announced; the app's own key is not.
+    tool.setBool("notifyOnChanges", false);
+    app.setBool("launchAtLogin", false);
+    ASSERT_TRUE(announces("notifyOnChanges"));
+    EXPECT_EQ(app.boolValue("notifyOnChanges"), false);
+    tool.setString("marker", "1");
+    ASSERT_TRUE(announces("marker"));
+    EXPECT_EQ(announced, (QStringList{"folderPath", "uploadLimitMBps", "notifyOnChanges", "marker"}));
+}
+
+TEST_F(WatchedSettingsStoreTest, AnEditorWritingInPlaceIsNoticed) {
+    test::writeFile(path, R"({"folderPath": "~/Edited", "uploadLimitMBps": 1})");
+    ASSERT_TRUE(announces("folderPath"));
+    EXPECT_EQ(app.stringValue("folderPath"), "~/Edited");
+    // The watch follows the file when a write renames a new one over it.
+    SettingsStore(path).setString("marker", "1");
+    ASSERT_TRUE(announces("marker"));
+    test::writeFile(path, R"({"folderPath": "~/Again"})");
+    ASSERT_TRUE(test::waitFor([&] { return app.stringValue("folderPath") == "~/Again"; }));
+}
+
+TEST_F(WatchedSettingsStoreTest, AnUnreadableFileKeepsTheLastGoodValuesAndTheNextWriteToo) {
+    for (const QByteArray& bytes :
+         {QByteArray(), QByteArray("{\"folderPath\": \"~/Half"), QByteArray("[]")}) {
+        test::writeFile(path, bytes);
+        app.reload();
+        EXPECT_EQ(app.stringValue("folderPath"), "~/A") << bytes.constData();
+    }
+    QFile::remove(path);
+    app.reload();
+    EXPECT_EQ(app.doubleValue("uploadLimitMBps"), 1.0);
+    EXPECT_TRUE(announced.isEmpty());
+
+    test::writeFile(path, "[]");
+    app.setBool("launchAtLogin", false); // built on the last good values, not on nothing
+    const SettingsStore fresh(path);
+    EXPECT_EQ(fresh.stringValue("folderPath"), "~/A");
+    EXPECT_EQ(fresh.doubleValue("uploadLimitMBps"), 1.0);
+    EXPECT_EQ(fresh.boolValue("launchAtLogin"), false);
+}
+
 } // namespace
