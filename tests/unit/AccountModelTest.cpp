@@ -1,6 +1,7 @@
 #include "ModelFixture.h"
 
 #include "models/AccountModel.h"
+#include "models/AccountSyncEngine.h"
 #include "platform/FolderBookmark.h"
 
 #include <QDir>
@@ -11,6 +12,21 @@ using namespace norvela::test;
 namespace {
 
 const QString appBookmark = QStringLiteral("folderBookmark.app");
+
+// Notes each start of an account's engine with the folder it starts on.
+class StartRecorder : public AccountSyncEngine {
+public:
+    StartRecorder(const AccountModel& account, QStringList& starts) : m_account(account), m_starts(starts) {}
+    void start() override { m_starts << m_account.id() + '@' + m_account.folderPath(); }
+    void pause() override {}
+    void resume() override {}
+    void noteRestored(const QString&, const CloudUploadResult&, const QString&) override {}
+    const SyncIndex* loadedIndex() const override { return nullptr; }
+
+private:
+    const AccountModel& m_account;
+    QStringList& m_starts;
+};
 
 } // namespace
 
@@ -148,4 +164,44 @@ TEST_F(AccountModelTest, StatusNotifiesExactlyTheDerivedFieldsThatChange) {
     EXPECT_EQ(account.lastSyncedDescription(),
               QString::fromUtf8("Sync paused \u2014 folder has 30,512 files"));
     EXPECT_TRUE(account.pausedForLargeFolder());
+}
+
+TEST_F(AccountModelTest, AFolderMovedByTheToolRestartsThatAccountOnceOnItsNewFolder) {
+    QStringList starts;
+    engines.makeAccountEngine = [&starts](AccountModel& account,
+                                          Clock&) -> std::unique_ptr<AccountSyncEngine> {
+        return std::make_unique<StartRecorder>(account, starts);
+    };
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g@example.com"), QStringLiteral("g@example.com"));
+    AppModel& m = makeModel();
+    ASSERT_EQ(starts, (QStringList{"dropbox@~/Norvela", "gdrive@~/Norvela (Google Drive)"}));
+    starts.clear();
+
+    // What `norvela folder dropbox PATH` does: a store and an account model of its own.
+    const QString moved = home() + QStringLiteral("/Moved");
+    QDir().mkpath(moved);
+    SettingsStore toolSettings(settings->filePath());
+    AccountModel tool(dropbox().provider(), nullptr, QStringLiteral("~/Norvela"), toolSettings);
+    tool.setFolder(moved);
+    ASSERT_TRUE(waitFor([&] { return dropbox().folderPath() == "~/Moved" && m.folderPath() == "~/Moved"; }));
+    EXPECT_EQ(starts, QStringList{"dropbox@~/Moved"});
+    EXPECT_EQ(dropbox().accessedFolderURL(),
+              QFileInfo(moved).canonicalFilePath()); // through the tool's bookmark
+
+    // An approval stored elsewhere lets the held engine go on.
+    toolSettings.setString(QStringLiteral("approvedLargeFolder.dropbox"), QStringLiteral("~/Moved"));
+    ASSERT_TRUE(waitFor([&] { return dropbox().isLargeFolderApproved(); }));
+    EXPECT_EQ(starts, (QStringList{"dropbox@~/Moved", "dropbox@~/Moved"}));
+
+    // The app's own move restarts once and does not come back from the file.
+    starts.clear();
+    dropbox().setFolderPath(QStringLiteral("~/Own"));
+    bool marked = false;
+    const QObject scope;
+    QObject::connect(settings.get(), &SettingsStore::changedElsewhere, &scope,
+                     [&marked](const QStringList& keys) { marked = marked || keys.contains("marker"); });
+    toolSettings.setString(QStringLiteral("marker"), QStringLiteral("1"));
+    ASSERT_TRUE(waitFor([&] { return marked; }));
+    EXPECT_EQ(starts, QStringList{"dropbox@~/Own"});
 }
