@@ -87,6 +87,10 @@ public:
     void setFolder(const QString& folderPath);
     void approveLargeFolder();
     bool isLargeFolderApproved() const;
+    // Takes up the folder (the stored one, else `defaultFolder`) and the large-folder
+    // approval that another process stored under `keys`, restarting a running engine as a
+    // change made here does. Writes nothing back.
+    void adoptStoredSettings(const QStringList& keys, const QString& defaultFolder);
     void beginFolderAccess();
     void saveBookmark(const QString& folderPath, const QString& key);
 
