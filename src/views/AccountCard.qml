@@ -114,7 +114,8 @@ Card {
             objectName: "largeFolderNote"
             role: "caption"
             text: card.account.lastSyncedDescription
-            color: Theme.pausedAmber
+            // Orange, dark enough to read on a light card.
+            color: Theme.dark ? Theme.pausedAmber : Qt.darker(Theme.pausedAmber, 1.4)
             wrapMode: Text.WordWrap
             maximumLineCount: 2
             Layout.fillWidth: true

@@ -14,6 +14,7 @@ ColumnLayout {
 
     Card {
         objectName: "engineCard"
+        spacing: 4
 
         TextLine {
             role: "cardTitle"

@@ -8,6 +8,7 @@ ColumnLayout {
 
     Card {
         objectName: "sharedLinksCard"
+        spacing: 4
 
         TextLine {
             role: "cardTitle"

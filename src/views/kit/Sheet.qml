@@ -12,6 +12,10 @@ T.Popup {
     modal: true
     focus: true
     padding: 20
+    implicitWidth: Math.max(implicitBackgroundWidth + leftInset + rightInset,
+                            implicitContentWidth + leftPadding + rightPadding)
+    implicitHeight: Math.max(implicitBackgroundHeight + topInset + bottomInset,
+                             implicitContentHeight + topPadding + bottomPadding)
     closePolicy: T.Popup.CloseOnEscape
 
     background: Rectangle {
