@@ -549,6 +549,10 @@ void AppModel::openFile(const QVariant& file) {
         openFile(file.value<RecentFile>());
 }
 
+void AppModel::openPath(const QString& path) {
+    m_desktop.openPath(path);
+}
+
 void AppModel::shareFile(const QVariant& file) {
     if (file.canConvert<RecentFile>())
         createSharedLink(file.value<RecentFile>());

@@ -196,6 +196,8 @@ public:
     // The file selected in a file-manager window.
     void openFile(const RecentFile& file);
     Q_INVOKABLE void openFile(const QVariant& file);
+    // A file in the desktop's default application for it.
+    void openPath(const QString& path);
     // Starts createSharedLink for a file a view holds; the outcome shows in actionStatus.
     Q_INVOKABLE void shareFile(const QVariant& file);
 

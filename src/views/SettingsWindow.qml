@@ -93,8 +93,11 @@ Window {
         padding: 0
         onClosed: preferences.recountRules()
 
-        TextLine {
-            text: ignoreSheet.folderPath
+        MignoreEditor {
+            objectName: "ignoreEditor"
+            app: root.app
+            folderPath: ignoreSheet.folderPath
+            onDismissed: ignoreSheet.close()
         }
     }
 

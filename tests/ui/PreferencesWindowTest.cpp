@@ -138,6 +138,14 @@ TEST_F(PreferencesWindowTest, TwoAccountsInTwoFoldersListBothFoldersWithTheirOwn
               QStringList({first.displayName() + " · 1 active pattern",
                            second.displayName() + " · 3 active patterns"}));
 
+    // "Edit…" opens the editor on that folder in a sheet; Escape closes the sheet only.
+    ASSERT_TRUE(press(views.findAll("editIgnoreFolderButton").value(1)));
+    ASSERT_TRUE(waitFor([&] { return shown("ignoreEditor"); }));
+    EXPECT_EQ(views.find("ignoreEditor")->property("folderPath").toString(), dir(1));
+    views.key(Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !shown("ignoreEditor"); }));
+    EXPECT_TRUE(views.window()->isVisible());
+
     // A folder without rules says so; a change of folder is listed at once.
     app.accounts()[1]->setFolderPath(dir(0) + QStringLiteral("/sub"));
     ASSERT_TRUE(

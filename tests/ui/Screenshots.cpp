@@ -8,11 +8,15 @@
 #include "integration/SimFixture.h"
 #include "models/AccountModel.h"
 #include "sync/LocalFile.h"
+#include "sync/MignoreRules.h"
 #include "sync/SyncIndex.h"
+#include "views/MignoreEditorState.h"
 #include "views/Theme.h"
 #include "views/VersionHistoryState.h"
 
 #include <QDir>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -322,6 +326,67 @@ TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
     shoot(*harness, QStringLiteral("preferences-account-large-folder"));
     harness->click(QStringLiteral("syncAnywayButton"));
     shoot(*harness, QStringLiteral("preferences-large-folder-confirmation"));
+
+// The ignore-pattern editor in a window of its own size, as the preferences sheet hosts it,
+// over a folder of a small project.
+class EditorShots : public Shots {
+protected:
+    void SetUp() override {
+        Shots::SetUp();
+        makeModel();
+        root = QDir::homePath() + QStringLiteral("/Norvela");
+        const auto files = [this](const QString& folder, const QString& name, int n) {
+            QDir().mkpath(root + u'/' + folder);
+            for (int i = 0; i < n; ++i)
+                writeFile(root + u'/' + folder + u'/' + name.arg(i), "x");
+        };
+        files(QStringLiteral("Documents"), QStringLiteral("note %1.txt"), 1180);
+        files(QStringLiteral("site/node_modules/lib"), QStringLiteral("module%1.js"), 312);
+        files(QStringLiteral("site/build"), QStringLiteral("chunk%1.js"), 48);
+        files(QStringLiteral("site/logs"), QStringLiteral("server%1.log"), 6);
+        files(QStringLiteral("site"), QStringLiteral("page%1.html"), 24);
+    }
+    void showEditor() {
+        harness.reset(); // one harness at a time: each owns the message handler
+        harness = std::make_unique<ViewHarness>();
+        ASSERT_TRUE(harness->showQml(R"(
+import QtQuick
+import Norvela
+Window {
+    id: host
+    required property AppModel app
+    width: 460
+    height: 440
+    color: Theme.windowBackground
+    MignoreEditor { app: host.app; folderPath: "~/Norvela" }
+}
+)",
+                                     {{"app", QVariant::fromValue(model.get())}}))
+            << harness->takeWarnings().join('\n').toStdString();
+        auto* state = harness->window()->findChild<MignoreEditorState*>();
+        ASSERT_TRUE(waitFor([&] { return state->syncCount() && !state->counting(); }));
+    }
+    QString root;
+};
+
+TEST_F(EditorShots, IgnorePatterns) {
+    showEditor();
+    shoot(*harness, QStringLiteral("ignore-patterns-starter"));
+    writeFile(root + QStringLiteral("/.mignore"),
+              (MignoreRules::starterText() + QStringLiteral("\nnode_modules/\n*.log\nbuild/\n")).toUtf8());
+    showEditor();
+    shoot(*harness, QStringLiteral("ignore-patterns"));
+
+    // A count held back until the pictures are taken.
+    auto* state = harness->window()->findChild<MignoreEditorState*>();
+    auto gate = std::make_shared<QSemaphore>();
+    state->setCounter([gate](const QString& root, const QStringList& lines) {
+        gate->acquire();
+        return MignoreTally::count(root, lines);
+    });
+    const auto release = qScopeGuard([gate] { gate->release(); });
+    state->add(QStringLiteral("*.tmp"));
+    shoot(*harness, QStringLiteral("ignore-patterns-counting"));
 }
 
 // Versions come from the emulator: a file uploaded once per version.
