@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -233,6 +234,98 @@ TEST_F(Shots, SyncedFilesTwoAccountsAndEmpty) {
     harness->settle(300);
     shoot(*harness, QStringLiteral("synced-files-empty"));
 }
+
+// The preferences, one picture per pane, with folders under a home of their own so the
+// paths and rule counts read the same on every machine.
+class PreferencesShots : public Shots {
+protected:
+    void SetUp() override {
+        Shots::SetUp();
+        m_oldHome = qgetenv("HOME");
+        qputenv("HOME", m_home.path().toUtf8());
+    }
+    void TearDown() override {
+        Shots::TearDown();
+        qputenv("HOME", m_oldHome);
+    }
+    void makeAccounts() {
+        linkAccounts(2);
+        makeModel();
+        const QString folders[] = {QStringLiteral("~/Norvela"), QStringLiteral("~/Work/Client projects")};
+        const QByteArray rules[] = {"node_modules/\n*.tmp\n.DS_Store\n", "build/\n"};
+        for (int i = 0; i < 2; ++i) {
+            AccountModel* account = model->accounts()[i];
+            account->setFolderPath(folders[i]);
+            QDir().mkpath(account->rootPath());
+            writeFile(account->rootPath() + QStringLiteral("/.mignore"), rules[i]);
+            account->setStatus(status(SyncState::idle));
+            keepInfo(account, i == 0 ? QStringLiteral("alex@example.com") : QStringLiteral("sam@example.com"),
+                     i == 0 ? 412'000'000'000 : 1'730'000'000);
+        }
+    }
+    // The details the account's request would have brought; put back whenever the failing
+    // request clears them.
+    static void keepInfo(AccountModel* account, const QString& email, qint64 used) {
+        AccountInfo info;
+        info.email = email;
+        info.planName = QStringLiteral("Plus");
+        info.usedBytes = used;
+        info.quotaBytes = 2'000'000'000'000;
+        account->setAccount(info);
+        QObject::connect(account, &AccountModel::accountChanged, account, [account, info] {
+            if (!account->account())
+                account->setAccount(info);
+        });
+    }
+    void showPane(const QString& tab) {
+        if (!harness->window())
+            show(QStringLiteral("SettingsWindow"));
+        ASSERT_TRUE(harness->click(tab + QStringLiteral("Tab")));
+        harness->settle(300); // rule counts are read off the main thread
+    }
+
+private:
+    QTemporaryDir m_home;
+    QByteArray m_oldHome;
+};
+
+TEST_F(PreferencesShots, Panes) {
+    makeAccounts();
+    showPane(QStringLiteral("general"));
+    shoot(*harness, QStringLiteral("preferences-general"));
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account"));
+    showPane(QStringLiteral("sync"));
+    shoot(*harness, QStringLiteral("preferences-sync"));
+    model->setUploadLimitMBps(2.5);
+    model->setScheduleEnabled(true);
+    showPane(QStringLiteral("network"));
+    shoot(*harness, QStringLiteral("preferences-network"));
+    showPane(QStringLiteral("sharing"));
+    shoot(*harness, QStringLiteral("preferences-sharing"));
+    showPane(QStringLiteral("advanced"));
+    shoot(*harness, QStringLiteral("preferences-advanced"));
+}
+
+TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
+    makeModel();
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account-none"));
+    showPane(QStringLiteral("sync"));
+    shoot(*harness, QStringLiteral("preferences-sync-no-account"));
+    harness.reset();
+    harness = std::make_unique<ViewHarness>();
+
+    model.reset();
+    linkAccounts(1);
+    makeModel();
+    AccountModel* account = model->accounts().first();
+    account->setStatus(status(SyncState::paused, SyncStatus::Note::largeFolder));
+    keepInfo(account, QStringLiteral("alex@example.com"), 412'000'000'000);
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account-large-folder"));
+    harness->click(QStringLiteral("syncAnywayButton"));
+    shoot(*harness, QStringLiteral("preferences-large-folder-confirmation"));
 
 // The ignore-pattern editor in a window of its own size, as the preferences sheet hosts it,
 // over a folder of a small project.
