@@ -137,7 +137,12 @@ void WindowPresenter::showOnboarding() {
 }
 
 void WindowPresenter::showSettings() {
-    showWindow(Kind::settings, false, [this] { return create(QStringLiteral("SettingsWindow")); });
+    showWindow(Kind::settings, false, [this] {
+        QQuickWindow* window = create(QStringLiteral("SettingsWindow"));
+        if (window)
+            connect(window, SIGNAL(onboardingRequested()), this, SLOT(showOnboarding()));
+        return window;
+    });
 }
 
 void WindowPresenter::showWindow(Kind kind, bool replace, const std::function<QQuickWindow*()>& make) {

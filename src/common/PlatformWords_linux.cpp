@@ -11,5 +11,8 @@ QString fileManager() {
 QString terminal() {
     return QStringLiteral("a terminal");
 }
+QString menuBar() {
+    return QStringLiteral("system tray");
+}
 
 } // namespace norvela::PlatformWords

@@ -11,5 +11,8 @@ QString fileManager() {
 QString terminal() {
     return QStringLiteral("Terminal");
 }
+QString menuBar() {
+    return QStringLiteral("menu bar");
+}
 
 } // namespace norvela::PlatformWords

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QUuid>
 
@@ -8,6 +9,12 @@ namespace norvela {
 
 // One row of the selective-sync list in preferences: display data only.
 struct SelectiveSyncFolder {
+    Q_GADGET
+    Q_PROPERTY(QString name MEMBER name)
+    Q_PROPERTY(QString size MEMBER size)
+    Q_PROPERTY(bool included MEMBER included)
+
+public:
     QUuid id = QUuid::createUuid();
     QString name;
     QString size;
@@ -19,3 +26,5 @@ struct SelectiveSyncFolder {
 };
 
 } // namespace norvela
+
+Q_DECLARE_METATYPE(norvela::SelectiveSyncFolder)

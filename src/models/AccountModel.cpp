@@ -111,6 +111,12 @@ void AccountModel::setAccount(const std::optional<AccountInfo>& v) {
     assignChanged(this, m_account, v, &AccountModel::accountChanged);
 }
 
+double AccountModel::usedFraction() const {
+    if (!m_account || m_account->quotaBytes <= 0)
+        return 0.0;
+    return std::clamp(double(m_account->usedBytes) / double(m_account->quotaBytes), 0.0, 1.0);
+}
+
 void AccountModel::start() {
     beginFolderAccess();
     if (m_app && m_app->engineFactory().makeAccountEngine) {

@@ -41,6 +41,13 @@ class AccountModel : public QObject {
     Q_PROPERTY(QString lastSyncedDescription READ lastSyncedDescription NOTIFY lastSyncedDescriptionChanged)
     // Newest first, as the views list them.
     Q_PROPERTY(QVariantList recentFiles READ recentFileList NOTIFY recentFilesChanged)
+    // The provider's account details, empty until they are fetched (hasAccountInfo).
+    Q_PROPERTY(bool hasAccountInfo READ hasAccountInfo NOTIFY accountChanged)
+    Q_PROPERTY(QString email READ email NOTIFY accountChanged)
+    Q_PROPERTY(QString planName READ planName NOTIFY accountChanged)
+    Q_PROPERTY(QString usageSummary READ usageSummary NOTIFY accountChanged)
+    // Used over allotted storage, 0…1; 0 when the allotment is unknown.
+    Q_PROPERTY(double usedFraction READ usedFraction NOTIFY accountChanged)
 
 public:
     AccountModel(std::shared_ptr<CloudProvider> provider, AppModel* app, const QString& defaultFolder,
@@ -78,14 +85,20 @@ public:
 
     void setRecentFiles(const QList<RecentFile>& value);
     void setAccount(const std::optional<AccountInfo>& value);
+    bool hasAccountInfo() const { return m_account.has_value(); }
+    QString email() const { return m_account ? m_account->email : QString(); }
+    QString planName() const { return m_account ? m_account->planName : QString(); }
+    QString usageSummary() const { return m_account ? m_account->usageSummary() : QString(); }
+    double usedFraction() const;
 
     // Opens folder access, creates and starts the upload engine, fetches account information.
     void start();
     // Ends folder access (and drops the engine).
     void stop();
     // Adopts a folder the user picked: bookmark, "~"-abbreviated path, restart.
-    void setFolder(const QString& folderPath);
-    void approveLargeFolder();
+    Q_INVOKABLE void setFolder(const QString& folderPath);
+    // Lets sync start in a folder the size guard refused, and restarts it.
+    Q_INVOKABLE void approveLargeFolder();
     bool isLargeFolderApproved() const;
     void beginFolderAccess();
     void saveBookmark(const QString& folderPath, const QString& key);

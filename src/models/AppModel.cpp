@@ -17,6 +17,7 @@
 #include "common/SettingsStore.h"
 #include "net/BandwidthLimiter.h"
 #include "platform/DesktopServices.h"
+#include "platform/FolderBookmark.h"
 #include "platform/LoginItem.h"
 #include "platform/Support.h"
 #include "platform/SystemLog.h"
@@ -135,6 +136,48 @@ void AppModel::setUploadLimitMBps(double value) {
         return;
     m_settings.setDouble(SettingsKeys::uploadLimitMBps, value);
     applyBandwidthLimit();
+}
+
+void AppModel::setScheduleEnabled(bool value) {
+    SyncSchedule changed = m_schedule;
+    changed.enabled = value;
+    if (changed != m_schedule)
+        setSchedule(changed);
+}
+
+void AppModel::setScheduleStartHour(int hour) {
+    SyncSchedule changed = m_schedule;
+    changed.startHour = std::clamp(hour, 0, 23);
+    if (changed != m_schedule)
+        setSchedule(changed);
+}
+
+void AppModel::setScheduleEndHour(int hour) {
+    SyncSchedule changed = m_schedule;
+    changed.endHour = std::clamp(hour, 0, 23);
+    if (changed != m_schedule)
+        setSchedule(changed);
+}
+
+void AppModel::setPauseOnBattery(bool value) {
+    SyncSchedule changed = m_schedule;
+    changed.pauseOnBattery = value;
+    if (changed != m_schedule)
+        setSchedule(changed);
+}
+
+void AppModel::setFolder(const QString& folderPath) {
+    const QString path = Paths::standardized(folderPath);
+    if (const auto bookmark = FolderBookmark::create(path))
+        m_settings.setData(SettingsKeys::appFolderBookmark, *bookmark);
+    setFolderPath(Paths::abbreviateHome(path));
+}
+
+QVariantList AppModel::selectiveSyncFolderList() const {
+    QVariantList list;
+    for (const SelectiveSyncFolder& folder : m_selectiveSyncFolders)
+        list.append(QVariant::fromValue(folder));
+    return list;
 }
 
 void AppModel::applyBandwidthLimit() {
@@ -506,6 +549,10 @@ void AppModel::openFile(const QVariant& file) {
         openFile(file.value<RecentFile>());
 }
 
+void AppModel::openPath(const QString& path) {
+    m_desktop.openPath(path);
+}
+
 void AppModel::shareFile(const QVariant& file) {
     if (file.canConvert<RecentFile>())
         createSharedLink(file.value<RecentFile>());
@@ -671,6 +718,17 @@ void AppModel::installCLI(const QString& tool, const QString& destination) {
 
 void AppModel::composeFeedback() {
     Support::composeFeedback(m_desktop);
+}
+
+QString AppModel::supportAddress() const {
+    return Support::address();
+}
+
+void AppModel::setUpdater(UpdaterService* updater) {
+    if (m_updater == updater)
+        return;
+    m_updater = updater;
+    Q_EMIT updaterChanged();
 }
 
 void AppModel::checkForUpdates() {

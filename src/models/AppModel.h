@@ -69,6 +69,14 @@ class AppModel : public QObject {
     Q_PROPERTY(QString displayPausedSubtitle READ displayPausedSubtitle NOTIFY displayChanged)
     Q_PROPERTY(QVariant linkError READ linkErrorVariant NOTIFY linkErrorChanged)
     Q_PROPERTY(bool googleDriveConfigured READ googleDriveConfigured CONSTANT)
+    // The preferences' controls: the schedule's fields, each assignment storing a new schedule.
+    Q_PROPERTY(bool scheduleEnabled READ scheduleEnabled WRITE setScheduleEnabled NOTIFY scheduleChanged)
+    Q_PROPERTY(int scheduleStartHour READ scheduleStartHour WRITE setScheduleStartHour NOTIFY scheduleChanged)
+    Q_PROPERTY(int scheduleEndHour READ scheduleEndHour WRITE setScheduleEndHour NOTIFY scheduleChanged)
+    Q_PROPERTY(bool pauseOnBattery READ pauseOnBattery WRITE setPauseOnBattery NOTIFY scheduleChanged)
+    Q_PROPERTY(QVariantList selectiveSyncFolders READ selectiveSyncFolderList CONSTANT)
+    Q_PROPERTY(norvela::UpdaterService* updater READ updater NOTIFY updaterChanged)
+    Q_PROPERTY(QString supportAddress READ supportAddress CONSTANT)
 
 public:
     // Runs the start-up sequence: settings, bandwidth limit, accounts or the
@@ -118,6 +126,17 @@ public:
     void setNotifyOnChanges(bool value);
     void setSchedule(const SyncSchedule& value);
     void setUploadLimitMBps(double value); // also re-applies the limit
+    bool scheduleEnabled() const { return m_schedule.enabled; }
+    int scheduleStartHour() const { return m_schedule.startHour; }
+    int scheduleEndHour() const { return m_schedule.endHour; }
+    bool pauseOnBattery() const { return m_schedule.pauseOnBattery; }
+    void setScheduleEnabled(bool value);
+    void setScheduleStartHour(int hour); // clamped to 0…23
+    void setScheduleEndHour(int hour);
+    void setPauseOnBattery(bool value);
+    // The folder picked while no account is linked: bookmarked under "folderBookmark.app",
+    // then folderPath ("~"-abbreviated) when it differs.
+    Q_INVOKABLE void setFolder(const QString& folderPath);
 
     // Rebuilds the accounts (or the application-wide engine) from the stored credentials.
     void activateSync();
@@ -159,7 +178,7 @@ public:
     // The views' way to link: "dropbox" or "googleDrive", in the browser.
     Q_INVOKABLE void startLink(const QString& kind);
     // Forgets the account's credential (revoking it where possible), then rebuilds.
-    void unlink(AccountModel* account);
+    Q_INVOKABLE void unlink(norvela::AccountModel* account);
     // System log line, and with `devHook` also "link-result.txt" for headless links.
     void logLinkResult(const QString& text, bool devHook);
 
@@ -177,6 +196,8 @@ public:
     // The file selected in a file-manager window.
     void openFile(const RecentFile& file);
     Q_INVOKABLE void openFile(const QVariant& file);
+    // A file in the desktop's default application for it.
+    void openPath(const QString& path);
     // Starts createSharedLink for a file a view holds; the outcome shows in actionStatus.
     Q_INVOKABLE void shareFile(const QVariant& file);
 
@@ -202,9 +223,10 @@ public:
 
     // A feedback mail in the user's mail program.
     Q_INVOKABLE void composeFeedback();
+    QString supportAddress() const;
 
     // The app's update checker; the command-line tool has none.
-    void setUpdater(UpdaterService* updater) { m_updater = updater; }
+    void setUpdater(UpdaterService* updater);
     UpdaterService* updater() const { return m_updater; }
     // Asks the feed now: "You're up to date", or names the newer version, whose page
     // openUpdatePage() shows. A feed that cannot be reached only leaves a log line.
@@ -245,6 +267,7 @@ Q_SIGNALS:
     void notifyOnChangesChanged();
     void scheduleChanged();
     void uploadLimitMBpsChanged();
+    void updaterChanged();
     void actionStatusChanged();
     // Any input of the display values changed.
     void displayChanged();
@@ -255,6 +278,7 @@ Q_SIGNALS:
 private:
     QVariantList recentFileList() const;
     QVariantList displayRecentFileList() const;
+    QVariantList selectiveSyncFolderList() const;
     QString displayStateName() const { return caseName(displaySyncState()); }
     QVariant linkErrorVariant() const { return m_linkError ? QVariant(*m_linkError) : QVariant(); }
     // The account whose status the paused header speaks of, or null.

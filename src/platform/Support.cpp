@@ -37,13 +37,16 @@ QString unquoted(const QString& value) {
 
 } // namespace
 
+QString address() {
+    return QStringLiteral(NORVELA_SUPPORT_EMAIL);
+}
+
 QUrl feedbackUrl(const QString& version, const QString& build, const QString& osLine) {
     const QString subject = QStringLiteral("Norvela feedback (v") + orUnknown(version) + QLatin1Char(')');
     const QString body = QStringLiteral("\n\n\u2014\u2014\nNorvela ") + orUnknown(version) +
                          QStringLiteral(" (") + orUnknown(build) + QStringLiteral(")\n") + osLine;
-    return QUrl(QStringLiteral("mailto:") + QStringLiteral(NORVELA_SUPPORT_EMAIL) +
-                    QStringLiteral("?subject=") + queryValue(subject) + QStringLiteral("&body=") +
-                    queryValue(body),
+    return QUrl(QStringLiteral("mailto:") + address() + QStringLiteral("?subject=") + queryValue(subject) +
+                    QStringLiteral("&body=") + queryValue(body),
                 QUrl::StrictMode);
 }
 

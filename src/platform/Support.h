@@ -11,6 +11,9 @@ class DesktopServices;
 // to know about this copy of Norvela and the system it runs on.
 namespace norvela::Support {
 
+// Where feedback mail goes, as the preferences show it.
+QString address();
+
 // "mailto:<support address>?subject=…&body=…"; an empty version or build reads "?".
 QUrl feedbackUrl(const QString& version, const QString& build, const QString& osLine);
 

@@ -271,11 +271,19 @@ MignoreRules::MignoreRules(const QStringList& patterns) {
 // Unreadable means "don't know what to keep out": the caller holds the folder rather than
 // upload with no rules at all, and one bad byte costs only its own line, never the others.
 std::variant<MignoreRules, QString> MignoreRules::fromRoot(const QString& rootPath) {
+    auto read = readFile(rootPath);
+    if (const QString* error = std::get_if<QString>(&read))
+        return *error;
+    const std::optional<QString>& text = std::get<std::optional<QString>>(read);
+    return text ? MignoreRules(splitLines(*text)) : MignoreRules();
+}
+
+std::variant<std::optional<QString>, QString> MignoreRules::readFile(const QString& rootPath) {
     const QByteArray path = QFile::encodeName(rootPath + QStringLiteral("/.mignore"));
     const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
-            return MignoreRules();
+            return std::optional<QString>();
         return errno == ELOOP ? QStringLiteral("is a symbolic link")
                               : QString::fromLocal8Bit(std::strerror(errno));
     }
@@ -304,7 +312,7 @@ std::variant<MignoreRules, QString> MignoreRules::fromRoot(const QString& rootPa
         return tooLarge;
     data.truncate(filled);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    return MignoreRules(splitLines(decoder.decode(data)));
+    return std::optional<QString>(decoder.decode(data));
 }
 
 std::optional<MignoreRules::Rule> MignoreRules::parse(const QString& line) {
@@ -437,16 +445,26 @@ QBitArray MignoreRules::directoryMatches(const QBitArray& parentMatches, QString
 }
 
 bool MignoreRules::ignores(const QBitArray& matched) const {
+    const qsizetype r = decidingRule(matched);
+    return r >= 0 && !m_rules[r].negated;
+}
+
+qsizetype MignoreRules::decidingRule(const QBitArray& matched) const {
     for (qsizetype r = qMin(matched.size(), m_rules.size()) - 1; r >= 0; --r) {
         if (matched.testBit(r))
-            return !m_rules[r].negated;
+            return r;
     }
-    return false;
+    return -1;
 }
 
 bool MignoreRules::isFileIgnored(const QBitArray& parentMatches, QStringView filePath) const {
+    const qsizetype r = decidingFileRule(parentMatches, filePath);
+    return r >= 0 && !m_rules[r].negated;
+}
+
+qsizetype MignoreRules::decidingFileRule(const QBitArray& parentMatches, QStringView filePath) const {
     if (m_rules.isEmpty())
-        return false;
+        return -1;
     const bool inherited = parentMatches.size() == m_rules.size();
     const bool plain = isPlain(filePath);
     const QStringView name = filePath.sliced(filePath.lastIndexOf(u'/') + 1);
@@ -454,9 +472,9 @@ bool MignoreRules::isFileIgnored(const QBitArray& parentMatches, QStringView fil
         const Rule& rule = m_rules[r];
         if ((inherited && parentMatches.testBit(r)) ||
             (!rule.dirOnly && matches(r, rule.anchored ? filePath : name, plain)))
-            return !rule.negated;
+            return r;
     }
-    return false;
+    return -1;
 }
 
 } // namespace norvela

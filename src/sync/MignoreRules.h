@@ -34,6 +34,8 @@ public:
     // there but cannot be read: a symbolic link, not a regular file, over maxFileSize, or the
     // system's reason. Bytes that are not UTF-8 read as U+FFFD; every other line still counts.
     static std::variant<MignoreRules, QString> fromRoot(const QString& rootPath);
+    // The text fromRoot reads: none when there is no such file, or why it cannot be read.
+    static std::variant<std::optional<QString>, QString> readFile(const QString& rootPath);
 
     static std::optional<Rule> parse(const QString& line);
     static QString globToRegex(const QString& glob);
@@ -53,6 +55,10 @@ public:
     bool ignores(const QBitArray& matched) const;
     // isIgnored(filePath, false) for a file in the directory whose matches are `parentMatches`.
     bool isFileIgnored(const QBitArray& parentMatches, QStringView filePath) const;
+    // The index of the rule that decides ignores() or isFileIgnored() (a negated one when
+    // it brings the path back), or -1 when no rule matches.
+    qsizetype decidingRule(const QBitArray& matched) const;
+    qsizetype decidingFileRule(const QBitArray& parentMatches, QStringView filePath) const;
 
 private:
     struct Matcher;

@@ -16,11 +16,13 @@ class DesktopWords : public QObject {
     Q_PROPERTY(QString fileManager READ fileManager CONSTANT)
     Q_PROPERTY(QString thisComputer READ thisComputer CONSTANT)
     Q_PROPERTY(QString terminal READ terminal CONSTANT)
+    Q_PROPERTY(QString menuBar READ menuBar CONSTANT)
 
 public:
     QString fileManager() const { return PlatformWords::fileManager(); }
     QString thisComputer() const { return PlatformWords::thisComputer(); }
     QString terminal() const { return PlatformWords::terminal(); }
+    QString menuBar() const { return PlatformWords::menuBar(); }
 };
 
 } // namespace norvela

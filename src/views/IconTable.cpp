@@ -35,6 +35,8 @@ const QHash<QString, char16_t>& table() {
         {QStringLiteral("gearshape"), 0xe8b8},                       // settings
         {QStringLiteral("power"), 0xe8ac},                           // power_settings_new
         {QStringLiteral("terminal"), 0xeb8e},                        // terminal
+        {QStringLiteral("checkmark"), 0xe5ca},                       // check
+        {QStringLiteral("chevron.up.chevron.down"), 0xe5d7},         // unfold_more
     };
     return glyphs;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/RecentFile.h"
+#include "common/SelectiveSyncFolder.h"
 #include "models/AccountModel.h"
 #include "models/AppModel.h"
+#include "update/UpdaterService.h"
 
 #include <QtQml/qqml.h>
 
@@ -28,6 +30,19 @@ struct RecentFileType {
     Q_GADGET
     QML_FOREIGN(norvela::RecentFile)
     QML_VALUE_TYPE(recentFile)
+};
+
+struct SelectiveSyncFolderType {
+    Q_GADGET
+    QML_FOREIGN(norvela::SelectiveSyncFolder)
+    QML_VALUE_TYPE(selectiveSyncFolder)
+};
+
+struct UpdaterServiceType {
+    Q_GADGET
+    QML_FOREIGN(norvela::UpdaterService)
+    QML_NAMED_ELEMENT(UpdaterService)
+    QML_UNCREATABLE("The application owns the updater")
 };
 
 } // namespace norvela::qml

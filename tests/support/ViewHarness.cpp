@@ -37,7 +37,10 @@ void visit(QQuickItem* item, const std::function<void(QQuickItem*)>& f) {
 
 ViewHarness::ViewHarness() {
     activeWarnings = &m_warnings;
-    previousHandler = qInstallMessageHandler(collect);
+    // A harness made while another lives (a test replacing its harness) must not chain the
+    // handler to itself.
+    if (const QtMessageHandler old = qInstallMessageHandler(collect); old != collect)
+        previousHandler = old;
     m_engine.setOutputWarningsToStandardError(false);
     QObject::connect(&m_engine, &QQmlEngine::warnings, [this](const QList<QQmlError>& errors) {
         for (const QQmlError& e : errors)
@@ -47,6 +50,9 @@ ViewHarness::ViewHarness() {
 
 ViewHarness::~ViewHarness() {
     delete m_window.data();
+    // The newest harness collects until it goes.
+    if (activeWarnings != &m_warnings)
+        return;
     qInstallMessageHandler(previousHandler);
     activeWarnings = nullptr;
 }

@@ -8,12 +8,17 @@
 #include "integration/SimFixture.h"
 #include "models/AccountModel.h"
 #include "sync/LocalFile.h"
+#include "sync/MignoreRules.h"
 #include "sync/SyncIndex.h"
+#include "views/MignoreEditorState.h"
 #include "views/Theme.h"
 #include "views/VersionHistoryState.h"
 
 #include <QDir>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -228,6 +233,160 @@ TEST_F(Shots, SyncedFilesTwoAccountsAndEmpty) {
     harness->click(harness->findAll(QStringLiteral("accountButton")).value(1));
     harness->settle(300);
     shoot(*harness, QStringLiteral("synced-files-empty"));
+}
+
+// The preferences, one picture per pane, with folders under a home of their own so the
+// paths and rule counts read the same on every machine.
+class PreferencesShots : public Shots {
+protected:
+    void SetUp() override {
+        Shots::SetUp();
+        m_oldHome = qgetenv("HOME");
+        qputenv("HOME", m_home.path().toUtf8());
+    }
+    void TearDown() override {
+        Shots::TearDown();
+        qputenv("HOME", m_oldHome);
+    }
+    void makeAccounts() {
+        linkAccounts(2);
+        makeModel();
+        const QString folders[] = {QStringLiteral("~/Norvela"), QStringLiteral("~/Work/Client projects")};
+        const QByteArray rules[] = {"node_modules/\n*.tmp\n.DS_Store\n", "build/\n"};
+        for (int i = 0; i < 2; ++i) {
+            AccountModel* account = model->accounts()[i];
+            account->setFolderPath(folders[i]);
+            QDir().mkpath(account->rootPath());
+            writeFile(account->rootPath() + QStringLiteral("/.mignore"), rules[i]);
+            account->setStatus(status(SyncState::idle));
+            keepInfo(account, i == 0 ? QStringLiteral("alex@example.com") : QStringLiteral("sam@example.com"),
+                     i == 0 ? 412'000'000'000 : 1'730'000'000);
+        }
+    }
+    // The details the account's request would have brought; put back whenever the failing
+    // request clears them.
+    static void keepInfo(AccountModel* account, const QString& email, qint64 used) {
+        AccountInfo info;
+        info.email = email;
+        info.planName = QStringLiteral("Plus");
+        info.usedBytes = used;
+        info.quotaBytes = 2'000'000'000'000;
+        account->setAccount(info);
+        QObject::connect(account, &AccountModel::accountChanged, account, [account, info] {
+            if (!account->account())
+                account->setAccount(info);
+        });
+    }
+    void showPane(const QString& tab) {
+        if (!harness->window())
+            show(QStringLiteral("SettingsWindow"));
+        ASSERT_TRUE(harness->click(tab + QStringLiteral("Tab")));
+        harness->settle(300); // rule counts are read off the main thread
+    }
+
+private:
+    QTemporaryDir m_home;
+    QByteArray m_oldHome;
+};
+
+TEST_F(PreferencesShots, Panes) {
+    makeAccounts();
+    showPane(QStringLiteral("general"));
+    shoot(*harness, QStringLiteral("preferences-general"));
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account"));
+    showPane(QStringLiteral("sync"));
+    shoot(*harness, QStringLiteral("preferences-sync"));
+    model->setUploadLimitMBps(2.5);
+    model->setScheduleEnabled(true);
+    showPane(QStringLiteral("network"));
+    shoot(*harness, QStringLiteral("preferences-network"));
+    showPane(QStringLiteral("sharing"));
+    shoot(*harness, QStringLiteral("preferences-sharing"));
+    showPane(QStringLiteral("advanced"));
+    shoot(*harness, QStringLiteral("preferences-advanced"));
+}
+
+TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
+    makeModel();
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account-none"));
+    showPane(QStringLiteral("sync"));
+    shoot(*harness, QStringLiteral("preferences-sync-no-account"));
+    harness.reset();
+    harness = std::make_unique<ViewHarness>();
+
+    model.reset();
+    linkAccounts(1);
+    makeModel();
+    AccountModel* account = model->accounts().first();
+    account->setStatus(status(SyncState::paused, SyncStatus::Note::largeFolder));
+    keepInfo(account, QStringLiteral("alex@example.com"), 412'000'000'000);
+    showPane(QStringLiteral("account"));
+    shoot(*harness, QStringLiteral("preferences-account-large-folder"));
+    harness->click(QStringLiteral("syncAnywayButton"));
+    shoot(*harness, QStringLiteral("preferences-large-folder-confirmation"));
+
+// The ignore-pattern editor in a window of its own size, as the preferences sheet hosts it,
+// over a folder of a small project.
+class EditorShots : public Shots {
+protected:
+    void SetUp() override {
+        Shots::SetUp();
+        makeModel();
+        root = QDir::homePath() + QStringLiteral("/Norvela");
+        const auto files = [this](const QString& folder, const QString& name, int n) {
+            QDir().mkpath(root + u'/' + folder);
+            for (int i = 0; i < n; ++i)
+                writeFile(root + u'/' + folder + u'/' + name.arg(i), "x");
+        };
+        files(QStringLiteral("Documents"), QStringLiteral("note %1.txt"), 1180);
+        files(QStringLiteral("site/node_modules/lib"), QStringLiteral("module%1.js"), 312);
+        files(QStringLiteral("site/build"), QStringLiteral("chunk%1.js"), 48);
+        files(QStringLiteral("site/logs"), QStringLiteral("server%1.log"), 6);
+        files(QStringLiteral("site"), QStringLiteral("page%1.html"), 24);
+    }
+    void showEditor() {
+        harness.reset(); // one harness at a time: each owns the message handler
+        harness = std::make_unique<ViewHarness>();
+        ASSERT_TRUE(harness->showQml(R"(
+import QtQuick
+import Norvela
+Window {
+    id: host
+    required property AppModel app
+    width: 460
+    height: 440
+    color: Theme.windowBackground
+    MignoreEditor { app: host.app; folderPath: "~/Norvela" }
+}
+)",
+                                     {{"app", QVariant::fromValue(model.get())}}))
+            << harness->takeWarnings().join('\n').toStdString();
+        auto* state = harness->window()->findChild<MignoreEditorState*>();
+        ASSERT_TRUE(waitFor([&] { return state->syncCount() && !state->counting(); }));
+    }
+    QString root;
+};
+
+TEST_F(EditorShots, IgnorePatterns) {
+    showEditor();
+    shoot(*harness, QStringLiteral("ignore-patterns-starter"));
+    writeFile(root + QStringLiteral("/.mignore"),
+              (MignoreRules::starterText() + QStringLiteral("\nnode_modules/\n*.log\nbuild/\n")).toUtf8());
+    showEditor();
+    shoot(*harness, QStringLiteral("ignore-patterns"));
+
+    // A count held back until the pictures are taken.
+    auto* state = harness->window()->findChild<MignoreEditorState*>();
+    auto gate = std::make_shared<QSemaphore>();
+    state->setCounter([gate](const QString& root, const QStringList& lines) {
+        gate->acquire();
+        return MignoreTally::count(root, lines);
+    });
+    const auto release = qScopeGuard([gate] { gate->release(); });
+    state->add(QStringLiteral("*.tmp"));
+    shoot(*harness, QStringLiteral("ignore-patterns-counting"));
 }
 
 // Versions come from the emulator: a file uploaded once per version.
