@@ -2,9 +2,14 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 #include <optional>
+
+class QFileSystemWatcher;
 
 namespace norvela {
 
@@ -12,10 +17,12 @@ namespace norvela {
 // Values keep their type (bool, double, string, bytes); asking for a key with the wrong
 // type answers "absent", so a hand-edited or corrupt value falls back to its default.
 // Every assignment is written through at once, merged with what another process (the
-// command-line tool) may have written meanwhile.
-class SettingsStore {
+// command-line tool) may have written meanwhile. A file that cannot be read or parsed never
+// takes the values this store last read away.
+class SettingsStore : public QObject {
+    Q_OBJECT
 public:
-    explicit SettingsStore(QString filePath = defaultFilePath());
+    explicit SettingsStore(QString filePath = defaultFilePath(), QObject* parent = nullptr);
 
     static QString defaultFilePath();
     const QString& filePath() const { return m_path; }
@@ -32,15 +39,30 @@ public:
     void setData(const QString& key, const QByteArray& value);
     void remove(const QString& key);
 
-    // Re-reads the file, for readers that outlive a change made by another process.
+    // Re-reads the file, for readers that outlive a change made by another process, and
+    // announces what changed. A missing, damaged or half-written file changes nothing.
     void reload();
+    // From now on notices another process (the command-line tool, an editor) replacing or
+    // rewriting the file, and reloads shortly after. Creates the file's folder if need be.
+    void watch();
+
+Q_SIGNALS:
+    // The keys whose values another writer added, changed or removed, in one batch per
+    // reload; never a key only this store wrote.
+    void changedElsewhere(const QStringList& keys);
 
 private:
     void store(const QString& key, const std::optional<QJsonValue>& value);
-    QJsonObject readFile(bool* corrupt) const;
+    // None when the file is missing or (with `corrupt` set) not a JSON object.
+    std::optional<QJsonObject> readFile(bool* corrupt) const;
+    void rewatch();
 
     QString m_path;
     QJsonObject m_values;
+    // The values listeners know: as last announced, with this store's own writes.
+    QJsonObject m_announced;
+    QFileSystemWatcher* m_watcher = nullptr; // made by watch(): each holds an inotify instance
+    QTimer m_settle;
 };
 
 } // namespace norvela

@@ -204,6 +204,26 @@ bool AccountModel::isLargeFolderApproved() const {
     return m_approvedLargeFolder && *m_approvedLargeFolder == m_folderPath;
 }
 
+void AccountModel::adoptStoredSettings(const QStringList& keys, const QString& defaultFolder) {
+    const bool wasApproved = isLargeFolderApproved();
+    bool moved = false;
+    const QString folderKey = SettingsKeys::accountFolderPath(m_id);
+    // Without a folder of its own the account follows its default, the app's folder for "dropbox".
+    if (keys.contains(folderKey) || keys.contains(SettingsKeys::folderPath)) {
+        moved = assignChanged(this, m_folderPath, m_settings.stringValue(folderKey).value_or(defaultFolder),
+                              &AccountModel::folderPathChanged);
+        if (moved)
+            Q_EMIT approvedLargeFolderChanged(); // approval is bound to the exact path
+    }
+    const QString approvalKey = SettingsKeys::approvedLargeFolder(m_id);
+    if (keys.contains(approvalKey))
+        assignChanged(this, m_approvedLargeFolder, m_settings.stringValue(approvalKey),
+                      &AccountModel::approvedLargeFolderChanged);
+    // A new approval lets a held engine go on, as approveLargeFolder() does.
+    if (m_engine && (moved || (!wasApproved && isLargeFolderApproved())))
+        restart();
+}
+
 QString AccountModel::displayName() const {
     const QString name = m_provider->displayName();
     const std::optional<QString> email =

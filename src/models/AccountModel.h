@@ -100,6 +100,10 @@ public:
     // Lets sync start in a folder the size guard refused, and restarts it.
     Q_INVOKABLE void approveLargeFolder();
     bool isLargeFolderApproved() const;
+    // Takes up the folder (the stored one, else `defaultFolder`) and the large-folder
+    // approval that another process stored under `keys`, restarting a running engine as a
+    // change made here does. Writes nothing back.
+    void adoptStoredSettings(const QStringList& keys, const QString& defaultFolder);
     void beginFolderAccess();
     void saveBookmark(const QString& folderPath, const QString& key);
 

@@ -46,12 +46,10 @@ AppModel::AppModel(SettingsStore& settings, EngineFactory engines, DesktopServic
       m_limiter(limiter ? *limiter : BandwidthLimiter::shared()) {
     // Settings: a missing value or one of the wrong type takes its default. Reading
     // "launchAtLogin" never touches the login item; only an assignment does.
-    m_folderPath = m_settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela"));
-    m_launchAtLogin = m_settings.boolValue(SettingsKeys::launchAtLogin).value_or(true);
-    m_notifyOnChanges = m_settings.boolValue(SettingsKeys::notifyOnChanges).value_or(true);
-    if (const auto bytes = m_settings.dataValue(SettingsKeys::schedule))
-        m_schedule = SyncSchedule::decode(*bytes).value_or(SyncSchedule{});
-    m_uploadLimitMBps = m_settings.doubleValue(SettingsKeys::uploadLimitMBps).value_or(0);
+    m_settings.watch();
+    adoptStoredSettings({SettingsKeys::folderPath, SettingsKeys::launchAtLogin, SettingsKeys::notifyOnChanges,
+                         SettingsKeys::schedule, SettingsKeys::uploadLimitMBps});
+    connect(&m_settings, &SettingsStore::changedElsewhere, this, &AppModel::adoptStoredSettings);
 
     for (auto signal : {&AppModel::syncStateChanged, &AppModel::progressChanged, &AppModel::filesTotalChanged,
                         &AppModel::filesDoneChanged, &AppModel::currentFileChanged,
@@ -136,6 +134,35 @@ void AppModel::setUploadLimitMBps(double value) {
         return;
     m_settings.setDouble(SettingsKeys::uploadLimitMBps, value);
     applyBandwidthLimit();
+}
+
+void AppModel::adoptStoredSettings(const QStringList& keys) {
+    if (keys.contains(SettingsKeys::folderPath))
+        assignChanged(this, m_folderPath,
+                      m_settings.stringValue(SettingsKeys::folderPath).value_or(QStringLiteral("~/Norvela")),
+                      &AppModel::folderPathChanged);
+    // The preference only, as at start-up: the login item follows an assignment made here,
+    // never a value read back from the file.
+    if (keys.contains(SettingsKeys::launchAtLogin))
+        assignChanged(this, m_launchAtLogin, m_settings.boolValue(SettingsKeys::launchAtLogin).value_or(true),
+                      &AppModel::launchAtLoginChanged);
+    if (keys.contains(SettingsKeys::notifyOnChanges))
+        assignChanged(this, m_notifyOnChanges,
+                      m_settings.boolValue(SettingsKeys::notifyOnChanges).value_or(true),
+                      &AppModel::notifyOnChangesChanged);
+    if (keys.contains(SettingsKeys::schedule)) {
+        const auto bytes = m_settings.dataValue(SettingsKeys::schedule);
+        assignChanged(this, m_schedule,
+                      bytes ? SyncSchedule::decode(*bytes).value_or(SyncSchedule{}) : SyncSchedule{},
+                      &AppModel::scheduleChanged);
+    }
+    if (keys.contains(SettingsKeys::uploadLimitMBps) &&
+        assignChanged(this, m_uploadLimitMBps,
+                      m_settings.doubleValue(SettingsKeys::uploadLimitMBps).value_or(0),
+                      &AppModel::uploadLimitMBpsChanged))
+        applyBandwidthLimit();
+    for (AccountModel* account : m_accounts)
+        account->adoptStoredSettings(keys, defaultFolder(*account->provider()));
 }
 
 void AppModel::setScheduleEnabled(bool value) {

@@ -285,6 +285,9 @@ private:
     const AccountModel* firstPausedAccount() const;
     QVariant actionStatusVariant() const { return m_actionStatus ? QVariant(*m_actionStatus) : QVariant(); }
     void setActionStatus(const std::optional<QString>& value);
+    // Takes up what another process stored under `keys` as the setters would, but writes
+    // nothing back.
+    void adoptStoredSettings(const QStringList& keys);
     void setAccounts(const QList<AccountModel*>& value);
     void setEngine(std::unique_ptr<SyncEngine> engine);
     void setIsLinking(bool value);

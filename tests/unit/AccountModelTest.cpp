@@ -1,6 +1,7 @@
 #include "ModelFixture.h"
 
 #include "models/AccountModel.h"
+#include "models/AccountSyncEngine.h"
 #include "platform/FolderBookmark.h"
 
 #include <QDir>
@@ -11,6 +12,15 @@ using namespace norvela::test;
 namespace {
 
 const QString appBookmark = QStringLiteral("folderBookmark.app");
+
+// An engine that does nothing; the factory notes each start with the account's folder.
+struct IdleEngine : AccountSyncEngine {
+    void start() override {}
+    void pause() override {}
+    void resume() override {}
+    void noteRestored(const QString&, const CloudUploadResult&, const QString&) override {}
+    const SyncIndex* loadedIndex() const override { return nullptr; }
+};
 
 } // namespace
 
@@ -148,4 +158,29 @@ TEST_F(AccountModelTest, StatusNotifiesExactlyTheDerivedFieldsThatChange) {
     EXPECT_EQ(account.lastSyncedDescription(),
               QString::fromUtf8("Sync paused \u2014 folder has 30,512 files"));
     EXPECT_TRUE(account.pausedForLargeFolder());
+}
+
+TEST_F(AccountModelTest, AFolderMovedByTheToolRestartsThatAccountOnceOnItsNewFolder) {
+    QStringList starts;
+    engines.makeAccountEngine = [&starts](AccountModel& account,
+                                          Clock&) -> std::unique_ptr<AccountSyncEngine> {
+        starts << account.id() + '@' + account.folderPath();
+        return std::make_unique<IdleEngine>();
+    };
+    link(CloudTokenStore::dropbox(), QStringLiteral("dbid:1"), QStringLiteral("d@example.com"));
+    link(CloudTokenStore::googleDrive(), QStringLiteral("g@example.com"), QStringLiteral("g@example.com"));
+    AppModel& m = makeModel();
+    starts.clear();
+
+    // What `norvela folder dropbox PATH` does: a store and an account model of its own.
+    const QString moved = home() + QStringLiteral("/Moved");
+    QDir().mkpath(moved);
+    SettingsStore toolSettings(settings->filePath());
+    AccountModel(dropbox().provider(), nullptr, QStringLiteral("~/Norvela"), toolSettings).setFolder(moved);
+    ASSERT_TRUE(waitFor([&] { return dropbox().folderPath() == "~/Moved" && m.folderPath() == "~/Moved"; }));
+    EXPECT_EQ(dropbox().accessedFolderURL(), QFileInfo(moved).canonicalFilePath()); // the tool's bookmark
+    // An approval stored elsewhere lets the held engine go on.
+    toolSettings.setString(QStringLiteral("approvedLargeFolder.dropbox"), QStringLiteral("~/Moved"));
+    ASSERT_TRUE(waitFor([&] { return dropbox().isLargeFolderApproved(); }));
+    EXPECT_EQ(starts, (QStringList{"dropbox@~/Moved", "dropbox@~/Moved"})); // and never the other account
 }

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+
 using namespace norvela;
 using namespace norvela::test;
 using namespace std::chrono_literals;
@@ -75,6 +77,34 @@ TEST_F(AppModelSettings, AssignmentsPersistAndTakeEffect) {
     EXPECT_EQ(limiter.bytesPerSecond(), 1'250'000); // the stored limit applies from the start
     EXPECT_TRUE(again.launchAtLogin());
     EXPECT_EQ(again.folderPath(), "/srv/sync");
+}
+
+TEST_F(AppModelSettings, WhatAnotherProcessStoresReachesThePropertiesAndIsNotWrittenBack) {
+    AppModel& m = makeModel();
+    m.setLaunchAtLogin(false);
+    int notified = 0;
+    const QObject scope;
+    for (auto signal : {&AppModel::folderPathChanged, &AppModel::launchAtLoginChanged,
+                        &AppModel::scheduleChanged, &AppModel::uploadLimitMBpsChanged})
+        QObject::connect(&m, signal, &scope, [&notified] { ++notified; });
+
+    SettingsStore tool(settings->filePath());
+    const SyncSchedule evenings{true, 18, 23, true};
+    tool.setString(QStringLiteral("folderPath"), QStringLiteral("/srv/elsewhere"));
+    tool.setBool(QStringLiteral("launchAtLogin"), true);
+    tool.setData(QStringLiteral("schedule"), evenings.encode());
+    tool.setDouble(QStringLiteral("uploadLimitMBps"), 3);
+    struct stat written {};
+    ::stat(QFile::encodeName(settings->filePath()).constData(), &written);
+    ASSERT_TRUE(waitFor([&] { return notified == 4; }));
+    EXPECT_EQ(m.folderPath(), "/srv/elsewhere");
+    EXPECT_EQ(m.schedule(), evenings);
+    EXPECT_EQ(limiter.bytesPerSecond(), 3'000'000);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_FALSE(QFile::exists(LoginItem::entryPath())); // only an assignment here registers it
+    struct stat now {};
+    ::stat(QFile::encodeName(settings->filePath()).constData(), &now);
+    EXPECT_EQ(now.st_ino, written.st_ino); // still the tool's file: nothing was written back
 }
 
 using AppModelAccounts = ModelFixture;

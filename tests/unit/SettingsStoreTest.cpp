@@ -101,4 +101,32 @@ TEST_F(SettingsStoreTest, AWriteReplacesTheFileRatherThanRewritingIt) {
     EXPECT_EQ(files(), QStringList{"settings.json"}); // no temporary left behind
 }
 
+// The app watches the file; the command-line tool writes with a store of its own.
+TEST_F(SettingsStoreTest, AWatchingStoreAnnouncesWhatOthersWriteNeverItsOwnAndKeepsTheLastGoodValues) {
+    SettingsStore app(path), tool(path);
+    app.setString("folderPath", "~/A");
+    app.watch();
+    QStringList announced;
+    QObject::connect(&app, &SettingsStore::changedElsewhere,
+                     [&](const QStringList& keys) { announced += keys; });
+    auto announces = [&](const char* key) { return test::waitFor([&] { return announced.contains(key); }); };
+
+    tool.setDouble("uploadLimitMBps", 1);
+    app.setBool("launchAtLogin", false); // before the app noticed: its write takes the tool's value in
+    ASSERT_TRUE(announces("uploadLimitMBps"));
+    // An editor writing in place, into the file a rename put there after the watch began.
+    test::writeFile(path, R"({"folderPath": "~/Edited", "launchAtLogin": false, "uploadLimitMBps": 1})");
+    ASSERT_TRUE(announces("folderPath"));
+    EXPECT_EQ(announced, (QStringList{"uploadLimitMBps", "folderPath"}));
+
+    for (const char* damaged : {"", "{\"folderPath\": \"~/Ha", "[]"}) {
+        test::writeFile(path, damaged);
+        app.reload();
+        EXPECT_EQ(app.stringValue("folderPath"), "~/Edited") << damaged;
+    }
+    app.setBool("notifyOnChanges", false); // written on the last good values, not on nothing
+    EXPECT_EQ(SettingsStore(path).stringValue("folderPath"), "~/Edited");
+    EXPECT_EQ(announced.size(), 2);
+}
+
 } // namespace
