@@ -10,6 +10,7 @@ qt6-httpserver-dev qt6-websockets-dev qt6-qpa-plugins qt6-wayland
 qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
 qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
 qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtquick-dialogs
+qml6-module-qt-labs-folderlistmodel
 qcoro-qt6-dev libssl-dev openssl libgl-dev
 libgtest-dev libgmock-dev clang-format clang libclang-rt-14-dev
 fonts-material-design-icons-iconfont xvfb xauth trayer xdotool curl dbus-daemon

@@ -192,6 +192,8 @@ public:
 
     // The account's folder (the first account's, or the app's own without accounts) in the
     // file manager.
+    // The desktop the models ask for files, folders and choosers.
+    DesktopServices& desktop() const { return m_desktop; }
     Q_INVOKABLE void openLocalFolder(norvela::AccountModel* account = nullptr);
     // The file selected in a file-manager window.
     void openFile(const RecentFile& file);

@@ -1,8 +1,10 @@
 #include "PreferencesState.h"
 
 #include "models/Paths.h"
+#include "platform/DesktopServices.h"
 #include "sync/MignoreRules.h"
 
+#include <QGuiApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <QCoro/QCoroFuture>
@@ -141,6 +143,34 @@ void PreferencesState::adoptFolder(const QUrl& folder, AccountModel* account) {
         account->setFolder(path);
     else
         m_app->setFolder(path);
+}
+
+void PreferencesState::chooseFolder(AccountModel* account, const QString& path, QWindow* window) {
+    if (!m_app || m_choosing)
+        return;
+    // The portal keeps its dialog above ours given the X11 window; elsewhere it opens unparented.
+    QString parent;
+    if (window && QGuiApplication::platformName() == QLatin1String("xcb"))
+        parent = QStringLiteral("x11:") + QString::number(window->winId(), 16);
+    askDesktop(account, path, parent);
+}
+
+QCoro::Task<> PreferencesState::askDesktop(QPointer<AccountModel> account, QString path,
+                                           QString parentWindow) {
+    QPointer<PreferencesState> self(this);
+    const bool forAccount = account;
+    m_choosing = true;
+    const FolderChoice choice = co_await m_app->desktop().chooseFolder(
+        QStringLiteral("Choose the folder to sync"), Paths::expandTilde(path), parentWindow);
+    if (!self)
+        co_return;
+    m_choosing = false;
+    if (forAccount && !account) // unlinked meanwhile: the choice has no owner left
+        co_return;
+    if (choice.outcome == FolderChoice::Outcome::chosen)
+        adoptFolder(QUrl::fromLocalFile(choice.path), account);
+    else if (choice.outcome == FolderChoice::Outcome::unavailable)
+        Q_EMIT ownChooserNeeded(account, folderUrl(path));
 }
 
 } // namespace norvela

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QVariantList>
+#include <QWindow>
 #include <QtQml/qqmlregistration.h>
 
 namespace norvela {
@@ -43,16 +44,21 @@ public:
     Q_INVOKABLE QUrl folderUrl(const QString& path) const;
     // The folder the user chose: the account's new folder, or the app's without an account.
     Q_INVOKABLE void adoptFolder(const QUrl& folder, norvela::AccountModel* account);
+    // The desktop's folder chooser over `window`, starting at `path`; its choice is adopted.
+    // Where the desktop has none, ownChooserNeeded asks the window for the toolkit's own.
+    Q_INVOKABLE void chooseFolder(norvela::AccountModel* account, const QString& path, QWindow* window);
 
 Q_SIGNALS:
     void appChanged();
     void ignoreFoldersChanged();
+    void ownChooserNeeded(norvela::AccountModel* account, const QUrl& start);
 
 private:
     QVariantList ignoreFolderList() const;
     void rebuild();
     void setFolders(QList<MignoreFolder> folders);
     QCoro::Task<> countRules();
+    QCoro::Task<> askDesktop(QPointer<AccountModel> account, QString path, QString parentWindow);
 
     QPointer<AppModel> m_app;
     QList<QPointer<AccountModel>> m_watched;
@@ -61,6 +67,8 @@ private:
     QHash<QString, int> m_counts;
     // Only the newest count lands.
     quint64 m_reads = 0;
+    // One chooser at a time: a second click while the desktop's is open does nothing.
+    bool m_choosing = false;
 };
 
 } // namespace norvela

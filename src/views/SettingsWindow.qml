@@ -44,11 +44,10 @@ Window {
         }
     }
 
-    // The folder chooser of an account, or of the app while none is linked (account null).
+    // The folder chooser of an account, or of the app while none is linked (account null):
+    // the desktop's own, else Qt's.
     function chooseFolder(account, path) {
-        folderDialog.account = account
-        folderDialog.currentFolder = preferences.folderUrl(path)
-        folderDialog.open()
+        preferences.chooseFolder(account, path, root)
     }
     function editIgnorePatterns(path) {
         ignoreSheet.folderPath = path
@@ -73,6 +72,11 @@ Window {
     PreferencesState {
         id: preferences
         app: root.app
+        onOwnChooserNeeded: (account, start) => {
+            folderDialog.account = account
+            folderDialog.currentFolder = start
+            folderDialog.open()
+        }
     }
 
     FolderDialog {
@@ -80,6 +84,7 @@ Window {
 
         property AccountModel account: null
 
+        objectName: "folderDialog"
         title: "Choose the folder to sync"
         onAccepted: preferences.adoptFolder(selectedFolder, account)
     }

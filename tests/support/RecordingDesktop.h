@@ -20,11 +20,17 @@ public:
         return true;
     }
     void copyText(const QString& text) override { clipboard = text; }
+    QCoro::Task<FolderChoice> chooseFolder(QString, QString startFolder, QString) override {
+        chooserStarts.append(startFolder);
+        co_return folderChoice;
+    }
 
     QStringList revealed;
     QStringList opened;
     QList<QUrl> urls;
     QString clipboard;
+    QStringList chooserStarts;
+    FolderChoice folderChoice; // what every folder chooser ends with
 };
 
 } // namespace norvela::test

@@ -214,6 +214,28 @@ TEST_F(PreferencesWindowTest, AccountCardsShowDetailsFolderAndUnlink) {
     EXPECT_EQ(views.text("usageLine"), info.usageSummary() + " used");
     EXPECT_DOUBLE_EQ(views.find("usageBar")->property("value").toDouble(), 0.25);
 
+    // "Change…" asks the desktop's chooser from the account's folder and takes its choice;
+    // a cancelled chooser changes nothing; without a desktop chooser, Qt's own opens.
+    const QString chosen = dir(1) + QStringLiteral("/chosen");
+    QDir().mkpath(chosen);
+    desktop.folderChoice = {FolderChoice::Outcome::chosen, chosen};
+    ASSERT_TRUE(press(views.findAll("changeFolderButton").value(0)));
+    ASSERT_TRUE(waitFor([&] { return app.accounts()[0]->folderPath() == chosen; }));
+    EXPECT_EQ(desktop.chooserStarts, QStringList({dir(0)}));
+    desktop.folderChoice = {FolderChoice::Outcome::cancelled, dir(0)};
+    ASSERT_TRUE(press(views.findAll("changeFolderButton").value(0)));
+    ASSERT_TRUE(waitFor([&] { return desktop.chooserStarts.size() == 2; }));
+    views.settle();
+    EXPECT_EQ(app.accounts()[0]->folderPath(), chosen);
+    QObject* ownDialog = views.window()->findChild<QObject*>(QStringLiteral("folderDialog"));
+    ASSERT_TRUE(ownDialog);
+    EXPECT_FALSE(ownDialog->property("visible").toBool());
+    desktop.folderChoice = {};
+    ASSERT_TRUE(press(views.findAll("changeFolderButton").value(1)));
+    ASSERT_TRUE(waitFor([&] { return ownDialog->property("visible").toBool(); }));
+    EXPECT_EQ(ownDialog->property("currentFolder").toUrl(), QUrl::fromLocalFile(dir(1)));
+    QMetaObject::invokeMethod(ownDialog, "reject");
+
     // Unlinking forgets the credential and the accounts are rebuilt without it.
     ASSERT_TRUE(press(views.findAll("unlinkButton").value(1)));
     ASSERT_TRUE(waitFor([&] { return app.accounts().size() == 1; }));

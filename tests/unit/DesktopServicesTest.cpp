@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -37,7 +38,38 @@ public Q_SLOTS:
     }
 };
 
-class Reveal : public ::testing::Test {
+// A desktop portal's file chooser that answers every request with `response` and `uris`,
+// on the request path the caller's token names, as real portals do.
+class FakeFileChooser : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
+public:
+    uint response = 0;
+    QStringList uris;
+    QStringList parents;
+    QStringList titles;
+    QList<QVariantMap> options;
+
+public Q_SLOTS:
+    QDBusObjectPath OpenFile(const QString& parent, const QString& title, const QVariantMap& given) {
+        parents += parent;
+        titles += title;
+        options += given;
+        QString sender = message().service().mid(1);
+        sender.replace('.', '_');
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                 .arg(sender, given.value("handle_token").toString());
+        QDBusMessage answer =
+            QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.Request"), "Response");
+        answer << response << QVariantMap{{QStringLiteral("uris"), uris}};
+        QDBusConnection bus = connection();
+        QMetaObject::invokeMethod(
+            this, [bus, answer]() mutable { bus.send(answer); }, Qt::QueuedConnection);
+        return QDBusObjectPath(path);
+    }
+};
+
+class DesktopOnBus : public ::testing::Test {
 protected:
     void SetUp() override {
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
@@ -49,6 +81,7 @@ protected:
     void TearDown() override {
         QDBusConnection::disconnectFromBus(QStringLiteral("norvela-test-caller"));
         QDBusConnection::disconnectFromBus(QStringLiteral("norvela-test-file-manager"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("norvela-test-portal"));
     }
 
     QDBusConnection caller() {
@@ -60,6 +93,13 @@ protected:
         ASSERT_TRUE(connection.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
                                               QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    }
+    void servePortal() {
+        QDBusConnection connection =
+            QDBusConnection::connectToBus(bus.address, QStringLiteral("norvela-test-portal"));
+        ASSERT_TRUE(connection.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &chooser,
+                                              QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(connection.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     }
     LinuxDesktopServices services(std::chrono::milliseconds timeout = std::chrono::seconds(2)) {
         return LinuxDesktopServices(
@@ -74,13 +114,14 @@ protected:
     QTemporaryDir dir;
     PrivateBus bus;
     RecordingFileManager fileManager;
+    FakeFileChooser chooser;
     QString file;
     QList<QUrl> opened;
 };
 
 } // namespace
 
-TEST_F(Reveal, AsksTheFileManagerAndFallsBackToTheFolderOnAnErrorOrNoAnswer) {
+TEST_F(DesktopOnBus, AsksTheFileManagerAndFallsBackToTheFolderOnAnErrorOrNoAnswer) {
     serveFileManager();
     auto desktop = services();
     desktop.revealFile(file);
@@ -107,6 +148,35 @@ TEST_F(Reveal, AsksTheFileManagerAndFallsBackToTheFolderOnAnErrorOrNoAnswer) {
     ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     EXPECT_EQ(fileManager.shown.size(), 3);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path() + QStringLiteral("/Reports 2026"))});
+}
+
+TEST_F(DesktopOnBus, TheFolderChooserIsThePortalsWhenOneAnswers) {
+    auto desktop = services();
+    using Outcome = FolderChoice::Outcome;
+    const QString start = dir.path() + QStringLiteral("/Grüße");
+    // No portal on the bus: the caller shows its own chooser.
+    EXPECT_EQ(await(desktop.chooseFolder("Choose", start, QString())).outcome, Outcome::unavailable);
+
+    servePortal();
+    const QString chosen = dir.path() + QStringLiteral("/Work #2");
+    chooser.uris = {QUrl::fromLocalFile(chosen).toString(QUrl::FullyEncoded)};
+    const FolderChoice choice = await(desktop.chooseFolder("Choose a folder", start, "x11:3a00007"));
+    EXPECT_EQ(choice.outcome, Outcome::chosen);
+    EXPECT_EQ(choice.path, chosen);
+    EXPECT_EQ(chooser.parents, QStringList{"x11:3a00007"});
+    EXPECT_EQ(chooser.titles, QStringList{"Choose a folder"});
+    const QVariantMap options = chooser.options.value(0);
+    EXPECT_TRUE(options.value("directory").toBool());
+    EXPECT_EQ(options.value("current_folder").toByteArray(), start.toUtf8() + '\0');
+
+    // Cancelled, or a choice that is not a local folder: nothing changes.
+    chooser.response = 1;
+    EXPECT_EQ(await(desktop.chooseFolder("Choose", start, QString())).outcome, Outcome::cancelled);
+    chooser.response = 0;
+    chooser.uris = {QStringLiteral("sftp://host/folder")};
+    EXPECT_EQ(await(desktop.chooseFolder("Choose", start, QString())).outcome, Outcome::cancelled);
+    ASSERT_EQ(chooser.options.size(), 3);
+    EXPECT_NE(chooser.options[1].value("handle_token"), chooser.options[2].value("handle_token"));
 }
 
 TEST(RevealWithoutBus, OpensTheParentFolderAtOnce) {
