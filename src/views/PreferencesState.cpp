@@ -4,6 +4,7 @@
 #include "platform/DesktopServices.h"
 #include "sync/MignoreRules.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -131,8 +132,13 @@ QVariantList PreferencesState::ignoreFolderList() const {
     return list;
 }
 
-QUrl PreferencesState::folderUrl(const QString& path) const {
-    return QUrl::fromLocalFile(Paths::expandTilde(path));
+QString PreferencesState::chooserStart(const QString& path) {
+    // A folder not made yet (the default before the first sync) would open the chooser in
+    // the working directory; its parent is where the user expects to be.
+    QString folder = rootOf(path);
+    for (QString parent; !QFileInfo(folder).isDir() && (parent = QFileInfo(folder).path()) != folder;)
+        folder = parent;
+    return folder;
 }
 
 void PreferencesState::adoptFolder(const QUrl& folder, AccountModel* account) {
@@ -161,7 +167,7 @@ QCoro::Task<> PreferencesState::askDesktop(QPointer<AccountModel> account, QStri
     const bool forAccount = account;
     m_choosing = true;
     const FolderChoice choice = co_await m_app->desktop().chooseFolder(
-        QStringLiteral("Choose the folder to sync"), Paths::expandTilde(path), parentWindow);
+        QStringLiteral("Choose the folder to sync"), chooserStart(path), parentWindow);
     if (!self)
         co_return;
     m_choosing = false;
@@ -170,7 +176,7 @@ QCoro::Task<> PreferencesState::askDesktop(QPointer<AccountModel> account, QStri
     if (choice.outcome == FolderChoice::Outcome::chosen)
         adoptFolder(QUrl::fromLocalFile(choice.path), account);
     else if (choice.outcome == FolderChoice::Outcome::unavailable)
-        Q_EMIT ownChooserNeeded(account, folderUrl(path));
+        Q_EMIT ownChooserNeeded(account, QUrl::fromLocalFile(chooserStart(path)));
 }
 
 } // namespace norvela

@@ -40,8 +40,8 @@ public:
 
     // Reads every listed folder's `.mignore` again (after the editor saved one).
     Q_INVOKABLE void recountRules();
-    // `path` with "~" expanded, as a folder chooser's starting point.
-    Q_INVOKABLE QUrl folderUrl(const QString& path) const;
+    // Where a chooser for `path` opens: the folder, "~" expanded, or its nearest existing parent.
+    static QString chooserStart(const QString& path);
     // The folder the user chose: the account's new folder, or the app's without an account.
     Q_INVOKABLE void adoptFolder(const QUrl& folder, norvela::AccountModel* account);
     // The desktop's folder chooser over `window`, starting at `path`; its choice is adopted.
