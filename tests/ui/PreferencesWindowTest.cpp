@@ -215,7 +215,7 @@ TEST_F(PreferencesWindowTest, AccountCardsShowDetailsFolderAndUnlink) {
     EXPECT_DOUBLE_EQ(views.find("usageBar")->property("value").toDouble(), 0.25);
 
     // "Change…" asks the desktop's chooser from the account's folder and takes its choice;
-    // a cancelled chooser changes nothing; without a desktop chooser, Qt's own opens.
+    // a cancelled chooser changes nothing.
     const QString chosen = dir(1) + QStringLiteral("/chosen");
     QDir().mkpath(chosen);
     desktop.folderChoice = {FolderChoice::Outcome::chosen, chosen};
@@ -227,14 +227,6 @@ TEST_F(PreferencesWindowTest, AccountCardsShowDetailsFolderAndUnlink) {
     ASSERT_TRUE(waitFor([&] { return desktop.chooserStarts.size() == 2; }));
     views.settle();
     EXPECT_EQ(app.accounts()[0]->folderPath(), chosen);
-    QObject* ownDialog = views.window()->findChild<QObject*>(QStringLiteral("folderDialog"));
-    ASSERT_TRUE(ownDialog);
-    EXPECT_FALSE(ownDialog->property("visible").toBool());
-    desktop.folderChoice = {};
-    ASSERT_TRUE(press(views.findAll("changeFolderButton").value(1)));
-    ASSERT_TRUE(waitFor([&] { return ownDialog->property("visible").toBool(); }));
-    EXPECT_EQ(ownDialog->property("currentFolder").toUrl(), QUrl::fromLocalFile(dir(1)));
-    QMetaObject::invokeMethod(ownDialog, "reject");
 
     // Unlinking forgets the credential and the accounts are rebuilt without it.
     ASSERT_TRUE(press(views.findAll("unlinkButton").value(1)));
@@ -437,9 +429,14 @@ TEST_F(PreferencesWindowTest, AChosenFolderGoesToTheAccountOrWithoutOneToTheApp)
     AppModel& app = makeModelWithFolders({});
     PreferencesState state;
     state.setApp(&app);
-    // The chooser starts in the folder, "~" spelled out, or where it would be made.
+    // The chooser starts in the folder, "~" spelled out, or where it would be made. Without
+    // a chooser of the desktop's, the window is asked for Qt's own.
     EXPECT_EQ(PreferencesState::chooserStart(QStringLiteral("~")), QDir::homePath());
-    EXPECT_EQ(PreferencesState::chooserStart(dir(0) + "/not/made/yet"), dir(0));
+    QSignalSpy ownChooser(&state, &PreferencesState::ownChooserNeeded);
+    state.chooseFolder(nullptr, dir(0) + "/not/made/yet", nullptr);
+    ASSERT_TRUE(waitFor([&] { return ownChooser.size() == 1; }));
+    EXPECT_EQ(ownChooser[0][1].toUrl(), QUrl::fromLocalFile(dir(0)));
+    EXPECT_EQ(desktop.chooserStarts, QStringList{dir(0)});
     state.adoptFolder(QUrl::fromLocalFile(dir(1) + "/./"), nullptr);
     EXPECT_EQ(app.folderPath(), dir(1));
     EXPECT_TRUE(settings->dataValue(SettingsKeys::appFolderBookmark));

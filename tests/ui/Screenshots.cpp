@@ -320,7 +320,9 @@ TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
     linkAccounts(1);
     makeModel();
     AccountModel* account = model->accounts().first();
-    account->setStatus(status(SyncState::paused, SyncStatus::Note::largeFolder));
+    SyncStatus large = status(SyncState::paused, SyncStatus::Note::largeFolder);
+    large.largeFolderFiles = 184'302;
+    account->setStatus(large);
     keepInfo(account, QStringLiteral("alex@example.com"), 412'000'000'000);
     showPane(QStringLiteral("account"));
     shoot(*harness, QStringLiteral("preferences-account-large-folder"));
