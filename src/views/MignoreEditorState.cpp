@@ -2,6 +2,7 @@
 
 #include "SyncedFilesState.h"
 #include "common/AtomicFile.h"
+#include "models/Assign.h"
 #include "models/Paths.h"
 #include "platform/SystemLog.h"
 #include "sync/MignoreRules.h"
@@ -83,10 +84,7 @@ QString MignoreEditorState::fileCount(qsizetype count) {
 }
 
 void MignoreEditorState::setApp(AppModel* app) {
-    if (m_app == app)
-        return;
-    m_app = app;
-    Q_EMIT appChanged();
+    assignChanged(this, m_app, app, &MignoreEditorState::appChanged);
 }
 
 void MignoreEditorState::setFolderPath(const QString& path) {
@@ -300,10 +298,7 @@ void MignoreEditorState::applyTally(const MignoreTally& tally) {
 }
 
 void MignoreEditorState::setCounting(bool value) {
-    if (m_counting == value)
-        return;
-    m_counting = value;
-    Q_EMIT countingChanged();
+    assignChanged(this, m_counting, value, &MignoreEditorState::countingChanged);
 }
 
 void MignoreEditorState::openAsText() {

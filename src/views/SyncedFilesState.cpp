@@ -2,6 +2,7 @@
 
 #include "common/Formatting.h"
 #include "common/PlatformWords.h"
+#include "models/Assign.h"
 
 #include <QLocale>
 #include <QtConcurrent/QtConcurrentRun>
@@ -45,10 +46,7 @@ void SyncedFilesState::setSelectedAccountID(const QString& id) {
 }
 
 void SyncedFilesState::setQuery(const QString& query) {
-    if (m_query == query)
-        return;
-    m_query = query;
-    Q_EMIT queryChanged();
+    assignChanged(this, m_query, query, &SyncedFilesState::queryChanged);
 }
 
 void SyncedFilesState::setStaticFiles(const QVariantList& files) {
@@ -137,10 +135,7 @@ QCoro::Task<> SyncedFilesState::readFiles(AccountModel* account) {
 }
 
 void SyncedFilesState::setLoading(bool value) {
-    if (m_loading == value)
-        return;
-    m_loading = value;
-    Q_EMIT loadingChanged();
+    assignChanged(this, m_loading, value, &SyncedFilesState::loadingChanged);
 }
 
 void SyncedFilesState::setFiles(const QList<RecentFile>& files) {

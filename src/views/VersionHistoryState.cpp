@@ -3,6 +3,7 @@
 #include "common/Formatting.h"
 #include "common/NorvelaError.h"
 #include "common/PlatformWords.h"
+#include "models/Assign.h"
 
 #include <QVariantMap>
 
@@ -11,10 +12,7 @@ namespace norvela {
 VersionHistoryState::VersionHistoryState(QObject* parent) : QObject(parent) {}
 
 void VersionHistoryState::setApp(AppModel* app) {
-    if (m_app == app)
-        return;
-    m_app = app;
-    Q_EMIT appChanged();
+    assignChanged(this, m_app, app, &VersionHistoryState::appChanged);
 }
 
 void VersionHistoryState::setFile(const QVariant& file) {
@@ -99,24 +97,15 @@ QCoro::Task<> VersionHistoryState::restoreTask(FileRevision revision) {
 }
 
 void VersionHistoryState::setLoading(bool value) {
-    if (m_loading == value)
-        return;
-    m_loading = value;
-    Q_EMIT loadingChanged();
+    assignChanged(this, m_loading, value, &VersionHistoryState::loadingChanged);
 }
 
 void VersionHistoryState::setErrorText(const QString& value) {
-    if (m_errorText == value)
-        return;
-    m_errorText = value;
-    Q_EMIT errorTextChanged();
+    assignChanged(this, m_errorText, value, &VersionHistoryState::errorTextChanged);
 }
 
 void VersionHistoryState::setRestoringID(const QString& value) {
-    if (m_restoringID == value)
-        return;
-    m_restoringID = value;
-    Q_EMIT restoringIDChanged();
+    assignChanged(this, m_restoringID, value, &VersionHistoryState::restoringIDChanged);
 }
 
 } // namespace norvela
