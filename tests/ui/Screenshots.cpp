@@ -326,6 +326,7 @@ TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
     shoot(*harness, QStringLiteral("preferences-account-large-folder"));
     harness->click(QStringLiteral("syncAnywayButton"));
     shoot(*harness, QStringLiteral("preferences-large-folder-confirmation"));
+}
 
 // The ignore-pattern editor in a window of its own size, as the preferences sheet hosts it,
 // over a folder of a small project.
