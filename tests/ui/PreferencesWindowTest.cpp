@@ -240,7 +240,6 @@ TEST_F(PreferencesWindowTest, SyncAnywayApprovesTheLargeFolderAndCancelLeavesItP
 
     ASSERT_TRUE(press("syncAnywayButton"));
     ASSERT_TRUE(shown("largeFolderDialog"));
-    EXPECT_EQ(views.text("largeFolderTitle"), "Sync this folder anyway?");
     EXPECT_EQ(views.text("largeFolderMessage"),
               "Everything in " + dir(0) + " will upload to " + account.displayName() +
                   ". A folder this size can take a long time and use significant storage.");
