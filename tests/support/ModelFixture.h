@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "auth/CloudTokenStore.h"
 #include "common/SettingsStore.h"
+#include "common/SyncStatus.h"
 #include "models/AppModel.h"
 #include "models/SyncEngine.h"
 #include "net/BandwidthLimiter.h"
@@ -27,6 +28,11 @@ public:
     void pause() override { ++paused; }
     void resume() override {}
 };
+
+// A status as an account's engine reports it.
+inline SyncStatus syncStatus(SyncState state, SyncStatus::Note note = SyncStatus::Note::upToDate) {
+    return SyncStatus{.state = state, .note = note};
+}
 
 // A private app-support directory for credentials, a settings file, a manual clock and a
 // limiter of its own; the model is made on demand so a test can prepare files first.

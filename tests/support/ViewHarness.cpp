@@ -101,19 +101,6 @@ QString ViewHarness::text(const QString& objectName) const {
     return item ? item->property("text").toString() : QString();
 }
 
-QStringList ViewHarness::texts() const {
-    QStringList all;
-    if (m_window)
-        visit(m_window->contentItem(), [&](QQuickItem* item) {
-            if (item->inherits("QQuickText") && item->opacity() > 0) {
-                const QString t = item->property("text").toString();
-                if (!t.isEmpty())
-                    all.append(t);
-            }
-        });
-    return all;
-}
-
 QStringList ViewHarness::texts(const QString& objectName) const {
     QStringList all;
     for (const QQuickItem* item : findAll(objectName))
@@ -136,6 +123,12 @@ bool ViewHarness::click(QQuickItem* item, Qt::MouseButton button) {
 
 void ViewHarness::key(int key, Qt::KeyboardModifiers modifiers) {
     QTest::keyClick(m_window, Qt::Key(key), modifiers);
+    settle();
+}
+
+void ViewHarness::type(const QString& text) {
+    for (const QChar c : text)
+        QTest::keyClick(m_window, c.toLatin1());
     settle();
 }
 

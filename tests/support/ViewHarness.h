@@ -26,7 +26,6 @@ public:
     // The same for a window written inline (a test's own host for a kit component).
     QQuickWindow* showQml(const QByteArray& source, const QVariantMap& properties = {});
     QQuickWindow* window() const { return m_window; }
-    QQmlEngine& engine() { return m_engine; }
 
     // The visible item with this objectName, or null. With several, the first in tree order.
     QQuickItem* find(const QString& objectName) const;
@@ -34,8 +33,6 @@ public:
     QList<QQuickItem*> findAll(const QString& objectName) const;
     // The "text" property of the named item ("" when it has none or is not shown).
     QString text(const QString& objectName) const;
-    // Every visible text on the window, in tree order: what a reader of the picture sees.
-    QStringList texts() const;
     // The "text" of every visible item with this objectName, in tree order.
     QStringList texts(const QString& objectName) const;
 
@@ -43,6 +40,8 @@ public:
     bool click(const QString& objectName, Qt::MouseButton button = Qt::LeftButton);
     bool click(QQuickItem* item, Qt::MouseButton button = Qt::LeftButton);
     void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Types `text` into the focused item, a key at a time.
+    void type(const QString& text);
     // Lets bindings, animations and deferred deletions run.
     void settle(int ms = 50);
     // Waits for the scene to be drawn, then grabs it.

@@ -23,13 +23,6 @@ RecentFile recent(const QString& name, int minutesAgo, const QDateTime& now, con
     return file;
 }
 
-SyncStatus status(SyncState state, SyncStatus::Note note = SyncStatus::Note::upToDate) {
-    SyncStatus s;
-    s.state = state;
-    s.note = note;
-    return s;
-}
-
 } // namespace
 
 class DropdownTest : public ModelFixture {
@@ -88,13 +81,27 @@ TEST_F(DropdownTest, WithoutAccountsTheAppLevelEngineFillsThePanel) {
     EXPECT_EQ(helpText("pauseResumeButton"), "Pause syncing");
     ASSERT_TRUE(views.click("pauseResumeButton"));
     EXPECT_EQ(RecordingEngine::paused, 1);
+
+    // The footer's buttons and the shared-links row reach their targets.
+    QSignalSpy sharedLinks(views.window(), SIGNAL(sharedLinksRequested()));
+    QSignalSpy preferences(views.window(), SIGNAL(preferencesRequested()));
+    QSignalSpy quit(views.window(), SIGNAL(quitRequested()));
+    ASSERT_TRUE(views.click("sharedLinksRow"));
+    ASSERT_TRUE(views.click("preferencesButton"));
+    ASSERT_TRUE(views.click("feedbackButton"));
+    EXPECT_EQ(sharedLinks.size(), 1);
+    EXPECT_EQ(preferences.size(), 1);
+    EXPECT_EQ(quit.size(), 0);
+    ASSERT_EQ(desktop.urls.size(), 1);
+    ASSERT_TRUE(views.click("quitButton"));
+    EXPECT_EQ(quit.size(), 1);
 }
 
 TEST_F(DropdownTest, OneAccountHeaderFollowsItsEngineThroughEachState) {
     link(ProviderKinds::tokenStore(ProviderKind::dropbox), "dbid:1", "d@example.com");
     AppModel& app = makeModel();
     AccountModel* account = app.accounts().at(0);
-    account->setStatus(status(SyncState::idle));
+    account->setStatus(syncStatus(SyncState::idle));
     QQuickWindow* panel = show(app);
     ASSERT_TRUE(panel);
     QSignalSpy preferences(panel, SIGNAL(preferencesRequested()));
@@ -106,12 +113,12 @@ TEST_F(DropdownTest, OneAccountHeaderFollowsItsEngineThroughEachState) {
     ASSERT_TRUE(views.click("recentFolderButton"));
     EXPECT_EQ(desktop.opened, QStringList{account->rootPath()});
 
-    SyncStatus syncing = status(SyncState::syncing);
-    syncing.filesDone = 3;
-    syncing.filesTotal = 10;
-    syncing.currentFile = QStringLiteral("report.pdf");
-    syncing.bytesPerSecond = 2'500'000;
-    account->setStatus(syncing);
+    account->setStatus({.state = SyncState::syncing,
+                        .note = SyncStatus::Note::upToDate,
+                        .filesDone = 3,
+                        .filesTotal = 10,
+                        .currentFile = QStringLiteral("report.pdf"),
+                        .bytesPerSecond = 2'500'000});
     views.settle();
     EXPECT_EQ(views.text("statusTitle"), "Syncing 3 of 10 files");
     EXPECT_EQ(views.text("statusSubtitle"), "Uploading report.pdf");
@@ -122,17 +129,14 @@ TEST_F(DropdownTest, OneAccountHeaderFollowsItsEngineThroughEachState) {
     ASSERT_TRUE(views.click("limitBandwidthRow"));
     EXPECT_EQ(preferences.size(), 1);
 
-    SyncStatus battery = status(SyncState::paused, SyncStatus::Note::onBattery);
-    account->setStatus(battery);
+    account->setStatus(syncStatus(SyncState::paused, SyncStatus::Note::onBattery));
     views.settle();
     EXPECT_EQ(views.text("statusTitle"), "Sync paused");
     EXPECT_EQ(views.text("statusSubtitle"), "On battery");
     EXPECT_EQ(helpText("pauseResumeButton"), "Resume syncing");
     EXPECT_FALSE(views.find("progressTrack"));
 
-    SyncStatus byUser = status(SyncState::paused);
-    byUser.userPaused = true;
-    account->setStatus(byUser);
+    account->setStatus({.state = SyncState::paused, .note = SyncStatus::Note::upToDate, .userPaused = true});
     views.settle();
     EXPECT_EQ(views.text("statusTitle"), "Syncing paused");
     EXPECT_EQ(views.text("statusSubtitle"), "Click resume to continue");
@@ -192,7 +196,6 @@ TEST_F(DropdownTest, RecentRowsOpenShareAndAskForVersions) {
 
     ASSERT_TRUE(views.click(rows[0], Qt::RightButton));
     ASSERT_TRUE(waitFor([&] { return views.find("versionHistoryItem"); }));
-    EXPECT_EQ(views.text("copySharedLinkItem"), "Copy Shared Link");
     ASSERT_TRUE(views.click("versionHistoryItem"));
     ASSERT_EQ(versions.size(), 1);
     EXPECT_EQ(versions[0][0].value<RecentFile>().name, "plan.key");
@@ -212,35 +215,11 @@ TEST_F(DropdownTest, RecentRowsOpenShareAndAskForVersions) {
     EXPECT_TRUE(desktop.clipboard.isEmpty());
 }
 
-TEST_F(DropdownTest, FooterAndSharedLinksRowReachTheirTargets) {
-    AppModel& app = makeModel();
-    QQuickWindow* panel = show(app);
-    ASSERT_TRUE(panel);
-    QSignalSpy sharedLinks(panel, SIGNAL(sharedLinksRequested()));
-    QSignalSpy preferences(panel, SIGNAL(preferencesRequested()));
-    QSignalSpy quit(panel, SIGNAL(quitRequested()));
-
-    EXPECT_EQ(views.text("sharedLinksRow"), QString::fromUtf8("Shared Links & Versions\u2026"));
-    ASSERT_TRUE(views.click("sharedLinksRow"));
-    ASSERT_TRUE(views.click("preferencesButton"));
-    ASSERT_TRUE(views.click("feedbackButton"));
-    EXPECT_EQ(sharedLinks.size(), 1);
-    EXPECT_EQ(preferences.size(), 1);
-    EXPECT_EQ(quit.size(), 0);
-    ASSERT_EQ(desktop.urls.size(), 1);
-    EXPECT_EQ(desktop.urls[0].scheme(), "mailto");
-    ASSERT_TRUE(views.click("quitButton"));
-    EXPECT_EQ(quit.size(), 1);
-    EXPECT_EQ(helpText("quitButton"), "Quit Norvela");
-}
-
 TEST_F(DropdownTest, KeyboardReachesEveryControlInReadingOrder) {
     link(ProviderKinds::tokenStore(ProviderKind::dropbox), "dbid:1", "d@example.com");
     AppModel& app = makeModel();
     AccountModel* account = app.accounts().at(0);
-    SyncStatus syncing = status(SyncState::syncing);
-    syncing.filesTotal = 4;
-    account->setStatus(syncing);
+    account->setStatus({.state = SyncState::syncing, .note = SyncStatus::Note::upToDate, .filesTotal = 4});
     QList<RecentFile> files;
     for (int i = 1; i <= 5; ++i)
         files.append(recent(QStringLiteral("f%1.txt").arg(i), i, now, account->id()));

@@ -13,7 +13,6 @@
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QThreadPool>
 
 #include <atomic>
@@ -101,13 +100,6 @@ protected:
     bool fileIs(const QByteArray& text) const {
         return waitFor([&] { return QFile::exists(file()) && readFile(file()) == text; });
     }
-    void type(const QString& text) {
-        QQuickItem* field = harness->find("patternField");
-        field->forceActiveFocus();
-        for (const QChar c : text)
-            QTest::keyClick(harness->window(), c.toLatin1());
-        harness->key(Qt::Key_Return);
-    }
     void submitField(const QString& text) {
         QQuickItem* field = harness->find("patternField");
         field->setProperty("text", text);
@@ -133,16 +125,12 @@ TEST_F(MignoreEditorTest, WithoutAFileShowsTheStarterTextAndWritesNothing) {
     MignoreEditorState* state = open();
     ASSERT_TRUE(state);
     EXPECT_EQ(state->lines(), MignoreRules::splitLines(starter));
-    EXPECT_EQ(state->lines().size(), 7);
-    EXPECT_EQ(harness->text("editorTitle"), "Ignore patterns");
     EXPECT_EQ(harness->text("editorSubtitle"), "Matching files in ~/" + QFileInfo(folder).fileName() +
                                                    " won't sync · hidden files never sync");
     EXPECT_TRUE(harness->findAll("patternRow").isEmpty());
-    EXPECT_EQ(harness->text("emptyPatterns"), "No patterns yet — add one below, or start from a common one.");
+    EXPECT_TRUE(harness->find("emptyPatterns"));
     EXPECT_EQ(harness->texts("commonPatternButton"),
               (QStringList{"+ node_modules/", "+ build/", "+ dist/", "+ *.log", "+ *.tmp"}));
-    EXPECT_EQ(harness->find("patternField")->property("placeholderText").toString(),
-              "Add a pattern — e.g. node_modules/ or *.log");
     EXPECT_EQ(harness->text("syncCountText"), "0 files will sync with these rules");
     EXPECT_FALSE(QFile::exists(file()));
 
@@ -173,7 +161,9 @@ TEST_F(MignoreEditorTest, TheFieldAddsTrimmedPatternsOnceAndIgnoresBlanks) {
     writeFile(file(), "# mine\n");
     MignoreEditorState* state = open();
     ASSERT_TRUE(state);
-    type("  dist/  ");
+    harness->find("patternField")->forceActiveFocus();
+    harness->type("  dist/  ");
+    harness->key(Qt::Key_Return);
     EXPECT_TRUE(fileIs("# mine\ndist/\n"));
     EXPECT_EQ(harness->text("patternField"), "");
 

@@ -25,30 +25,18 @@ protected:
     std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
 };
 
-QQuickItem* focused(QQuickWindow* window) {
-    return window->activeFocusItem();
-}
-
 } // namespace
 
 TEST_F(OnboardingWindowTest, WithoutAGoogleClientTheGoogleRowIsFadedAndInert) {
     endpoints.google.clientId.clear();
     makeModel();
-    ASSERT_TRUE(open());
-    EXPECT_EQ(harness->window()->title(), "Norvela");
-    const QStringList texts = harness->texts();
-    for (const char* text : {"Welcome to Norvela", "Dropbox", "Sync with your Dropbox account",
-                             "Google Drive", "Coming soon — client not configured", "Skip for Now",
-                             "You can link an account any time in Preferences → Account."})
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
-    EXPECT_EQ(harness->text("introduction"), "Keep one folder in sync with your cloud storage.\n"
-                                             "Choose where your files should live.");
-
+    QPointer<QQuickWindow> window = open();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(harness->text("googleDriveRowSubtitle"), "Coming soon — client not configured");
     QQuickItem* google = harness->find("googleDriveRow");
     ASSERT_TRUE(google);
     EXPECT_FALSE(google->isEnabled());
-    EXPECT_DOUBLE_EQ(google->opacity(), 0.55);
-    EXPECT_DOUBLE_EQ(harness->find("dropboxRow")->opacity(), 1.0);
+    EXPECT_LT(google->opacity(), harness->find("dropboxRow")->opacity());
     harness->click(google);
     EXPECT_FALSE(model->isLinking());
     EXPECT_EQ(model->linkError(), std::nullopt);
@@ -56,13 +44,20 @@ TEST_F(OnboardingWindowTest, WithoutAGoogleClientTheGoogleRowIsFadedAndInert) {
     EXPECT_EQ(harness->find("linkWaiting"), nullptr);
     EXPECT_EQ(harness->find("linkError"), nullptr);
 
-    // Keyboard: the disabled row is skipped; Return on "Skip for Now" hides the window.
+    // Keyboard: the disabled row is skipped; Return on "Skip for Now" hides the window, and
+    // so does Escape once it is shown again: hidden, never destroyed.
     harness->key(Qt::Key_Tab);
-    EXPECT_EQ(focused(harness->window()), harness->find("dropboxRow"));
+    EXPECT_EQ(window->activeFocusItem(), harness->find("dropboxRow"));
     harness->key(Qt::Key_Tab);
-    EXPECT_EQ(focused(harness->window()), harness->find("skipButton"));
+    EXPECT_EQ(window->activeFocusItem(), harness->find("skipButton"));
     harness->key(Qt::Key_Return);
-    EXPECT_FALSE(harness->window()->isVisible());
+    EXPECT_FALSE(window->isVisible());
+    window->show();
+    harness->settle();
+    harness->key(Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    processEvents();
+    ASSERT_TRUE(window);
     EXPECT_TRUE(harness->takeWarnings().isEmpty());
 }
 
@@ -99,24 +94,4 @@ TEST_F(OnboardingWindowTest, LinkingWaitsForTheBrowserAndAFailedLinkShowsWhy) {
     EXPECT_EQ(warnings.removeIf([](const QString& w) { return w.startsWith("Norvela link result"); }), 1);
     warnings.removeIf([](const QString& w) { return w.contains("openUrl"); });
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
-}
-
-TEST_F(OnboardingWindowTest, SkipAndEscapeHideTheSameWindow) {
-    makeModel();
-    QPointer<QQuickWindow> window = open();
-    ASSERT_TRUE(window);
-    ASSERT_TRUE(harness->click("skipButton"));
-    EXPECT_FALSE(window->isVisible());
-    processEvents();
-    ASSERT_TRUE(window); // hidden, not destroyed
-
-    window->show();
-    harness->settle();
-    EXPECT_TRUE(harness->texts().contains("Welcome to Norvela"));
-    harness->key(Qt::Key_Escape);
-    EXPECT_FALSE(window->isVisible());
-    processEvents();
-    EXPECT_TRUE(window);
-    EXPECT_FALSE(model->isLinking());
-    EXPECT_TRUE(harness->takeWarnings().isEmpty());
 }

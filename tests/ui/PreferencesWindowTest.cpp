@@ -1,6 +1,5 @@
 #include "ModelFixture.h"
 #include "ViewHarness.h"
-#include "app/WindowPresenter.h"
 #include "auth/DropboxAuthService.h"
 #include "models/AccountModel.h"
 #include "models/SettingsKeys.h"
@@ -12,7 +11,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <memory>
 
@@ -68,11 +66,6 @@ protected:
         return views.click(item);
     }
     bool press(const QString& objectName) { return press(views.find(objectName)); }
-    void type(const QString& text) {
-        for (const QChar c : text)
-            QTest::keyClick(views.window(), c.toLatin1());
-        views.settle();
-    }
     bool shown(const QString& objectName) const { return views.find(objectName) != nullptr; }
 
     ViewHarness views;
@@ -83,13 +76,6 @@ TEST_F(PreferencesWindowTest, WithoutAccountsTheAppFolderAndTheLinkCardShow) {
     AppModel& app = makeModelWithFolders({});
     QQuickWindow* window = open();
     ASSERT_TRUE(window);
-    EXPECT_EQ(window->title(), "Norvela Preferences");
-    EXPECT_EQ(window->size(), QSize(740, 520));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
-    QStringList words = views.texts();
-    words.removeIf([](const QString& t) { return t.size() < 2; }); // symbols
-    EXPECT_EQ(words.mid(0, 6), QStringList({"General", "Account", "Sync", "Network", "Sharing", "Advanced"}));
-
     // It opens on Sync: the app's own folder, whose .mignore does not exist yet.
     EXPECT_EQ(views.text("paneTitle"), "Sync");
     EXPECT_EQ(views.text("folderTitle"), "Norvela folder");
@@ -100,11 +86,7 @@ TEST_F(PreferencesWindowTest, WithoutAccountsTheAppFolderAndTheLinkCardShow) {
     EXPECT_FALSE(shown("ignoreFolderPath"));
 
     select("account");
-    const QStringList texts = views.texts();
-    for (const char* text :
-         {"No account linked", "Connect Dropbox or Google Drive to start syncing", "Add another account",
-          "Any mix of Dropbox and Google Drive accounts, each with its own folder"})
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
+    EXPECT_TRUE(shown("linkCard"));
     EXPECT_FALSE(shown("accountCard"));
     QSignalSpy onboarding(window, SIGNAL(onboardingRequested()));
     ASSERT_TRUE(press("addAccountButton"));
@@ -264,10 +246,7 @@ TEST_F(PreferencesWindowTest, SyncAnywayApprovesTheLargeFolderAndCancelLeavesItP
     linkDropbox(1);
     AppModel& app = makeModelWithFolders({dir(0)});
     AccountModel& account = *app.accounts().first();
-    SyncStatus refused;
-    refused.state = SyncState::paused;
-    refused.note = SyncStatus::Note::largeFolder;
-    account.setStatus(refused);
+    account.setStatus(syncStatus(SyncState::paused, SyncStatus::Note::largeFolder));
     QQuickWindow* window = open();
     ASSERT_TRUE(window);
     select("account");
@@ -275,7 +254,6 @@ TEST_F(PreferencesWindowTest, SyncAnywayApprovesTheLargeFolderAndCancelLeavesItP
 
     ASSERT_TRUE(press("syncAnywayButton"));
     ASSERT_TRUE(shown("largeFolderDialog"));
-    EXPECT_EQ(views.text("largeFolderTitle"), "Sync this folder anyway?");
     EXPECT_EQ(views.text("largeFolderMessage"),
               "Everything in " + dir(0) + " will upload to " + account.displayName() +
                   ". A folder this size can take a long time and use significant storage.");
@@ -335,14 +313,14 @@ TEST_F(PreferencesWindowTest, TheRateFieldRefusesANegativeAndAppliesALocaleDecim
     ASSERT_TRUE(field);
     field->forceActiveFocus();
     views.key(Qt::Key_A, Qt::ControlModifier);
-    type("-2");
+    views.type("-2");
     views.key(Qt::Key_Return);
     EXPECT_DOUBLE_EQ(app.uploadLimitMBps(), 1.0);
     ASSERT_TRUE(shown("rateHint"));
     EXPECT_EQ(views.text("rateHint"), "Enter a rate of 0 or more, like 2,5");
 
     views.key(Qt::Key_A, Qt::ControlModifier);
-    type("2,5");
+    views.type("2,5");
     EXPECT_FALSE(shown("rateHint"));
     views.key(Qt::Key_Return);
     EXPECT_DOUBLE_EQ(app.uploadLimitMBps(), 2.5);
@@ -350,7 +328,7 @@ TEST_F(PreferencesWindowTest, TheRateFieldRefusesANegativeAndAppliesALocaleDecim
 
     // Leaving the field applies it too.
     views.key(Qt::Key_A, Qt::ControlModifier);
-    type("4");
+    views.type("4");
     views.key(Qt::Key_Tab);
     EXPECT_DOUBLE_EQ(app.uploadLimitMBps(), 4.0);
     EXPECT_FALSE(field->hasActiveFocus());
@@ -366,8 +344,6 @@ TEST_F(PreferencesWindowTest, TheScheduleSwitchShowsHourPickersThatStoreTheSched
     ASSERT_TRUE(shown("startHourPicker"));
     EXPECT_EQ(views.find("startHourPicker")->property("displayText").toString(), "09:00");
     EXPECT_EQ(views.find("endHourPicker")->property("displayText").toString(), "18:00");
-    EXPECT_EQ(views.find("startHourPicker")->width(), 90);
-    EXPECT_EQ(views.find("startHourPicker")->property("count").toInt(), 24);
 
     views.find("startHourPicker")->forceActiveFocus();
     views.key(Qt::Key_Down);
@@ -401,22 +377,18 @@ TEST_F(PreferencesWindowTest, KeyboardMovesThroughTheSidebarAndEscapeCloses) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(PreferencesWindowTest, GeneralSharingAndAdvancedPanesSayWhatTheyDo) {
+TEST_F(PreferencesWindowTest, GeneralAndAdvancedPanesSayWhatTheyDo) {
     AppModel& app = makeModelWithFolders({});
     ASSERT_TRUE(open());
     select("general");
     EXPECT_EQ(views.text("versionLine"), "Norvela " + (QCoreApplication::applicationVersion().isEmpty()
                                                            ? QStringLiteral("dev")
                                                            : QCoreApplication::applicationVersion()));
-    EXPECT_EQ(views.text("lastCheckLine"), "Updates are checked automatically");
     EXPECT_EQ(views.text("supportAddress"), app.supportAddress());
     ASSERT_TRUE(press("sendFeedbackButton"));
     ASSERT_EQ(desktop.urls.size(), 1);
     EXPECT_EQ(desktop.urls.first().scheme(), "mailto");
     EXPECT_EQ(desktop.urls.first().path(), app.supportAddress());
-
-    select("sharing");
-    EXPECT_TRUE(views.texts().contains("Create and manage Dropbox shared links from the system tray"));
 
     // This test binary has no command-line tool beside it: the card says so.
     select("advanced");
@@ -450,22 +422,4 @@ TEST_F(PreferencesWindowTest, AChosenFolderGoesToTheAccountOrWithoutOneToTheApp)
     state.adoptFolder(QUrl::fromLocalFile(dir(1)), linked.accounts().first());
     EXPECT_EQ(linked.accounts().first()->folderPath(), dir(1));
     EXPECT_EQ(state.ignoreFolders().first().path, dir(1));
-}
-
-TEST_F(PreferencesWindowTest, AddAccountInTheWindowOpensOnboarding) {
-    AppModel& app = makeModelWithFolders({});
-    WindowPresenter presenter(app);
-    presenter.showSettings();
-    QQuickWindow* settingsWindow = presenter.window(WindowPresenter::Kind::settings);
-    ASSERT_TRUE(settingsWindow);
-    QMetaObject::invokeMethod(settingsWindow, "onboardingRequested");
-    QQuickWindow* onboarding = presenter.window(WindowPresenter::Kind::onboarding);
-    ASSERT_TRUE(onboarding);
-    EXPECT_TRUE(onboarding->isVisible());
-    // The offscreen platform cannot raise a window, and the presenter's style comes after
-    // other tests' views in this process; both say so.
-    QStringList warnings = views.takeWarnings();
-    warnings.removeIf(
-        [](const QString& w) { return w.contains("raise()") || w.contains("QQuickStyle::setStyle"); });
-    EXPECT_TRUE(warnings.isEmpty()) << qPrintable(warnings.join('\n'));
 }

@@ -2,25 +2,17 @@
 // $NORVELA_SCREENSHOT_DIR (scripts/screenshots.sh). Not a test: nothing here is asserted
 // beyond the window loading without a QML warning.
 #include "ModelFixture.h"
-#include "ViewHarness.h"
-#include "auth/DropboxAuthService.h"
+#include "VersionHistoryFixture.h"
 #include "common/AccountInfo.h"
-#include "integration/SimFixture.h"
-#include "models/AccountModel.h"
-#include "sync/LocalFile.h"
 #include "sync/MignoreRules.h"
 #include "sync/SyncIndex.h"
 #include "views/MignoreEditorState.h"
 #include "views/Theme.h"
-#include "views/VersionHistoryState.h"
 
-#include <QDir>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
-#include <memory>
 
 using namespace norvela;
 using namespace norvela::test;
@@ -77,6 +69,16 @@ const QList<RecentFile> workFiles(const QString& account) {
             recent("Music/demo take 2.m4a", 60 * 26, account)};
 }
 
+// The details the account's request would have brought; nothing listens here, so the request
+// fails, possibly after this is set, and clears them: they are put back whenever they go.
+void keepInfo(AccountModel* account, const AccountInfo& info) {
+    account->setAccount(info);
+    QObject::connect(account, &AccountModel::accountChanged, account, [account, info] {
+        if (!account->account())
+            account->setAccount(info);
+    });
+}
+
 class Shots : public ModelFixture {
 protected:
     void TearDown() override {
@@ -96,13 +98,6 @@ protected:
     std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
 };
 
-SyncStatus status(SyncState state, SyncStatus::Note note = SyncStatus::Note::upToDate) {
-    SyncStatus s;
-    s.state = state;
-    s.note = note;
-    return s;
-}
-
 QList<RecentFile> recentOf(const QList<RecentFile>& files, int n) {
     QList<RecentFile> first = files.mid(0, n);
     for (RecentFile& f : first)
@@ -114,28 +109,15 @@ class DropdownShots : public Shots {
 protected:
     void showPanel() { show(QStringLiteral("DropdownPanel"), {{"availableHeight", 1000}}); }
     AccountModel& first() { return *model->accounts().first(); }
-    // The account information its request would have brought: nothing listens here, so the
-    // request fails, possibly after this is set; it is put back whenever it goes.
     void shootPanel(const QString& name) {
-        if (model->accounts().size() == 1 && !m_infoKept) {
-            m_infoKept = true;
-            accountInfo(first(), QStringLiteral("alex@example.com"));
-            QObject::connect(&first(), &AccountModel::accountChanged, &first(), [this] {
-                if (!first().account())
-                    accountInfo(first(), QStringLiteral("alex@example.com"));
-            });
-        }
+        if (model->accounts().size() == 1 && !std::exchange(m_infoKept, true))
+            keepInfo(&first(), {.displayName = QStringLiteral("Alex Doe"),
+                                .email = QStringLiteral("alex@example.com"),
+                                .usedBytes = 3'400'000'000,
+                                .quotaBytes = 2'000'000'000'000});
         shoot(*harness, name);
     }
     bool m_infoKept = false;
-    static void accountInfo(AccountModel& account, const QString& email) {
-        AccountInfo info;
-        info.displayName = QStringLiteral("Alex Doe");
-        info.email = email;
-        info.usedBytes = 3'400'000'000;
-        info.quotaBytes = 2'000'000'000'000;
-        account.setAccount(info);
-    }
 };
 
 TEST_F(DropdownShots, NoAccount) {
@@ -148,28 +130,23 @@ TEST_F(DropdownShots, OneAccount) {
     linkAccounts(1);
     makeModel();
     first().setRecentFiles(recentOf(workFiles(first().id()), 3));
-    first().setStatus(status(SyncState::idle));
+    first().setStatus(syncStatus(SyncState::idle));
     showPanel();
     shootPanel(QStringLiteral("dropdown-idle"));
 
-    SyncStatus syncing = status(SyncState::syncing);
-    syncing.filesDone = 37;
-    syncing.filesTotal = 120;
-    syncing.currentFile = QStringLiteral("Photos/Holiday/beach-sunset.jpg");
-    syncing.bytesPerSecond = 4'200'000;
-    first().setStatus(syncing);
+    first().setStatus({.state = SyncState::syncing,
+                       .note = SyncStatus::Note::upToDate,
+                       .filesDone = 37,
+                       .filesTotal = 120,
+                       .currentFile = QStringLiteral("Photos/Holiday/beach-sunset.jpg"),
+                       .bytesPerSecond = 4'200'000});
     shootPanel(QStringLiteral("dropdown-syncing"));
-
-    SyncStatus battery = status(SyncState::paused, SyncStatus::Note::onBattery);
-    first().setStatus(battery);
+    first().setStatus(syncStatus(SyncState::paused, SyncStatus::Note::onBattery));
     shootPanel(QStringLiteral("dropdown-paused-battery"));
-
-    SyncStatus user = status(SyncState::paused);
-    user.userPaused = true;
-    first().setStatus(user);
+    first().setStatus({.state = SyncState::paused, .note = SyncStatus::Note::upToDate, .userPaused = true});
     shootPanel(QStringLiteral("dropdown-paused-by-user"));
 
-    first().setStatus(status(SyncState::idle));
+    first().setStatus(syncStatus(SyncState::idle));
     model->setStatus(QStringLiteral("Creating shared link for notes.txt\u2026"));
     shootPanel(QStringLiteral("dropdown-sharing"));
 
@@ -182,7 +159,7 @@ TEST_F(DropdownShots, TwoAccounts) {
     linkAccounts(2);
     makeModel();
     for (AccountModel* account : model->accounts())
-        account->setStatus(status(SyncState::idle));
+        account->setStatus(syncStatus(SyncState::idle));
     first().setRecentFiles(recentOf(workFiles(first().id()), 5));
     showPanel();
     shootPanel(QStringLiteral("dropdown-two-accounts"));
@@ -215,21 +192,17 @@ TEST_F(Shots, OnboardingWithoutGoogleClient) {
 }
 
 TEST_F(Shots, SyncedFiles) {
-    linkAccounts(1);
-    makeModel();
-    index(model->accounts().first()->id(), workFiles(model->accounts().first()->id()));
-    show(QStringLiteral("SyncedFilesWindow"));
-    harness->settle(300);
-    shoot(*harness, QStringLiteral("synced-files"));
-}
-
-TEST_F(Shots, SyncedFilesTwoAccountsAndEmpty) {
-    linkAccounts(2);
-    makeModel();
-    index(model->accounts().first()->id(), workFiles(model->accounts().first()->id()));
-    show(QStringLiteral("SyncedFilesWindow"));
-    harness->settle(300);
-    shoot(*harness, QStringLiteral("synced-files-two-accounts"));
+    for (const int accounts : {1, 2}) {
+        harness.reset(); // one harness at a time: each owns the message handler
+        harness = std::make_unique<ViewHarness>();
+        linkAccounts(accounts);
+        makeModel();
+        index(model->accounts().first()->id(), workFiles(model->accounts().first()->id()));
+        show(QStringLiteral("SyncedFilesWindow"));
+        harness->settle(300);
+        shoot(*harness,
+              accounts == 1 ? QStringLiteral("synced-files") : QStringLiteral("synced-files-two-accounts"));
+    }
     harness->click(harness->findAll(QStringLiteral("accountButton")).value(1));
     harness->settle(300);
     shoot(*harness, QStringLiteral("synced-files-empty"));
@@ -258,24 +231,16 @@ protected:
             account->setFolderPath(folders[i]);
             QDir().mkpath(account->rootPath());
             writeFile(account->rootPath() + QStringLiteral("/.mignore"), rules[i]);
-            account->setStatus(status(SyncState::idle));
-            keepInfo(account, i == 0 ? QStringLiteral("alex@example.com") : QStringLiteral("sam@example.com"),
+            account->setStatus(syncStatus(SyncState::idle));
+            keepPlan(account, i == 0 ? QStringLiteral("alex@example.com") : QStringLiteral("sam@example.com"),
                      i == 0 ? 412'000'000'000 : 1'730'000'000);
         }
     }
-    // The details the account's request would have brought; put back whenever the failing
-    // request clears them.
-    static void keepInfo(AccountModel* account, const QString& email, qint64 used) {
-        AccountInfo info;
-        info.email = email;
-        info.planName = QStringLiteral("Plus");
-        info.usedBytes = used;
-        info.quotaBytes = 2'000'000'000'000;
-        account->setAccount(info);
-        QObject::connect(account, &AccountModel::accountChanged, account, [account, info] {
-            if (!account->account())
-                account->setAccount(info);
-        });
+    static void keepPlan(AccountModel* account, const QString& email, qint64 used) {
+        keepInfo(account, {.email = email,
+                           .planName = QStringLiteral("Plus"),
+                           .usedBytes = used,
+                           .quotaBytes = 2'000'000'000'000});
     }
     void showPane(const QString& tab) {
         if (!harness->window())
@@ -291,20 +256,14 @@ private:
 
 TEST_F(PreferencesShots, Panes) {
     makeAccounts();
-    showPane(QStringLiteral("general"));
-    shoot(*harness, QStringLiteral("preferences-general"));
-    showPane(QStringLiteral("account"));
-    shoot(*harness, QStringLiteral("preferences-account"));
-    showPane(QStringLiteral("sync"));
-    shoot(*harness, QStringLiteral("preferences-sync"));
-    model->setUploadLimitMBps(2.5);
-    model->setScheduleEnabled(true);
-    showPane(QStringLiteral("network"));
-    shoot(*harness, QStringLiteral("preferences-network"));
-    showPane(QStringLiteral("sharing"));
-    shoot(*harness, QStringLiteral("preferences-sharing"));
-    showPane(QStringLiteral("advanced"));
-    shoot(*harness, QStringLiteral("preferences-advanced"));
+    for (const QString pane : {"general", "account", "sync", "network", "sharing", "advanced"}) {
+        if (pane == "network") { // a limit and a schedule, so their controls show
+            model->setUploadLimitMBps(2.5);
+            model->setScheduleEnabled(true);
+        }
+        showPane(pane);
+        shoot(*harness, "preferences-" + pane);
+    }
 }
 
 TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
@@ -320,10 +279,10 @@ TEST_F(PreferencesShots, NoAccountAndALargeFolder) {
     linkAccounts(1);
     makeModel();
     AccountModel* account = model->accounts().first();
-    SyncStatus large = status(SyncState::paused, SyncStatus::Note::largeFolder);
+    SyncStatus large = syncStatus(SyncState::paused, SyncStatus::Note::largeFolder);
     large.largeFolderFiles = 184'302;
     account->setStatus(large);
-    keepInfo(account, QStringLiteral("alex@example.com"), 412'000'000'000);
+    keepPlan(account, QStringLiteral("alex@example.com"), 412'000'000'000);
     showPane(QStringLiteral("account"));
     shoot(*harness, QStringLiteral("preferences-account-large-folder"));
     harness->click(QStringLiteral("syncAnywayButton"));
@@ -393,47 +352,18 @@ TEST_F(EditorShots, IgnorePatterns) {
 }
 
 // Versions come from the emulator: a file uploaded once per version.
-class VersionShots : public SimFixture {
+class VersionShots : public VersionHistoryFixture {
 protected:
-    void SetUp() override {
-        SimFixture::SetUp();
-        DropboxAuthService dropbox(std::nullopt, endpoints.dropbox);
-        ASSERT_EQ(linkThroughBrowser(dropbox), std::nullopt);
-        settings = std::make_unique<SettingsStore>(supportPath(QStringLiteral("settings.json")));
-        model = std::make_unique<AppModel>(*settings, EngineFactory{}, desktop, endpoints);
-    }
-    void TearDown() override {
-        harness.reset();
-        waitFor([] { return Http::inFlight() == 0; });
-        model.reset();
-        SimFixture::TearDown();
-    }
     RecentFile uploadVersions(const QString& name, int versions) {
-        AccountModel& account = *model->accounts().first();
-        QDir().mkpath(account.rootPath());
-        RecentFile file = recent(name, 3, account.id());
-        file.url = QUrl::fromLocalFile(account.rootPath() + QLatin1Char('/') + name);
-        for (int i = 0; i < versions; ++i) {
-            writeFile(file.url->toLocalFile(), QByteArray(1200 * (i + 1), 'x'));
-            const auto opened =
-                std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(account.rootPath(), name));
-            file.ref = await(account.provider()->upload(opened, name, file.ref, false, {})).ref;
-        }
-        return file;
+        QList<QByteArray> contents;
+        for (int i = 0; i < versions; ++i)
+            contents.append(QByteArray(1200 * (i + 1), 'x'));
+        return VersionHistoryFixture::uploadVersions(name, contents);
     }
     void show(const RecentFile& file) {
-        ASSERT_TRUE(
-            harness->show(QStringLiteral("VersionHistoryWindow"),
-                          {{"app", QVariant::fromValue(model.get())}, {"file", QVariant::fromValue(file)}}));
-        ASSERT_TRUE(waitFor([&] {
-            auto* state = harness->window()->findChild<VersionHistoryState*>();
-            return state && !state->loading();
-        }));
+        ASSERT_TRUE(open(file));
+        ASSERT_TRUE(waitFor([&] { return settled(); }));
     }
-    RecordingDesktop desktop;
-    std::unique_ptr<SettingsStore> settings;
-    std::unique_ptr<AppModel> model;
-    std::unique_ptr<ViewHarness> harness = std::make_unique<ViewHarness>();
 };
 
 TEST_F(VersionShots, VersionHistory) {

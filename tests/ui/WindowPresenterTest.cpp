@@ -134,4 +134,10 @@ TEST_F(WindowPresenterTest, OnboardingComesBackUntilAnAccountIsLinked) {
     EXPECT_TRUE(onboarding->isVisible());
     Q_EMIT app.linked();
     EXPECT_FALSE(onboarding->isVisible());
+
+    // "Add account" in the preferences brings it back too.
+    p.showSettings();
+    QMetaObject::invokeMethod(p.window(WindowPresenter::Kind::settings), "onboardingRequested");
+    ASSERT_TRUE(p.window(WindowPresenter::Kind::onboarding));
+    EXPECT_TRUE(p.window(WindowPresenter::Kind::onboarding)->isVisible());
 }

@@ -179,29 +179,22 @@ TEST_F(AppModelAccounts, DisplayValuesFoldSeveralAccounts) {
     EXPECT_EQ(m.displaySyncState(), SyncState::idle);
     EXPECT_EQ(m.displayLastSynced(), a.lastSyncedDescription());
 
-    SyncStatus paused;
-    paused.state = SyncState::paused;
-    paused.note = SyncStatus::Note::onBattery;
-    b.setStatus(paused);
+    b.setStatus(syncStatus(SyncState::paused, SyncStatus::Note::onBattery));
     EXPECT_EQ(m.displaySyncState(), SyncState::paused);
     EXPECT_EQ(m.displayLastSynced(), QString::fromUtf8("Sync paused \u2014 on battery"));
 
-    SyncStatus syncing;
-    syncing.state = SyncState::syncing;
-    syncing.note = SyncStatus::Note::unreachable;
-    syncing.currentFile = QStringLiteral("c.bin");
-    syncing.bytesPerSecond = 3'100'000;
-    syncing.filesTotal = syncing.filesDone = 30;
-    c.setStatus(syncing);
+    c.setStatus({.state = SyncState::syncing,
+                 .note = SyncStatus::Note::unreachable,
+                 .filesDone = 30,
+                 .filesTotal = 30,
+                 .currentFile = QStringLiteral("c.bin"),
+                 .bytesPerSecond = 3'100'000});
     EXPECT_EQ(m.displaySyncState(), SyncState::syncing);
     EXPECT_EQ(m.displayCurrentFile(), "c.bin");
     EXPECT_EQ(m.displayTransferRate(), "3.1 MB/s");
     EXPECT_EQ(m.displayLastSynced(), "Can't reach Google Drive");
 
-    SyncStatus half;
-    half.filesTotal = 10;
-    half.filesDone = 5;
-    a.setStatus(half);
+    a.setStatus({.filesDone = 5, .filesTotal = 10});
     EXPECT_DOUBLE_EQ(m.displayProgress(), 35.0 / 40.0);
 
     const QDateTime now = clock.now();
@@ -257,9 +250,7 @@ TEST_F(AppModelStateDump, WrittenEightSecondsAfterItIsScheduled) {
     AppModel& m = makeModel();
     m.scheduleStateDump();
     AccountModel& first = *m.accounts().first();
-    SyncStatus failing;
-    failing.lastError = QStringLiteral("HTTP 500: oops");
-    first.setStatus(failing);
+    first.setStatus({.lastError = QStringLiteral("HTTP 500: oops")});
     first.setRecentFiles({recent(QStringLiteral("report.pdf"), clock.now().addSecs(-10))});
     m.accounts()[1]->setRecentFiles({recent(QStringLiteral("old.txt"), clock.now().addSecs(-7200))});
     clock.advance(7999ms);
@@ -305,10 +296,6 @@ TEST_F(AppModelActions, FilesOfNoAccountAreNeverSentToAProvider) {
     EXPECT_EQ(desktop.revealed, QStringList{"/tmp/x/Q3 report.pdf"});
     m.openLocalFolder();
     EXPECT_EQ(desktop.opened, QStringList{QDir::homePath() + "/Norvela"});
-
-    m.composeFeedback();
-    ASSERT_EQ(desktop.urls.size(), 1);
-    EXPECT_EQ(desktop.urls.first().scheme(), "mailto");
 }
 
 TEST_F(AppModelActions, SyncedFileFindsTheAccountByFolder) {

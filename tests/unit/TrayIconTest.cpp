@@ -82,11 +82,8 @@ TEST_F(TrayIconTest, IconAndTooltipFollowTheModelAndThePalette) {
     };
     EXPECT_TRUE(shows(TrayState::idle, TrayIconArt::Variant::forLightPanel));
 
-    SyncStatus syncing;
-    syncing.state = SyncState::syncing;
-    syncing.filesDone = 5;
-    syncing.filesTotal = 12;
-    syncing.bytesPerSecond = 3'100'000;
+    const SyncStatus syncing{
+        .state = SyncState::syncing, .filesDone = 5, .filesTotal = 12, .bytesPerSecond = 3'100'000};
     appModel.accounts()[0]->setStatus(syncing);
     EXPECT_TRUE(shows(TrayState::syncing, TrayIconArt::Variant::forLightPanel));
     EXPECT_TRUE(icon->toolTip().contains(QString::fromUtf8("Uploading 5 of 12 files \u00b7 3.1 MB/s")))
