@@ -1,5 +1,7 @@
 #include "BandwidthLimiter.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <cmath>
 
@@ -15,7 +17,8 @@ BandwidthLimiter& BandwidthLimiter::shared() {
 
 void BandwidthLimiter::configure(double bytesPerSecond) {
     m_bytesPerSecond = bytesPerSecond >= 0 ? bytesPerSecond : 0;
-    m_allowance = m_bytesPerSecond;
+    // Empty: a new rate never opens with a burst saved up under the old one.
+    m_allowance = 0;
     m_lastCheckMs = m_clock.monotonicMs();
 }
 
@@ -23,21 +26,24 @@ QCoro::Task<> BandwidthLimiter::take(qint64 bytes, QObject* context) {
     if (m_bytesPerSecond <= 0)
         co_return;
     const qint64 nowMs = m_clock.monotonicMs();
-    m_allowance += double(nowMs - m_lastCheckMs) / 1000.0 * m_bytesPerSecond;
+    m_allowance =
+        std::min(m_allowance + double(nowMs - m_lastCheckMs) / 1000.0 * m_bytesPerSecond, m_bytesPerSecond);
     m_lastCheckMs = nowMs;
-    m_allowance = std::min(m_allowance, m_bytesPerSecond);
-    if (m_allowance >= double(bytes)) {
-        m_allowance -= double(bytes);
+    // Taken at once, as a debt when the bucket holds too little: the time a caller waits
+    // pays its own debt and is credited once, and a caller arriving meanwhile queues behind it.
+    m_allowance -= double(bytes);
+    if (m_allowance >= 0)
         co_return;
-    }
     // A day at most: a rate set absurdly low must not overflow the sleep.
-    const double waitSeconds = std::min((double(bytes) - m_allowance) / m_bytesPerSecond, 86400.0);
-    // The wait is not booked into lastCheck: the next call credits it again, up to the cap.
+    const double waitSeconds = std::min(-m_allowance / m_bytesPerSecond, 86400.0);
     // Without a context the sleep would return at once and the caller would go unpaced;
     // the limiter lives for the whole process, so it stands in as the owner.
+    const QPointer<QObject> owner(context);
     co_await m_clock.sleep(std::chrono::milliseconds(std::llround(std::ceil(waitSeconds * 1000.0))),
                            context ? context : this);
-    m_allowance = 0;
+    // An owner gone mid-wait sends nothing: its bytes go back, so no one else waits for them.
+    if (context && !owner)
+        m_allowance = std::min(m_allowance + double(bytes), m_bytesPerSecond);
 }
 
 } // namespace norvela

@@ -9,15 +9,15 @@
 namespace norvela {
 
 // One token bucket for the whole process: the configured rate caps the sum of every
-// account's uploads. Lives on the main thread, so calls never interleave; a waiting take()
-// suspends without holding anything, and other calls go on meanwhile.
+// account's uploads, and it holds at most one second's worth. Lives on the main thread, so calls never
+// interleave; a waiting take() suspends without holding anything, and other calls go on meanwhile.
 class BandwidthLimiter : public QObject {
     Q_OBJECT
 public:
     explicit BandwidthLimiter(Clock& clock = Clock::system(), QObject* parent = nullptr);
     static BandwidthLimiter& shared();
 
-    // Bytes per second, 0 (or negative) for no limit. Refills the bucket to one second's worth.
+    // Bytes per second, 0 (or negative) for no limit. Empties the bucket.
     void configure(double bytesPerSecond);
     double bytesPerSecond() const { return m_bytesPerSecond; }
     // The configured rate, for choosing upload strategies without waiting on the limiter.

@@ -28,30 +28,30 @@ struct BandwidthLimiterTest : ::testing::Test {
     QObject context;
 };
 
-TEST_F(BandwidthLimiterTest, TheBucketHoldsAtMostOneSecondOfBytes) {
+// A new rate starts from an empty bucket; idle time fills it to one second's worth.
+TEST_F(BandwidthLimiterTest, TheBucketStartsEmptyAndHoldsAtMostOneSecondOfBytes) {
     limiter.configure(1'000'000);
     EXPECT_EQ(limiter.activeBytesPerSecond(), 1'000'000);
-    EXPECT_TRUE(limiter.take(1'000'000, &context).isReady());
     expectWaits(limiter.take(500'000, &context), 500ms);
+    clock.advance(10s);
+    EXPECT_TRUE(limiter.take(1'000'000, &context).isReady());
+    expectWaits(limiter.take(250'000, &context), 250ms);
 
+    clock.advance(10s);
+    limiter.configure(2000); // nothing saved up under the old rate carries over
+    expectWaits(limiter.take(2000, &context), 1000ms);
+}
+
+// Back-to-back takes go at exactly the rate: a wait pays for its own bytes and is never
+// credited to the next take again.
+TEST_F(BandwidthLimiterTest, TimeSpentWaitingIsCreditedOnce) {
     limiter.configure(1000);
+    clock.advance(1s);
     EXPECT_TRUE(limiter.take(1000, &context).isReady());
     clock.advance(250ms);
     EXPECT_TRUE(limiter.take(250, &context).isReady()); // exactly what 250 ms earned
-    expectWaits(limiter.take(500, &context), 500ms);    // and it is not credited twice
-    clock.advance(10s);
-    expectWaits(limiter.take(2000, &context), 1000ms);
-    limiter.configure(2000); // a new rate refills the bucket
-    EXPECT_TRUE(limiter.take(2000, &context).isReady());
-}
-
-// The bucket is empty after a wait; the time spent waiting counts again for the next caller.
-TEST_F(BandwidthLimiterTest, AFinishedWaitEmptiesTheBucket) {
-    limiter.configure(1000);
-    EXPECT_TRUE(limiter.take(1000, &context).isReady());
-    clock.advance(250ms);
-    expectWaits(limiter.take(500, &context), 250ms);
-    expectWaits(limiter.take(500, nullptr), 250ms); // no context still waits
+    for (int i = 0; i < 3; ++i)
+        expectWaits(limiter.take(500, i == 0 ? nullptr : &context), 500ms); // no context still waits
 }
 
 TEST_F(BandwidthLimiterTest, ZeroOrNegativeMeansNoLimit) {
@@ -64,9 +64,9 @@ TEST_F(BandwidthLimiterTest, ZeroOrNegativeMeansNoLimit) {
     }
 }
 
-TEST_F(BandwidthLimiterTest, DestroyingTheContextEndsTheWaitNormally) {
+// A wait cut short by its owner's end gives its bytes back.
+TEST_F(BandwidthLimiterTest, DestroyingTheContextEndsTheWaitAndReturnsItsBytes) {
     limiter.configure(1000);
-    EXPECT_TRUE(limiter.take(1000, &context).isReady());
     auto owner = std::make_unique<QObject>();
     auto waiting = limiter.take(5000, owner.get());
     clock.advance(100ms);
@@ -75,18 +75,18 @@ TEST_F(BandwidthLimiterTest, DestroyingTheContextEndsTheWaitNormally) {
     ASSERT_TRUE(waiting.isReady());
     EXPECT_NO_THROW(test::await(std::move(waiting)));
     EXPECT_EQ(clock.pendingTimers(), 0);
-    expectWaits(limiter.take(200, &context), 100ms); // emptied: only the 100 ms since count
+    expectWaits(limiter.take(200, &context), 100ms); // only what 100 ms earned counts
 }
 
-// Accounts uploading at once draw from one bucket, and a waiting take holds no one else up.
+// Accounts uploading at once draw from one bucket: together they keep to the rate, and a
+// later take waits behind an earlier one instead of spending the same time again.
 TEST_F(BandwidthLimiterTest, ConcurrentTakersShareOneBucket) {
     QObject accountA, accountB;
     limiter.configure(1000);
-    EXPECT_TRUE(limiter.take(1000, &accountA).isReady());
     auto a = limiter.take(500, &accountA);
-    expectWaits(limiter.take(250, &accountB), 250ms);
-    EXPECT_FALSE(a.isReady());
-    expectWaits(std::move(a), 250ms);
+    auto b = limiter.take(250, &accountB);
+    expectWaits(std::move(a), 500ms);
+    expectWaits(std::move(b), 250ms);
 }
 
 } // namespace
