@@ -38,7 +38,7 @@ QByteArray dropboxArg(const QJsonObject& arg) {
 
 QJsonObject dropboxCommit(const QString& path) {
     return {{QStringLiteral("path"), path},
-            {QStringLiteral("mode"), QStringLiteral("add")},
+            {QStringLiteral("mode"), QStringLiteral("overwrite")},
             {QStringLiteral("autorename"), false},
             {QStringLiteral("mute"), false}};
 }
