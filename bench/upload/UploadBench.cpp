@@ -268,7 +268,38 @@ void rateLimit(QList<Side>& sides, BandwidthLimiter& limiter, const QString& wor
                                   (reports.back().first - reports.front().first);
             std::printf("   %-13s between the first and last of %zu progress reports: %.3f MB/s (%+.1f%%)\n",
                         "", reports.size(), steady / mb, (steady / limitBytesPerSecond - 1) * 100);
+            // A burst: bytes reported at once, in seconds of the limit.
+            qint64 step = reports.front().second;
+            for (size_t i = 1; i < reports.size(); ++i)
+                step = std::max(step, reports[i].second - reports[i - 1].second);
+            const double burst = double(step) / limitBytesPerSecond;
+            std::printf("   %-13s largest step of progress: %.2f s worth (target <= 1) %s\n", "", burst,
+                        verdict(burst <= 1));
         }
+    }
+
+    // Two accounts at once share the limit: their sum keeps to it.
+    if (sides.size() == 2 && sides[0].failure.isEmpty() && sides[1].failure.isEmpty()) {
+        const QString half = work + QStringLiteral("/limited-half.bin");
+        writeRandomFile(half, limitedUploadBytes / 2, 3);
+        warmPageCache(half);
+        limiter.configure(limitBytesPerSecond);
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            auto first = uploadOne(*sides[0].provider, half, QStringLiteral("limited/both.bin"));
+            auto second = uploadOne(*sides[1].provider, half, QStringLiteral("limited/both.bin"));
+            runTask(std::move(first));
+            runTask(std::move(second));
+            const double rate = double(limitedUploadBytes / 2 * 2) / (clock.nsecsElapsed() / 1e9);
+            const double deviation = (rate / limitBytesPerSecond - 1) * 100;
+            std::printf("   %-13s %.3f MB/s together   deviation %+.1f%% (target within 5%%) %s\n",
+                        "Both at once", rate / mb, deviation, verdict(std::abs(deviation) <= 5));
+        } catch (...) {
+            std::printf("   %-13s failed: %s\n", "Both at once", qPrintable(describeCurrent()));
+        }
+        limiter.configure(0);
+        QFile::remove(half);
     }
     QFile::remove(file);
 }

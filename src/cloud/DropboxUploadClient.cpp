@@ -124,7 +124,8 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
 
     if (!file.seek(0))
         throw fileError(*localFile);
-    QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, chunkSize));
+    const qint64 pieceSize = m_limiter.pieceSize(chunkSize, pieceUnit);
+    QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, pieceSize));
     co_await m_limiter.take(chunk.size(), owner);
     ensureAlive(owner);
     const QString sessionId = co_await sessionStart(chunk);
@@ -138,7 +139,7 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
         chunk.clear(); // let go of the sent chunk first: one chunk in memory at a time
         if (!file.seek(offset))
             throw fileError(*localFile);
-        chunk = co_await FileChunk::read(file, std::min(chunkSize, size - offset));
+        chunk = co_await FileChunk::read(file, std::min(pieceSize, size - offset));
         if (chunk.isEmpty())
             break; // the file shrank: commit what it still has
         co_await m_limiter.take(chunk.size(), owner);

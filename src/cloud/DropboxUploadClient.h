@@ -34,6 +34,8 @@ public:
     using Progress = std::function<void(qint64 bytesSent)>;
 
     static constexpr qint64 chunkSize = 8 * 1024 * 1024;
+    // Pieces under a rate limit are whole multiples of this.
+    static constexpr qint64 pieceUnit = 256 * 1024;
     // Appends that may fail in a row, within one upload, before the upload fails.
     static constexpr int appendRetries = 3;
 

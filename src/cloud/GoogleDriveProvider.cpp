@@ -470,7 +470,8 @@ GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name
             range = "bytes */" + QByteArray::number(size);
         } else {
             // One chunk in memory at a time.
-            const qint64 want = std::min(chunkSize, size - offset);
+            // Drive takes pieces in whole multiples of 256 KiB.
+            const qint64 want = std::min(m_limiter.pieceSize(chunkSize, 256 * 1024), size - offset);
             if (!file.seek(offset))
                 throw fileError(*localFile);
             chunk = co_await FileChunk::read(file, want);

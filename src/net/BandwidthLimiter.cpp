@@ -22,6 +22,13 @@ void BandwidthLimiter::configure(double bytesPerSecond) {
     m_lastCheckMs = m_clock.monotonicMs();
 }
 
+qint64 BandwidthLimiter::pieceSize(qint64 most, qint64 unit) const {
+    if (m_bytesPerSecond <= 0)
+        return most;
+    const qint64 units = qint64(m_bytesPerSecond / 4 / double(unit));
+    return std::clamp(units * unit, unit, std::max(most, unit));
+}
+
 QCoro::Task<> BandwidthLimiter::take(qint64 bytes, QObject* context) {
     if (m_bytesPerSecond <= 0)
         co_return;

@@ -23,6 +23,11 @@ public:
     // The configured rate, for choosing upload strategies without waiting on the limiter.
     double activeBytesPerSecond() const { return m_bytesPerSecond; }
 
+    // How much an upload should send in one piece: `most` without a limit; under one, about
+    // a quarter second's worth in whole `unit`s (at least one), so progress moves smoothly
+    // and no piece is a burst of several seconds' worth.
+    qint64 pieceSize(qint64 most, qint64 unit) const;
+
     // Returns when `bytes` may be sent. Never fails: when `context` is destroyed the wait
     // ends early and the call returns as usual. A null `context` still waits in full.
     QCoro::Task<> take(qint64 bytes, QObject* context);

@@ -54,6 +54,22 @@ TEST_F(BandwidthLimiterTest, TimeSpentWaitingIsCreditedOnce) {
         expectWaits(limiter.take(500, i == 0 ? nullptr : &context), 500ms); // no context still waits
 }
 
+// Under a limit, pieces shrink to about a quarter second's worth so no burst is long.
+TEST_F(BandwidthLimiterTest, PiecesUnderALimitAreAQuarterSecondInWholeUnits) {
+    constexpr qint64 unit = 256 * 1024, most = 8 * 1024 * 1024;
+    const std::pair<double, qint64> cases[] = {
+        {0, most},             // no limit: full pieces
+        {2'000'000, unit},     // 500 kB a quarter second: one unit
+        {5'000'000, 4 * unit}, // 1.25 MB: four units, not five
+        {1000, unit},          // never less than one unit
+        {100'000'000, most},   // never more than the full piece
+    };
+    for (const auto& [rate, expected] : cases) {
+        limiter.configure(rate);
+        EXPECT_EQ(limiter.pieceSize(most, unit), expected) << rate;
+    }
+}
+
 TEST_F(BandwidthLimiterTest, ZeroOrNegativeMeansNoLimit) {
     for (const double configured : {0.0, -1.0}) {
         limiter.configure(1000);
