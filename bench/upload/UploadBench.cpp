@@ -1,4 +1,5 @@
-// bench_upload [--dir DIR] [--reps N] [--only dropbox|gdrive] [--big-mib N] [--files N] [--memory-mib N]
+// bench_upload [--dir DIR] [--reps N] [--only dropbox|gdrive] [--parts 1234] [--big-mib N] [--files N]
+//              [--memory-mib N]
 // Uploads through the Dropbox and Google Drive providers to the cloud emulator, which runs as a
 // process of its own, and in one run reports:
 //  1. a 256 MiB file in 8 MiB pieces (Dropbox upload session, Drive resumable upload) against
@@ -48,6 +49,7 @@ struct Options {
     qint64 bigBytes = 256 * mib;
     int smallFiles = 2000;
     qint64 memoryBytes = 1024 * mib;
+    QString parts = QStringLiteral("1234"); // which of the numbered measurements to run
 };
 
 // One linked account and what the baseline needs to reach it.
@@ -367,6 +369,8 @@ Options parse(const QStringList& args) {
     if (const QString v = value("--reps"); !v.isEmpty())
         o.reps = std::max(1, v.toInt());
     o.only = value("--only");
+    if (const QString v = value("--parts"); !v.isEmpty())
+        o.parts = v;
     if (const QString v = value("--big-mib"); !v.isEmpty())
         o.bigBytes = v.toLongLong() * mib;
     if (const QString v = value("--files"); !v.isEmpty())
@@ -430,10 +434,14 @@ int main(int argc, char** argv) {
     }
 
     try {
-        bigFile(sides, curl, sim, o, work.path());
-        smallFiles(sides, curl, sim, o, work.path());
-        rateLimit(sides, limiter, work.path());
-        memory(sides, sim, o, work.path());
+        if (o.parts.contains(QLatin1Char('1')))
+            bigFile(sides, curl, sim, o, work.path());
+        if (o.parts.contains(QLatin1Char('2')))
+            smallFiles(sides, curl, sim, o, work.path());
+        if (o.parts.contains(QLatin1Char('3')))
+            rateLimit(sides, limiter, work.path());
+        if (o.parts.contains(QLatin1Char('4')))
+            memory(sides, sim, o, work.path());
     } catch (...) {
         std::fprintf(stderr, "bench_upload: %s\n", qPrintable(describeCurrent()));
         return 1;

@@ -14,6 +14,13 @@ namespace {
 constexpr int idLength = 33;
 constexpr int depthLimit = 256; // guards walks up the tree against a damaged state file
 
+qint64 storedBytes(const DriveFile& file) {
+    qint64 total = 0;
+    for (const DriveRevision& r : file.revisions)
+        total += r.blob.size;
+    return total;
+}
+
 QString folderLink(const QString& id) {
     return QStringLiteral("https://drive.google.com/drive/folders/") + id;
 }
@@ -130,6 +137,7 @@ DriveError DriveStore::prepare(const QString& account, const QJsonObject& metada
 DriveFile& DriveStore::add(const QString& account, DriveFile file) {
     file.sequence = m_nextSequence++;
     Drive& d = driveFor(account);
+    d.stored += storedBytes(file);
     return *d.items.insert(file.id, std::move(file));
 }
 
@@ -172,9 +180,17 @@ void DriveStore::addRevision(DriveFile& file, const Blob& blob, qint64 nowMs) {
     // Revision times strictly increase within a file, so newest-first sorting is never ambiguous.
     const qint64 at =
         file.revisions.isEmpty() ? nowMs : std::max(nowMs, file.revisions.last().modifiedMs + 1);
+    // The drive holding the file, for its running total: a lookup per account, not per item.
+    Drive* owner = nullptr;
+    for (Drive& d : m_drives)
+        if (const auto it = d.items.constFind(file.id); it != d.items.cend() && &*it == &file)
+            owner = &d;
+    const qint64 before = storedBytes(file);
     file.revisions.append(DriveRevision{newId(44, "0B"), at, blob});
     while (file.revisions.size() > maxRevisions)
         file.revisions.removeFirst();
+    if (owner)
+        owner->stored += storedBytes(file) - before;
     file.modifiedMs = at;
     ++file.version;
 }
@@ -187,7 +203,10 @@ void DriveStore::remove(const QString& account, const QString& id) {
             if (item.parents.contains(doomed[i]) && !doomed.contains(item.id))
                 doomed.append(item.id);
     for (const QString& gone : doomed)
-        d.items.remove(gone);
+        if (const auto it = d.items.find(gone); it != d.items.end()) {
+            d.stored -= storedBytes(*it);
+            d.items.erase(it);
+        }
 }
 
 QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQuery& query) const {
@@ -204,12 +223,8 @@ QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQu
 }
 
 qint64 DriveStore::usage(const QString& account) const {
-    qint64 total = 0;
-    if (const Drive* d = drive(account))
-        for (const DriveFile& item : d->items)
-            for (const DriveRevision& r : item.revisions)
-                total += r.blob.size;
-    return total;
+    const Drive* d = drive(account);
+    return d ? d->stored : 0;
 }
 
 QJsonObject DriveStore::fileResource(const QString& account, const DriveFile& file) const {
@@ -349,6 +364,7 @@ void DriveStore::fromJson(const QJsonObject& state) {
         for (const QJsonValue& v : o.value(QStringLiteral("items")).toArray()) {
             DriveFile item = DriveFile::fromJson(v.toObject());
             m_nextSequence = std::max(m_nextSequence, item.sequence + 1);
+            d.stored += storedBytes(item);
             d.items.insert(item.id, std::move(item));
         }
         if (!d.rootId.isEmpty() && d.items.contains(d.rootId))

@@ -59,6 +59,7 @@ private:
     struct Drive {
         QString rootId;
         QHash<QString, DriveFile> items;
+        qint64 stored = 0; // every revision's bytes, kept as revisions come and go
     };
     const Drive* drive(const QString& account) const;
     Drive& driveFor(const QString& account);
