@@ -26,10 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct LaterDeleter {
-    void operator()(QObject* object) const { object->deleteLater(); }
-};
-
 // The provider went while a step was waiting; the client and the auth service went with it.
 void ensureAlive(const QPointer<QObject>& owner) {
     if (!owner)
@@ -58,16 +54,11 @@ QNetworkRequest contentRequest(const QUrl& url, const QJsonObject& arg) {
     return request;
 }
 
-// The file streamed as the body: the network manager reads it as it sends, never whole. The
-// network stack may still touch the body device while the finished reply waits for its
-// deferred deletion; deleting the file later too keeps it alive until after that.
-QCoro::Task<HttpResult> sendFile(QNetworkRequest request, QString token,
-                                 std::shared_ptr<const LocalFile> localFile) {
-    const std::unique_ptr<QFile, LaterDeleter> file(localFile->device().release());
-    if (!file)
-        throw fileError(*localFile);
+// A whole file's upload to a path: sending it twice stores the same bytes again, so the
+// network stack may resend it after a dropped connection.
+QCoro::Task<HttpResult> sendBody(QNetworkRequest request, QString token, QByteArray body) {
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    co_return co_await Http::send(request, "POST", file.get(), 60s);
+    co_return co_await Http::send(request, "POST", std::move(body), 60s);
 }
 
 QCoro::Task<HttpResult> sendBytes(QNetworkRequest request, QString token, QByteArray body) {
@@ -100,8 +91,12 @@ DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile
         contentRequest(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/upload")), arg);
     co_await m_limiter.take(size, owner);
     ensureAlive(owner);
-    AuthService::Send send = [request, localFile](QString token) {
-        return sendFile(request, std::move(token), localFile);
+    // Sent from memory (at most one piece's size): the network thread then takes the body
+    // whole instead of fetching it from this thread piece by piece.
+    const QByteArray content = co_await FileChunk::content(localFile, size);
+    ensureAlive(owner);
+    AuthService::Send send = [request, content](QString token) {
+        return sendBody(request, std::move(token), content);
     };
     const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     ensureAlive(owner);

@@ -1,13 +1,16 @@
 #include "FileChunk.h"
 
 #include "common/NorvelaError.h"
+#include "sync/LocalFile.h"
 
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <QCoro/QCoroFuture>
 
+#include <cstring>
 #include <optional>
+#include <variant>
 
 namespace norvela::FileChunk {
 
@@ -28,7 +31,29 @@ std::optional<QByteArray> readFully(QFile* file, qint64 max) {
     return chunk;
 }
 
+// The bytes, or the errno of the failed read.
+std::variant<QByteArray, int> readStart(const LocalFile& file, qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    const qint64 n = file.read(0, bytes.data(), size);
+    if (n < 0)
+        return errno;
+    bytes.resize(n);
+    return bytes;
+}
+
 } // namespace
+
+QCoro::Task<QByteArray> content(std::shared_ptr<const LocalFile> file, qint64 size) {
+    std::variant<QByteArray, int> got;
+    if (size <= inlineReadMax)
+        got = readStart(*file, size);
+    else
+        got = co_await QtConcurrent::run([file, size] { return readStart(*file, size); });
+    if (const int* error = std::get_if<int>(&got))
+        throw NorvelaError(file->path() + QStringLiteral(": ") +
+                           QString::fromLocal8Bit(std::strerror(*error)));
+    co_return std::get<QByteArray>(std::move(got));
+}
 
 QCoro::Task<QByteArray> read(QFile& file, qint64 max) {
     QFile* const source = &file;

@@ -5,12 +5,26 @@
 
 #include <QCoro/QCoroTask>
 
+#include <memory>
+
+namespace norvela {
+class LocalFile;
+}
+
 namespace norvela::FileChunk {
+
+// Files up to this size are read where they are asked for: a few kilobytes cost less than
+// the open before them, while a hop to the thread pool and back costs two thread wake-ups.
+constexpr qint64 inlineReadMax = 64 * 1024;
 
 // Up to `max` bytes from the file's current position, short only at the end of the file.
 // The read runs on the thread pool: a cold disk must not stall the main thread, and the
 // caller awaits it, so the file is never used from two threads at once. A read error
 // throws NorvelaError naming the file.
 QCoro::Task<QByteArray> read(QFile& file, qint64 max);
+
+// The file's first `size` bytes (what it gained since it was measured waits for the next
+// upload), read on the thread pool unless it is small. A read error throws NorvelaError.
+QCoro::Task<QByteArray> content(std::shared_ptr<const LocalFile> file, qint64 size);
 
 } // namespace norvela::FileChunk

@@ -192,15 +192,6 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteAr
     co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
 }
 
-QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevice* body,
-                             std::chrono::milliseconds timeout, Limits limits) {
-    prepare(request, timeout);
-    const qint64 bodyBytes = body ? body->size() : 0;
-    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, bodyBytes, limits.maxReplyBytes));
-    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
-    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
-}
-
 QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
                                  std::chrono::milliseconds timeout, Limits limits) {
     prepare(request, timeout);

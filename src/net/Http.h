@@ -63,9 +63,6 @@ int inFlight();
 // `timeout` is the inactivity time-out: the longest wait for the next byte either way.
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
                              std::chrono::milliseconds timeout, Limits limits = {});
-// The body streams from `body`, which must stay open until the call returns.
-QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QIODevice* body,
-                             std::chrono::milliseconds timeout, Limits limits = {});
 
 // For a request the service must not carry out twice (one that creates something): the
 // network stack cannot send the body again by itself after a dropped connection, as it
