@@ -404,8 +404,9 @@ TEST_F(UploadSyncEngineTest, ScheduleAndBatteryHoldUploads) {
     EXPECT_EQ(account->lastSyncedDescription(), "Up to date");
 }
 
-TEST_F(UploadSyncEngineTest, TheRateShowsOnlyDuringAnUpload) {
-    write(QStringLiteral("big.bin"), QByteArray(5'000'000, 'x'));
+TEST_F(UploadSyncEngineTest, TheRateShownIsTheCurrentFilesOnlyAndOnlyDuringAnUpload) {
+    write(QStringLiteral("a-big.bin"), QByteArray(5'000'000, 'x'));
+    write(QStringLiteral("b-small.bin"), QByteArray(1'000'000, 'x'));
     provider->hold = true;
     startAccount();
     QStringList rates;
@@ -413,9 +414,17 @@ TEST_F(UploadSyncEngineTest, TheRateShowsOnlyDuringAnUpload) {
                      [&] { rates << account->transferRate(); });
     ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
     clock.advance(2s);
+    provider->release(); // the first goes up; the second is held in turn
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 1 && provider->inFlight() == 1; }));
+    clock.advance(4s);
     releaseHeld();
     ASSERT_TRUE(drive([&] { return settled(); }));
-    EXPECT_EQ(rates, (QStringList{"2.5 MB/s", ""})); // shown during the upload, cleared with the batch
+    // The first file's rate goes as the second starts, never shown for it; cleared with the
+    // batch. The scan decides which goes first: 5 MB or 1 MB in 2 s, then the other in 4 s.
+    const bool bigFirst = provider->uploads.first().relativePath == QLatin1String("a-big.bin");
+    const QStringList expected =
+        bigFirst ? QStringList{"2.5 MB/s", "", "250 KB/s", ""} : QStringList{"0.5 MB/s", "", "1.3 MB/s", ""};
+    EXPECT_EQ(rates, expected);
 }
 
 TEST_F(UploadSyncEngineTest, PassingFailuresBackOffPerFileWhileOthersGoOn) {

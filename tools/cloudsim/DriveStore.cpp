@@ -215,7 +215,11 @@ QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQu
     if (!d)
         return found;
     for (const DriveFile& item : d->items)
-        if (item.id != d->rootId && query.matches(item, isTrashed(account, item), d->rootId))
+        // The walk up for trashed folders costs more than the terms: only for items that
+        // match either way.
+        if (item.id != d->rootId &&
+            (query.matches(item, false, d->rootId) || query.matches(item, true, d->rootId)) &&
+            query.matches(item, isTrashed(account, item), d->rootId))
             found.append(&item);
     std::sort(found.begin(), found.end(),
               [](const DriveFile* a, const DriveFile* b) { return a->sequence < b->sequence; });
