@@ -329,13 +329,16 @@ SyncIndex::SyncIndex(const QString& folderName)
     std::optional<QByteArray> compact;
     QList<std::pair<QString, QList<QByteArray>>> journals;
     {
-        // Not while a fold writes the file and drops the journal it covered.
+        // Not while a fold here writes the file and drops the journal it covered. Newest
+        // first, for a process that folds meanwhile: a journal renamed or folded away after
+        // it was missed is then found where it went, in the folding journal or in the file.
         QMutexLocker lock(&foldLock());
+        const QStringList paths = m_journal.paths();
+        for (auto path = paths.crbegin(); path != paths.crend(); ++path)
+            journals.prepend({*path, SyncIndexJournal::readLines(*path)}); // applied oldest first
         QFile file(m_fileURL);
         if (file.open(QIODevice::ReadOnly))
             compact = file.readAll();
-        for (const QString& path : m_journal.paths())
-            journals.append({path, SyncIndexJournal::readLines(path)});
     }
     if (!compact) {
         // A file that is there but cannot be read is kept like a damaged one.
