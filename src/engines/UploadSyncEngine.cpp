@@ -382,6 +382,7 @@ QCoro::Task<> UploadSyncEngine::loadIndex() {
             lost = true;
         }
         index.setOwner(index.owner().mergedWith(account));
+        index.fold(); // what the last run journaled, into the file, while nothing else runs
         const QString marker = index.fileURL() + QStringLiteral(".running");
         if (QFileInfo::exists(marker)) {
             systemLog(
@@ -856,6 +857,20 @@ void UploadSyncEngine::finishBatch() {
     m_status.bytesPerSecond.reset();
     report();
     refreshAccountUsage();
+    foldIndex();
+}
+
+QCoro::Task<> UploadSyncEngine::foldIndex() {
+    // Writing a 25,000-entry index whole takes milliseconds: on the pool, while uploads that
+    // start meanwhile go to a new journal.
+    std::optional<SyncIndex::Fold> fold = m_index ? m_index->beginFold() : std::nullopt;
+    if (!fold)
+        co_return;
+    QPointer<UploadSyncEngine> self(this);
+    QFuture<bool> writing = QtConcurrent::run([fold = std::move(*fold)]() mutable { return fold.run(); });
+    const bool written = co_await writing;
+    if (self && m_index)
+        m_index->endFold(written);
 }
 
 void UploadSyncEngine::recordRecent(const QString& path, const QString& filePath, const QString& ref) {

@@ -127,7 +127,9 @@ private:
     void noteUnsendable(const QList<UnsendableName>& names);
     // Records stamps a comparison proved, unless the entry changed meanwhile.
     void restamp(const SyncIndex::Entries& restamped);
+    // Ends the batch, and writes the index whole again (see SyncIndex::fold).
     void finishBatch();
+    QCoro::Task<> foldIndex();
     // Holds the account (and says why) while the schedule or the battery forbids uploads.
     bool scheduleHolds();
     // While the account waits for a relink, free space or the service's Retry-After.

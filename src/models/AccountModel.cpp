@@ -280,8 +280,10 @@ void AccountModel::noteRestored(const QString& relativePath, const CloudUploadRe
     }
     // Nothing runs (the command-line tool holds the instance lock): record it in the file.
     // Without a stamp: the file was written a moment ago, so the next pass hashes it.
-    SyncIndex(m_id).set(relativePath, {result.size, std::nullopt, result.contentHash, result.ref,
-                                       QDateTime::currentDateTimeUtc()});
+    SyncIndex index(m_id);
+    index.set(relativePath,
+              {result.size, std::nullopt, result.contentHash, result.ref, QDateTime::currentDateTimeUtc()});
+    index.fold();
 }
 
 QString AccountModel::rootPath() const {

@@ -8,11 +8,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QMutex>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,7 +34,7 @@ QDateTime toUtc(const QDateTime& date) {
 }
 
 // Appends into a buffer sized ahead of each entry, so the hot loop writes bytes without
-// per-character capacity checks. The whole index is rewritten after every upload.
+// per-character capacity checks: a load or an encode() goes through every entry.
 class Writer {
 public:
     explicit Writer(qsizetype capacity) {
@@ -229,6 +231,13 @@ QByteArray encodeHead(const AccountIdentity& owner) {
 
 constexpr char tail[] = "}}";
 
+// Held while the file is read with its journal, and while a fold writes the file and drops
+// the journal it covered: a load in between would miss the journal's changes.
+QMutex& foldLock() {
+    static QMutex lock;
+    return lock;
+}
+
 QByteArray encodeMember(const QString& path, const SyncIndexEntry& entry) {
     Writer out(0);
     encodeMember(out, path, entry);
@@ -311,33 +320,80 @@ std::optional<AccountIdentity> decodeOwner(const QJsonValue& value) {
 
 } // namespace
 
-SyncIndex::SyncIndex(const QString& folderName) {
-    const QString directory = AppSupport::dataDirectory() + QStringLiteral("/index");
-    AppSupport::ensurePrivateDirectory(directory);
-    m_fileURL = directory + QLatin1Char('/') + folderName + QStringLiteral(".json");
+SyncIndex::SyncIndex(const QString& folderName)
+    : m_fileURL(AppSupport::dataDirectory() + QStringLiteral("/index/") + folderName +
+                QStringLiteral(".json")),
+      m_journal(m_fileURL) {
+    AppSupport::ensurePrivateDirectory(QFileInfo(m_fileURL).path());
 
-    QFile file(m_fileURL);
-    if (!file.open(QIODevice::ReadOnly)) {
+    std::optional<QByteArray> compact;
+    QList<std::pair<QString, QList<QByteArray>>> journals;
+    {
+        // Not while a fold here writes the file and drops the journal it covered. Newest
+        // first, for a process that folds meanwhile: a journal renamed or folded away after
+        // it was missed is then found where it went, in the folding journal or in the file.
+        QMutexLocker lock(&foldLock());
+        const QStringList paths = m_journal.paths();
+        for (auto path = paths.crbegin(); path != paths.crend(); ++path)
+            journals.prepend({*path, SyncIndexJournal::readLines(*path)}); // applied oldest first
+        QFile file(m_fileURL);
+        if (file.open(QIODevice::ReadOnly))
+            compact = file.readAll();
+    }
+    if (!compact) {
         // A file that is there but cannot be read is kept like a damaged one.
         m_origin = QFileInfo(m_fileURL).isFile() ? Origin::damaged : Origin::missing;
-    } else if (auto loaded = decode(file.readAll(), &m_owner)) {
+    } else if (auto loaded = decode(*compact, &m_owner)) {
         m_origin = Origin::loaded;
         m_entries = std::move(*loaded);
-        m_members.reserve(m_entries.size());
-        for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it)
-            m_members.insert(it.key(), encodeMember(it.key(), it.value()));
     } else {
         m_origin = Origin::damaged;
     }
     if (m_origin == Origin::damaged)
         m_asideTag = QStringLiteral("damaged");
+
+    for (const auto& [path, lines] : journals) {
+        for (const QByteArray& line : lines) {
+            AccountIdentity owner;
+            const auto changed = decode(line, &owner);
+            if (!changed)
+                continue; // cut short by a crash and written after, or damaged
+            if (owner.contradicts(m_owner)) {
+                m_foreign.append(path);
+                break;
+            }
+            m_owner = m_owner.mergedWith(owner);
+            for (auto it = changed->constBegin(); it != changed->constEnd(); ++it)
+                m_entries.insert(it.key(), it.value());
+        }
+    }
+    m_head = encodeHead(m_owner);
+    m_members.reserve(m_entries.size());
+    for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it)
+        m_members.insert(it.key(), encodeMember(it.key(), it.value()));
+}
+
+void SyncIndex::setOwner(const AccountIdentity& owner) {
+    if (owner == m_owner)
+        return;
+    m_owner = owner;
+    m_head = encodeHead(owner);
+    journal(QList<QByteArray>());
 }
 
 void SyncIndex::setAside(const QString& tag) {
+    Q_ASSERT(!m_folding);
     m_entries.clear();
     m_members.clear();
     m_owner = {};
+    m_head = encodeHead(m_owner);
     m_asideTag = tag;
+    // Its journal is that account's too: kept with the file, applied to neither.
+    m_journal.close();
+    m_foreign.clear();
+    for (const QString& path : m_journal.paths())
+        if (QFileInfo::exists(path))
+            AtomicFile::moveAside(path, tag);
     if (QFileInfo::exists(m_fileURL))
         AtomicFile::moveAside(m_fileURL, tag);
     if (!QFileInfo::exists(m_fileURL))
@@ -351,30 +407,110 @@ std::optional<SyncIndexEntry> SyncIndex::entry(const QString& relativePath) cons
     return *it;
 }
 
-void SyncIndex::store(const QString& relativePath, const SyncIndexEntry& entry) {
+QByteArray SyncIndex::store(const QString& relativePath, const SyncIndexEntry& entry) {
     // Held as UTC, like decoded entries: equal instants either way, and encoding a UTC date
-    // is a subtraction where a local one needs a time-zone lookup, on every entry, per write.
+    // is a subtraction where a local one needs a time-zone lookup, on every entry, per fold.
     SyncIndexEntry stored = entry;
     stored.syncedAt = toUtc(entry.syncedAt);
     if (stored.stamp && stored.stamp->size != stored.size)
         stored.stamp.reset(); // not the content recorded: only its hash can tell
     if (!stored.stamp)
         stored.stampSettled = true; // nothing to settle: one form for "no stamp"
-    m_members.insert(relativePath, encodeMember(relativePath, stored));
+    QByteArray member = encodeMember(relativePath, stored);
+    (m_folding ? m_changedWhileFolding : m_members).insert(relativePath, member);
     m_entries.insert(relativePath, std::move(stored));
+    return member;
 }
 
 void SyncIndex::set(const QString& relativePath, const SyncIndexEntry& entry) {
-    store(relativePath, entry);
-    persist();
+    journal({store(relativePath, entry)});
 }
 
 void SyncIndex::set(const Entries& changed) {
     if (changed.isEmpty())
         return;
+    QList<QByteArray> members;
+    members.reserve(changed.size());
     for (auto it = changed.constBegin(); it != changed.constEnd(); ++it)
-        store(it.key(), it.value());
-    persist();
+        members.append(store(it.key(), it.value()));
+    journal(members);
+}
+
+void SyncIndex::journal(const QList<QByteArray>& members) {
+    settleForeign();
+    qsizetype size = m_head.size() + qsizetype(sizeof tail) + members.size();
+    for (const QByteArray& member : members)
+        size += member.size();
+    QByteArray line;
+    line.reserve(size + 1); // and the newline
+    line.append(m_head);
+    bool first = true;
+    for (const QByteArray& member : members) {
+        if (!first)
+            line.append(',');
+        first = false;
+        line.append(member);
+    }
+    line.append(tail);
+    // Should it fail, the change is still held here, and the next fold writes it.
+    m_journal.append(std::move(line));
+}
+
+void SyncIndex::settleForeign() {
+    if (m_foreign.isEmpty())
+        return;
+    m_journal.close();
+    for (const QString& path : std::exchange(m_foreign, {}))
+        AtomicFile::moveAside(path, QStringLiteral("other-account"));
+}
+
+SyncIndex::Fold SyncIndex::snapshot(QStringList covered) const {
+    Fold fold;
+    fold.m_fileURL = m_fileURL;
+    fold.m_asideTag = m_asideTag;
+    fold.m_head = m_head;
+    fold.m_members = m_members; // shared: frozen here until endFold()
+    fold.m_covered = std::move(covered);
+    return fold;
+}
+
+bool SyncIndex::fold() {
+    if (m_folding)
+        return false;
+    settleForeign();
+    m_journal.close();
+    QStringList covered;
+    for (const QString& path : m_journal.paths())
+        if (QFileInfo::exists(path))
+            covered.append(path);
+    if (covered.isEmpty())
+        return true;
+    m_folding = true;
+    const bool written = snapshot(covered).run();
+    endFold(written);
+    return written;
+}
+
+std::optional<SyncIndex::Fold> SyncIndex::beginFold() {
+    if (m_folding)
+        return std::nullopt;
+    settleForeign();
+    m_journal.rotate();
+    if (!QFileInfo::exists(m_journal.foldingPath()))
+        return std::nullopt;
+    m_folding = true;
+    Fold fold = snapshot({m_journal.foldingPath()});
+    fold.m_needsCovered = true;
+    return fold;
+}
+
+void SyncIndex::endFold(bool written) {
+    m_folding = false;
+    for (auto it = m_changedWhileFolding.constBegin(); it != m_changedWhileFolding.constEnd(); ++it)
+        m_members.insert(it.key(), it.value());
+    m_changedWhileFolding.clear();
+    if (written)
+        m_asideTag.reset(); // set aside by the fold (setAside waits for it)
 }
 
 QByteArray SyncIndex::encode(const Entries& entries, const AccountIdentity& owner) {
@@ -439,30 +575,34 @@ std::optional<SyncIndex::Entries> SyncIndex::decode(const QByteArray& json, Acco
     return entries;
 }
 
-void SyncIndex::persist() {
+bool SyncIndex::Fold::run() {
+    // Let go of the snapshot whatever happens, before the caller hears back: its index then
+    // changes the members without copying them all.
+    const QHash<QString, QByteArray> members = std::exchange(m_members, {});
+    QMutexLocker lock(&foldLock());
+    if (m_needsCovered && !QFileInfo::exists(m_covered.first()))
+        return true;
     if (m_asideTag) {
         // Never written over: moved out of the way first, or left as it is for now.
         if (QFileInfo::exists(m_fileURL))
             AtomicFile::moveAside(m_fileURL, *m_asideTag);
         if (QFileInfo::exists(m_fileURL))
-            return;
-        m_asideTag.reset();
+            return false;
     }
-    // The same bytes encode(m_entries, m_owner) would give, joined from the cached members.
-    const QByteArray head = encodeHead(m_owner);
-    qsizetype size = head.size() + 2 + std::max<qsizetype>(m_members.size() - 1, 0); // commas
-    for (const QByteArray& member : m_members)
+    // The same bytes encode() would give, joined from the cached members.
+    qsizetype size = m_head.size() + 2 + std::max<qsizetype>(members.size() - 1, 0); // commas
+    for (const QByteArray& member : members)
         size += member.size();
     QByteArray json(size, Qt::Uninitialized);
     char* out = json.data();
-    std::memcpy(out, head.constData(), head.size());
-    out += head.size();
-    auto ahead = m_members.constBegin();
-    for (int i = 0; i < lookahead && ahead != m_members.constEnd(); ++i)
+    std::memcpy(out, m_head.constData(), m_head.size());
+    out += m_head.size();
+    auto ahead = members.constBegin();
+    for (int i = 0; i < lookahead && ahead != members.constEnd(); ++i)
         ++ahead;
     bool first = true;
-    for (const QByteArray& member : m_members) {
-        if (ahead != m_members.constEnd())
+    for (const QByteArray& member : members) {
+        if (ahead != members.constEnd())
             __builtin_prefetch((ahead++)->constData());
         if (!first)
             *out++ = ',';
@@ -473,10 +613,14 @@ void SyncIndex::persist() {
     std::memcpy(out, tail, 2);
 
     // Owner-only: the file lists the user's file names. No fsync: the index can be rebuilt
-    // (at worst files are uploaded once more) and is rewritten after every upload, and the
-    // fsync of a few megabytes costs more than encoding and writing them. The rename still
-    // keeps readers from ever seeing a half-written file.
-    AtomicFile::write(m_fileURL, json, 0600, AtomicFile::Durability::Unsynced);
+    // (at worst files are uploaded once more), and the fsync of a few megabytes costs more
+    // than encoding and writing them. The rename still keeps readers from ever seeing a
+    // half-written file.
+    if (!AtomicFile::write(m_fileURL, json, 0600, AtomicFile::Durability::Unsynced))
+        return false;
+    for (const QString& path : m_covered)
+        QFile::remove(path);
+    return true;
 }
 
 } // namespace norvela

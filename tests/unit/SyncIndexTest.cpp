@@ -37,7 +37,12 @@ protected:
     void SetUp() override { qputenv("NORVELA_APP_SUPPORT_DIR", (m_dir.path() + "/support").toUtf8()); }
     void TearDown() override { qunsetenv("NORVELA_APP_SUPPORT_DIR"); }
     QString indexFile() const { return m_dir.path() + "/support/index/acct.json"; }
+    QString journalFile() const { return indexFile() + ".journal"; }
     QJsonObject fileObject() const { return QJsonDocument::fromJson(test::readFile(indexFile())).object(); }
+    // The file alone, as a build without the journal would read it.
+    SyncIndex::Entries decodedFile(AccountIdentity* owner = nullptr) const {
+        return SyncIndex::decode(test::readFile(indexFile()), owner).value_or(SyncIndex::Entries{{"?", {}}});
+    }
 
     QTemporaryDir m_dir;
 };
@@ -54,11 +59,15 @@ TEST_F(SyncIndexTest, WritesCompactObjectWithItsOwnerAndExactStamps) {
     index.setOwner({QStringLiteral("dbid:1"), QStringLiteral("ann@example.com")});
     index.set(QStringLiteral("with"), record(6));
     index.set(QStringLiteral("with"), record(7));
-    EXPECT_EQ(test::fileMode(indexFile()), 0600);
+    EXPECT_FALSE(QFile::exists(indexFile())); // journaled until folded
+    EXPECT_EQ(test::fileMode(journalFile()), 0600);
     SyncIndexEntry unsettled = record(8, std::nullopt);
     unsettled.stampSettled = false;
     index.set(QStringLiteral("unsettled"), unsettled);
     index.set(QStringLiteral("without"), {9, std::nullopt, QStringLiteral("h"), std::nullopt, utc(-750)});
+    ASSERT_TRUE(index.fold());
+    EXPECT_EQ(test::fileMode(indexFile()), 0600);
+    EXPECT_FALSE(QFile::exists(journalFile()));
 
     const QByteArray bytes = test::readFile(indexFile());
     EXPECT_FALSE(bytes.contains(' ') || bytes.contains('\n')) << bytes.constData();
@@ -83,9 +92,10 @@ TEST_F(SyncIndexTest, WritesCompactObjectWithItsOwnerAndExactStamps) {
     EXPECT_EQ(reloaded.origin(), SyncIndex::Origin::loaded);
     EXPECT_EQ(reloaded.entries(), index.entries());
     EXPECT_EQ(reloaded.owner(), index.owner());
-    SyncIndex(QStringLiteral("acct"))
-        .set(QStringLiteral("c"), record(3)); // what was loaded is written back too
-    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries().size(), 4);
+    SyncIndex more(QStringLiteral("acct"));
+    more.set(QStringLiteral("c"), record(3));
+    ASSERT_TRUE(more.fold()); // what was loaded is written back too
+    EXPECT_EQ(decodedFile().size(), 4);
     // A stamp that does not describe the recorded size cannot vouch for it.
     SyncIndexEntry mismatched = record(10);
     mismatched.stamp->size = 11;
@@ -111,6 +121,7 @@ TEST_F(SyncIndexTest, AnIndexOfTheFirstFormatLoadsWithEveryEntryLeftToHashing) {
 
     // The next write keeps every entry, in the current format.
     index.set(QStringLiteral("b.txt"), record(3));
+    ASSERT_TRUE(index.fold());
     EXPECT_EQ(fileObject().value("format").toInt(), 2);
     EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries().size(), 4);
     EXPECT_TRUE(asideFiles(indexFile()).isEmpty());
@@ -169,6 +180,8 @@ TEST_F(SyncIndexTest, DamagedFileLoadsEmptyAndIsMovedAsideNeverWrittenOver) {
         EXPECT_EQ(test::readFile(indexFile()), bytes);
 
         index.set(QStringLiteral("new"), record(3));
+        EXPECT_EQ(test::readFile(indexFile()), bytes); // a change is journaled beside it
+        ASSERT_TRUE(index.fold());
         EXPECT_EQ(fileObject().value("files").toObject().keys(), QStringList{"new"});
         const QStringList aside = asideFiles(indexFile());
         ASSERT_EQ(aside.size(), 1);
@@ -177,27 +190,134 @@ TEST_F(SyncIndexTest, DamagedFileLoadsEmptyAndIsMovedAsideNeverWrittenOver) {
     }
 }
 
-TEST_F(SyncIndexTest, AnIndexSetAsideStartsEmptyAndKeepsTheOldFile) {
+TEST_F(SyncIndexTest, AnIndexSetAsideStartsEmptyAndKeepsTheOldFileWithItsJournal) {
     SyncIndex before(QStringLiteral("acct"));
     before.setOwner({QStringLiteral("dbid:A"), QStringLiteral("a@example.com")});
     before.set(QStringLiteral("a.txt"), record(1));
+    ASSERT_TRUE(before.fold());
+    before.set(QStringLiteral("a2.txt"), record(2));
     const QByteArray written = test::readFile(indexFile());
+    const QByteArray journaled = test::readFile(journalFile());
 
     SyncIndex index(QStringLiteral("acct"));
+    EXPECT_EQ(index.entries().size(), 2);
     index.setAside(QStringLiteral("other-account"));
     EXPECT_TRUE(index.entries().isEmpty());
     EXPECT_TRUE(index.owner().isEmpty());
-    EXPECT_FALSE(QFile::exists(indexFile())); // gone at once: nobody reads it as this account's
+    // Gone at once: nobody reads them as this account's.
+    EXPECT_FALSE(QFile::exists(indexFile()));
+    EXPECT_FALSE(QFile::exists(journalFile()));
     const QStringList aside = asideFiles(indexFile());
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_TRUE(aside[0].startsWith("acct.json.other-account-"));
-    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), written);
+    ASSERT_EQ(aside.size(), 2);
+    EXPECT_TRUE(aside[0].startsWith("acct.json.journal.other-account-"));
+    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), journaled);
+    EXPECT_TRUE(aside[1].startsWith("acct.json.other-account-"));
+    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[1]), written);
 
     index.setOwner({QStringLiteral("dbid:B"), QStringLiteral("b@example.com")});
     index.set(QStringLiteral("b.txt"), record(2));
     const SyncIndex reloaded(QStringLiteral("acct"));
     EXPECT_EQ(reloaded.entries().keys(), QStringList{"b.txt"});
     EXPECT_EQ(reloaded.owner().uid, "dbid:B");
+}
+
+TEST_F(SyncIndexTest, AJournalLeftByACrashIsAppliedAndItsTornLastLineIgnored) {
+    const AccountIdentity ann{QStringLiteral("dbid:A"), QStringLiteral("a@example.com")};
+    {
+        SyncIndex index(QStringLiteral("acct"));
+        index.setOwner(ann);
+        index.set(QStringLiteral("a"), record(1));
+        ASSERT_TRUE(index.fold());
+        index.set(QStringLiteral("a"), record(2)); // the later line wins
+        index.set({{QStringLiteral("b"), record(3)}, {QStringLiteral("c"), record(4)}});
+        index.setOwner({ann.uid, QStringLiteral("new@example.com")});
+    } // killed: never folded
+    const SyncIndex::Entries expected{{"a", record(2)}, {"b", record(3)}, {"c", record(4)}};
+    EXPECT_EQ(decodedFile(), (SyncIndex::Entries{{"a", record(1)}}));
+    EXPECT_EQ(SyncIndexJournal::readLines(journalFile()).size(), 3);
+
+    // Power lost in the middle of the next line: everything before it still counts.
+    const QByteArray next = SyncIndex::encode({{"d", record(5)}}, ann);
+    QFile journal(journalFile());
+    ASSERT_TRUE(journal.open(QIODevice::Append));
+    journal.write(next.left(next.size() / 2));
+    journal.close();
+    SyncIndex index(QStringLiteral("acct"));
+    EXPECT_EQ(index.entries(), expected);
+    EXPECT_EQ(index.owner().email, "new@example.com");
+
+    // The next change goes on a line of its own, not onto the torn one.
+    index.set(QStringLiteral("e"), record(6));
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entry(QStringLiteral("e")), record(6));
+    ASSERT_TRUE(index.fold());
+    EXPECT_FALSE(QFile::exists(journalFile()));
+    EXPECT_EQ(test::readFile(indexFile()), SyncIndex::encode(index.entries(), index.owner()));
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), index.entries());
+}
+
+TEST_F(SyncIndexTest, AJournalOfAnotherAccountIsNeverAppliedButKeptAside) {
+    const AccountIdentity ann{QStringLiteral("dbid:A"), QStringLiteral("a@example.com")};
+    SyncIndex first(QStringLiteral("acct"));
+    first.setOwner(ann);
+    first.set(QStringLiteral("a"), record(1));
+    ASSERT_TRUE(first.fold());
+    // Written under the same name for someone else, by a build that knew no journal.
+    const QByteArray bob =
+        SyncIndex::encode({{"b", record(2)}}, {QStringLiteral("dbid:B"), QString()}) + "\n";
+    test::writeFile(journalFile(), bob);
+
+    SyncIndex index(QStringLiteral("acct"));
+    EXPECT_EQ(index.entries().keys(), QStringList{"a"});
+    EXPECT_EQ(index.owner(), ann);
+    index.set(QStringLiteral("c"), record(3)); // never added to that journal
+    ASSERT_TRUE(index.fold());
+    EXPECT_EQ(decodedFile(), (SyncIndex::Entries{{"a", record(1)}, {"c", record(3)}}));
+    const QStringList aside = asideFiles(indexFile());
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(aside[0].startsWith("acct.json.journal.other-account-"));
+    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), bob);
+}
+
+TEST_F(SyncIndexTest, ChangesWhileAFoldIsWrittenAreKept) {
+    SyncIndex index(QStringLiteral("acct"));
+    index.set(QStringLiteral("a"), record(1));
+    std::optional<SyncIndex::Fold> fold = index.beginFold();
+    ASSERT_TRUE(fold);
+    EXPECT_FALSE(index.beginFold()); // one at a time
+    index.set(QStringLiteral("b"), record(2));
+    ASSERT_TRUE(fold->run());
+    index.endFold(true);
+    EXPECT_EQ(decodedFile().keys(), QStringList{"a"}); // the file as it was when the fold began
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), index.entries());
+
+    // A fold that fails leaves its journal, which the next one covers with the rest.
+    fold = index.beginFold();
+    ASSERT_TRUE(fold);
+    {
+        test::FileSizeLimit full(10);
+        EXPECT_FALSE(fold->run());
+    }
+    index.endFold(false);
+    index.set(QStringLiteral("c"), record(3));
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), index.entries());
+    fold = index.beginFold();
+    ASSERT_TRUE(fold && fold->run());
+    index.endFold(true);
+    EXPECT_EQ(test::readFile(indexFile()), SyncIndex::encode(index.entries()));
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), index.entries());
+
+    // A fold that a later load overtook (the engine gone, another started) must not put the
+    // file back as it was.
+    index.set(QStringLiteral("d"), record(4));
+    fold = index.beginFold();
+    ASSERT_TRUE(fold);
+    index.set(QStringLiteral("e"), record(5));
+    SyncIndex reloaded(QStringLiteral("acct"));
+    ASSERT_TRUE(reloaded.fold());
+    EXPECT_TRUE(fold->run());
+    index.endFold(true);
+    EXPECT_EQ(decodedFile(), index.entries());
+    EXPECT_TRUE(asideFiles(indexFile()).isEmpty());
 }
 
 TEST(AccountIdentity, OnlyWhatBothSidesKnowCanTellAccountsApart) {
@@ -240,16 +360,20 @@ TEST_F(SyncIndexTest, AwkwardPathsAndDatesSurviveARoundTrip) {
     EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), entries);
 }
 
-TEST_F(SyncIndexTest, FailedWriteKeepsTheChangeForTheNextWrite) {
-    // A directory in the file's place makes the rename fail, for root too.
-    ASSERT_TRUE(QDir().mkpath(indexFile()));
+TEST_F(SyncIndexTest, AChangeThatCouldNotBeJournaledIsWrittenByTheNextFold) {
     SyncIndex index(QStringLiteral("acct"));
     index.set(QStringLiteral("first"), record(1));
-    EXPECT_EQ(index.entry(QStringLiteral("first")), record(1));
-
-    ASSERT_TRUE(QDir(indexFile()).removeRecursively());
-    index.set(QStringLiteral("second"), record(2));
+    {
+        // The journal cannot grow: the line is cut short.
+        test::FileSizeLimit limit(QFileInfo(journalFile()).size() + 20);
+        index.set(QStringLiteral("second"), record(2));
+    }
+    EXPECT_EQ(index.entry(QStringLiteral("second")), record(2));
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries().keys(), QStringList{"first"});
+    index.set(QStringLiteral("third"), record(3)); // on a line of its own
     EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries().size(), 2);
+    ASSERT_TRUE(index.fold());
+    EXPECT_EQ(SyncIndex(QStringLiteral("acct")).entries(), index.entries());
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "net/ServiceError.h"
 #include "sync/FolderScanner.h"
 #include "sync/LocalFile.h"
+#include "sync/SyncIndex.h"
 
 #include <QDir>
 #include <QFile>
@@ -673,6 +674,50 @@ TEST_F(UploadSyncEngineTest, WhatTheWatcherMissesGoesUpAfterAnOverflowOrTheFullP
     ASSERT_TRUE(uploadedAndSettled(3));
     EXPECT_EQ(uploadedPaths(), (QStringList{"deep/a.txt", "deep/b.txt", "deep/c.txt"}));
     EXPECT_EQ(account->lastDebugError(), limitNote); // still said, though all is up to date
+}
+
+TEST_F(UploadSyncEngineTest, EachUploadIsOnDiskBeforeTheNextStartsAndTheIndexIsWrittenWholeAtBatchEnds) {
+    const QString indexFile = supportPath() + "/index/dropbox.json";
+    const QStringList journals{indexFile + ".journal", indexFile + ".journal.folding"};
+    auto journaled = [&] { return QFileInfo::exists(journals[0]) || QFileInfo::exists(journals[1]); };
+    auto inFile = [&] { return SyncIndex::decode(readFile(indexFile)).value_or(SyncIndex::Entries{}); };
+    for (const QString name : {"a.txt", "b.txt", "c.txt"})
+        write(name, name.toUtf8());
+    QStringList unrecorded;
+    int rewrites = 0;
+    provider->onAttempt = [&](const QString&, const std::optional<QString>&) {
+        for (const auto& upload : provider->uploads)
+            if (!SyncIndex(QStringLiteral("dropbox")).entry(upload.relativePath))
+                unrecorded << upload.relativePath;
+        rewrites += !inFile().isEmpty(); // journaled, the file left as the start wrote it
+    };
+    startAccount();
+    ASSERT_TRUE(uploadedAndSettled(3));
+    EXPECT_TRUE(unrecorded.isEmpty()) << unrecorded.join(' ').toStdString();
+    EXPECT_EQ(rewrites, 0);
+    ASSERT_TRUE(waitFor([&] { return !journaled(); }));
+    EXPECT_EQ(readFile(indexFile), SyncIndex::encode(engine().index().entries(), engine().index().owner()));
+
+    // Gone mid-batch, one file recorded and the other on its way: the next start folds the journal.
+    write(QStringLiteral("d.txt"), "d");
+    write(QStringLiteral("e.txt"), "e");
+    provider->hold = true;
+    reconcileNow();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 1; }));
+    provider->release();
+    ASSERT_TRUE(drive([&] { return provider->uploads.size() == 4 && provider->inFlight() == 1; }));
+    account.reset();
+    EXPECT_TRUE(journaled());
+    startAccount();
+    ASSERT_TRUE(drive([&] { return provider->inFlight() == 2; }));
+    EXPECT_FALSE(journaled());
+    EXPECT_EQ(inFile().size(), 4);
+    releaseHeld();
+    ASSERT_TRUE(uploadedAndSettled(6)); // the one held by the engine that went as well
+    const QString second = uploadedPaths()[3] == "d.txt" ? "e.txt" : "d.txt";
+    EXPECT_EQ(uploadedPaths().mid(4), (QStringList{second, second}));
+    ASSERT_TRUE(waitFor([&] { return !journaled(); }));
+    EXPECT_EQ(inFile(), engine().index().entries());
 }
 
 TEST_F(UploadSyncEngineTest, AnIndexOfTheFirstFormatIsHashedOnceNotUploadedAgain) {
