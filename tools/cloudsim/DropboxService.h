@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BodySink.h"
 #include "HttpMessage.h"
 
 #include <QJsonObject>
@@ -18,6 +19,9 @@ public:
 
     // `path` is what follows the host prefix, e.g. "/2/files/upload".
     HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
+    // Where an upload's body goes as it arrives, decided from its head; null for requests
+    // whose body is read whole.
+    std::unique_ptr<BodySink> receive(const HttpRequest& head, Host host, const QString& path);
 
     QJsonObject listing(const QString& accountId) const;
     bool removeFile(const QString& accountId, const QString& path);
