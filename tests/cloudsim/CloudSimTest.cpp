@@ -319,3 +319,45 @@ TEST_F(CloudSimTest, AResumableChunkCutOffKeepsItsWholeUnitsAndTheSessionTakesOn
     EXPECT_EQ(jsonOf(file).value("md5Checksum").toString(),
               QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
 }
+
+// The space in use, which quotas are held to, follows files replaced and removed: Dropbox counts
+// current contents, Drive every version kept.
+TEST_F(CloudSimTest, SpaceInUseFollowsFilesReplacedAndRemoved) {
+    constexpr qint64 KiB = 1024;
+    const QByteArray dropboxAuth = bearer(Service::dropbox);
+    const QByteArray googleAuth = bearer(Service::google);
+    auto accountOf = [&](Service s) {
+        for (const Account& a : sim.accounts())
+            if (a.service == s)
+                return a.id;
+        return QString();
+    };
+
+    const QString dropboxAccount = accountOf(Service::dropbox);
+    ASSERT_TRUE(sim.setQuota(dropboxAccount, 300 * KiB));
+    auto put = [&](const QString& path, qint64 size) {
+        return dropbox(dropboxAuth, "files/upload", {{"path", path}, {"mode", "overwrite"}}, bytes(size, 3))
+            .status;
+    };
+    EXPECT_EQ(put("/a", 200 * KiB), 200);
+    EXPECT_EQ(put("/a", 250 * KiB), 200); // the old content no longer counts
+    EXPECT_EQ(put("/b", 100 * KiB), 409);
+    ASSERT_TRUE(sim.removeFile(dropboxAccount, "/a"));
+    EXPECT_EQ(put("/b", 100 * KiB), 200);
+    const HttpReply usage =
+        httpRequest("POST", base + "/dropbox/api/2/users/get_space_usage", "null",
+                    {{"Authorization", dropboxAuth}, {"Content-Type", "application/json"}});
+    EXPECT_EQ(jsonOf(usage).value("used").toInteger(), 100 * KiB);
+
+    ASSERT_TRUE(sim.setQuota(accountOf(Service::google), 300 * KiB));
+    auto media = [&](const QByteArray& method, const QString& id, qint64 size) {
+        return httpRequest(method, base + "/google/www/upload/drive/v3/files" + id + "?uploadType=media",
+                           bytes(size, 4), {{"Authorization", googleAuth}});
+    };
+    const QString id = jsonOf(media("POST", {}, 100 * KiB)).value("id").toString();
+    ASSERT_FALSE(id.isEmpty());
+    EXPECT_EQ(media("PATCH", "/" + id, 100 * KiB).status, 200);
+    EXPECT_EQ(media("PATCH", "/" + id, 150 * KiB).status, 403); // both versions still count
+    ASSERT_TRUE(sim.removeFile(accountOf(Service::google), id));
+    EXPECT_EQ(media("POST", {}, 250 * KiB).status, 200);
+}

@@ -168,13 +168,15 @@ DriveError DriveStore::update(const QString& account, DriveFile& file, const QJs
     return {};
 }
 
-void DriveStore::addRevision(DriveFile& file, const Blob& blob, qint64 nowMs) {
+void DriveStore::addRevision(const QString& account, DriveFile& file, const Blob& blob, qint64 nowMs) {
     // Revision times strictly increase within a file, so newest-first sorting is never ambiguous.
     const qint64 at =
         file.revisions.isEmpty() ? nowMs : std::max(nowMs, file.revisions.last().modifiedMs + 1);
+    Drive& d = driveFor(account);
     file.revisions.append(DriveRevision{newId(44, "0B"), at, blob});
+    d.used += blob.size;
     while (file.revisions.size() > maxRevisions)
-        file.revisions.removeFirst();
+        d.used -= file.revisions.takeFirst().blob.size;
     file.modifiedMs = at;
     ++file.version;
 }
@@ -186,8 +188,11 @@ void DriveStore::remove(const QString& account, const QString& id) {
         for (const DriveFile& item : std::as_const(d.items))
             if (item.parents.contains(doomed[i]) && !doomed.contains(item.id))
                 doomed.append(item.id);
-    for (const QString& gone : doomed)
+    for (const QString& gone : doomed) {
+        for (const DriveRevision& r : d.items.value(gone).revisions)
+            d.used -= r.blob.size;
         d.items.remove(gone);
+    }
 }
 
 QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQuery& query) const {
@@ -204,12 +209,8 @@ QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQu
 }
 
 qint64 DriveStore::usage(const QString& account) const {
-    qint64 total = 0;
-    if (const Drive* d = drive(account))
-        for (const DriveFile& item : d->items)
-            for (const DriveRevision& r : item.revisions)
-                total += r.blob.size;
-    return total;
+    const Drive* d = drive(account);
+    return d ? d->used : 0;
 }
 
 QJsonObject DriveStore::fileResource(const QString& account, const DriveFile& file) const {
@@ -349,6 +350,8 @@ void DriveStore::fromJson(const QJsonObject& state) {
         for (const QJsonValue& v : o.value(QStringLiteral("items")).toArray()) {
             DriveFile item = DriveFile::fromJson(v.toObject());
             m_nextSequence = std::max(m_nextSequence, item.sequence + 1);
+            for (const DriveRevision& r : item.revisions)
+                d.used += r.blob.size;
             d.items.insert(item.id, std::move(item));
         }
         if (!d.rootId.isEmpty() && d.items.contains(d.rootId))

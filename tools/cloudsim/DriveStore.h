@@ -33,7 +33,7 @@ public:
     // A metadata update of an existing item: "name", "mimeType", "trashed". Parents are not
     // writable this way, as on the service.
     DriveError update(const QString& account, DriveFile& file, const QJsonObject& metadata, qint64 nowMs);
-    void addRevision(DriveFile& file, const Blob& blob, qint64 nowMs);
+    void addRevision(const QString& account, DriveFile& file, const Blob& blob, qint64 nowMs);
     // Deletes the item and everything inside it.
     void remove(const QString& account, const QString& id);
 
@@ -59,6 +59,7 @@ private:
     struct Drive {
         QString rootId;
         QHash<QString, DriveFile> items;
+        qint64 used = 0; // the sizes of every revision, kept as they change
     };
     const Drive* drive(const QString& account) const;
     Drive& driveFor(const QString& account);

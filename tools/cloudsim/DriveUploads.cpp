@@ -209,7 +209,7 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
         if (DriveError e = m_store.prepare(account, metadata, mimeType, now, &file))
             return e;
         DriveFile& added = m_store.add(account, std::move(file));
-        m_store.addRevision(added, blob, now);
+        m_store.addRevision(account, added, blob, now);
         *resultId = added.id;
         return {};
     }
@@ -219,7 +219,7 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
     if (!metadata.isEmpty())
         if (DriveError e = m_store.update(account, *file, metadata, now))
             return e;
-    m_store.addRevision(*file, blob, now);
+    m_store.addRevision(account, *file, blob, now);
     *resultId = file->id;
     return {};
 }

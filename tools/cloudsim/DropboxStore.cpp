@@ -82,22 +82,28 @@ const DropboxFile& DropboxStore::commit(const QString& accountId, const QString&
         created.id = QStringLiteral("id:") + randomToken(16);
         created.pathDisplay = path;
         it = space.files.insert(lower, created);
+    } else {
+        space.used -= it->current().blob.size;
     }
     it->revisions.append(DropboxRevision{newRev(), blob, clientModifiedMs, nowMs});
+    space.used += blob.size;
     return *it;
 }
 
 qint64 DropboxStore::usedBytes(const QString& accountId) const {
-    qint64 used = 0;
-    for (const DropboxFile& f : m_spaces.value(accountId).files)
-        used += f.current().blob.size;
-    return used;
+    const auto space = m_spaces.constFind(accountId);
+    return space == m_spaces.cend() ? 0 : space->used;
 }
 
 bool DropboxStore::remove(const QString& accountId, const QString& pathLower) {
     const auto space = m_spaces.find(accountId);
-    if (space == m_spaces.end() || !space->files.remove(pathLower))
+    if (space == m_spaces.end())
         return false;
+    const auto file = space->files.find(pathLower);
+    if (file == space->files.end())
+        return false;
+    space->used -= file->current().blob.size;
+    space->files.erase(file);
     space->links.remove(pathLower);
     return true;
 }
@@ -195,8 +201,10 @@ void DropboxStore::fromJson(const QJsonObject& state) {
                                     r.value(QStringLiteral("clientModified")).toString().toLongLong(),
                                     r.value(QStringLiteral("serverModified")).toString().toLongLong()});
             }
-            if (!file.revisions.isEmpty()) // a file always has a current revision
-                into.files.insert(it.key(), file);
+            if (file.revisions.isEmpty()) // a file always has a current revision
+                continue;
+            into.used += file.current().blob.size;
+            into.files.insert(it.key(), file);
         }
         const QJsonObject links = space.value().toObject().value(QStringLiteral("links")).toObject();
         for (auto it = links.begin(); it != links.end(); ++it)

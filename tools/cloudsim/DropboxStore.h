@@ -64,6 +64,7 @@ private:
     struct Space {
         QMap<QString, DropboxFile> files; // by lower-case path
         QMap<QString, QString> links;     // lower-case path -> link token
+        qint64 used = 0;                  // the sizes of the current revisions, kept as they change
     };
 
     QString newRev();

@@ -257,7 +257,7 @@ HttpResponse GoogleService::createFile(const HttpRequest& request, const QString
         return e.response();
     DriveFile& added = drives.add(account, std::move(file));
     if (added.hasContent()) // a file made from metadata alone is empty
-        drives.addRevision(added, m_sim.blobs().builder(BlobStore::Sums::withMd5)->finish(), now);
+        drives.addRevision(account, added, m_sim.blobs().builder(BlobStore::Sums::withMd5)->finish(), now);
     return selectedFields(drives.fileResource(account, added), driveParam(request, QStringLiteral("fields")),
                           fileDefaults);
 }
