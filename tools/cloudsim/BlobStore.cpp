@@ -12,6 +12,9 @@ namespace cloudsim {
 namespace {
 
 constexpr qint64 hashBlock = 4 * 1024 * 1024;
+// On disk, bytes stay in memory up to this much: a small blob that is stored already (most
+// small uploads of a benchmark) then costs no file at all.
+constexpr qint64 spillBytes = 64 * 1024;
 
 using Digest = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
@@ -54,8 +57,15 @@ struct BlobStore::Builder::State {
     Sums sums;
     Sums pieceStart;
     bool pieceOpen = false;
-    QByteArray memory;
+    QByteArray memory; // all the bytes in memory, or on disk those not yet in `file`
     std::unique_ptr<QTemporaryFile> file;
+
+    void spill(const QString& dir) {
+        file = std::make_unique<QTemporaryFile>(dir + QStringLiteral("/incoming-XXXXXX"));
+        file->open();
+        file->write(memory);
+        memory = QByteArray();
+    }
 };
 
 BlobStore::Builder::Builder(BlobStore& store, Sums sums)
@@ -66,10 +76,6 @@ BlobStore::Builder::Builder(BlobStore& store, Sums sums)
     EVP_DigestInit_ex(s.sums.block.get(), EVP_sha256(), nullptr);
     if (s.withMd5)
         EVP_DigestInit_ex(s.sums.md5.get(), EVP_md5(), nullptr);
-    if (!store.m_dir.isEmpty()) {
-        s.file = std::make_unique<QTemporaryFile>(store.m_dir + QStringLiteral("/incoming-XXXXXX"));
-        s.file->open();
-    }
 }
 
 BlobStore::Builder::~Builder() = default;
@@ -96,10 +102,13 @@ void BlobStore::Builder::append(QByteArrayView bytes) {
         }
     }
     s.sums.size += bytes.size();
-    if (s.file)
+    if (s.file) {
         s.file->write(bytes.data(), bytes.size());
-    else
-        s.memory.append(bytes);
+        return;
+    }
+    s.memory.append(bytes);
+    if (!m_store.m_dir.isEmpty() && s.memory.size() > spillBytes)
+        s.spill(m_store.m_dir);
 }
 
 void BlobStore::Builder::openPiece() {
@@ -140,12 +149,17 @@ Blob BlobStore::Builder::finish() {
     if (s.withMd5)
         blob.md5 = QString::fromLatin1(cloudsim::finish(s.sums.md5.get()).toHex());
     blob.size = s.sums.size;
-    if (s.file) {
+    if (!m_store.m_dir.isEmpty()) {
         const QString target = m_store.m_dir + QLatin1Char('/') + blob.id;
+        if (QFile::exists(target)) {
+            if (s.file)
+                s.file->remove();
+            return blob;
+        }
+        if (!s.file)
+            s.spill(m_store.m_dir);
         s.file->flush();
-        if (QFile::exists(target))
-            s.file->remove();
-        else if (s.file->rename(target))
+        if (s.file->rename(target))
             s.file->setAutoRemove(false);
     } else if (!m_store.m_memory.contains(blob.id)) {
         m_store.m_memory.insert(blob.id, std::move(s.memory));

@@ -33,7 +33,7 @@ public:
     ~BlobStore();
 
     // Receives the bytes of one blob as they arrive, hashing as it goes; on disk they go
-    // straight to a file.
+    // straight to a file, a small blob's only once it is known not to be stored already.
     class Builder {
     public:
         ~Builder();

@@ -55,7 +55,7 @@ CloudSim::CloudSim(Options options, QObject* parent)
     m_server.setHeadHook([this](const HttpRequest& head) { return onHead(head); });
     m_server.setDropHook([this](const HttpRequest& head, qint64 bodyBytes) { onDropped(head, bodyBytes); });
     m_persistTimer.setSingleShot(true);
-    m_persistTimer.setInterval(500);
+    m_persistTimer.setInterval(1000);
     connect(&m_persistTimer, &QTimer::timeout, this, &CloudSim::writeState);
     load();
 }
