@@ -178,13 +178,6 @@ std::shared_ptr<BlobStore::Builder> BlobStore::builder(Sums sums) {
     return std::shared_ptr<Builder>(new Builder(*this, sums));
 }
 
-QByteArray BlobStore::read(const Blob& blob) const {
-    if (m_dir.isEmpty())
-        return m_memory.value(blob.id);
-    QFile file(m_dir + QLatin1Char('/') + blob.id);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 std::shared_ptr<QIODevice> BlobStore::open(const Blob& blob) const {
     if (m_dir.isEmpty()) {
         auto buffer = std::make_shared<QBuffer>();
@@ -195,13 +188,6 @@ std::shared_ptr<QIODevice> BlobStore::open(const Blob& blob) const {
     auto file = std::make_shared<QFile>(m_dir + QLatin1Char('/') + blob.id);
     file->open(QIODevice::ReadOnly);
     return file;
-}
-
-qint64 BlobStore::memoryBytes() const {
-    qint64 total = 0;
-    for (const QByteArray& bytes : m_memory)
-        total += bytes.size();
-    return total;
 }
 
 void BlobStore::clear() {

@@ -58,10 +58,7 @@ public:
     // Shared, so that a request streaming into a session's builder keeps it alive even when
     // the session goes meanwhile.
     std::shared_ptr<Builder> builder(Sums sums);
-    QByteArray read(const Blob& blob) const;
     std::shared_ptr<QIODevice> open(const Blob& blob) const;
-    // Bytes held in memory (0 when stored on disk).
-    qint64 memoryBytes() const;
     void clear();
 
 private:
