@@ -63,6 +63,9 @@ CloudSim::CloudSim(Options options, QObject* parent)
 CloudSim::CloudSim(QObject* parent) : CloudSim(Options{}, parent) {}
 
 CloudSim::~CloudSim() {
+    // Connections still open go with the server, after the rest of this: an upload cut off
+    // then must not report back.
+    m_server.setDropHook({});
     if (m_persistTimer.isActive())
         writeState();
 }
