@@ -275,6 +275,12 @@ TEST_F(CloudSimTest, APieceCutOffByItsClientLeavesNoTraceAndStoredFilesSurviveAR
     ASSERT_EQ(finished.status, 200) << finished.body.constData();
     EXPECT_EQ(jsonOf(finished).value("content_hash").toString(), contentHash(data));
 
+    const QByteArray driveAuth = bearer(Service::google);
+    const HttpReply made = httpRequest("POST", base + "/google/www/upload/drive/v3/files?uploadType=media",
+                                       data.left(MiB), {{"Authorization", driveAuth}});
+    const QString driveId = jsonOf(made).value("id").toString();
+    ASSERT_FALSE(driveId.isEmpty()) << made.body.constData();
+
     stored.reset(); // a save still pending is made as it goes
     CloudSim restarted(options);
     ASSERT_TRUE(restarted.start());
@@ -282,6 +288,10 @@ TEST_F(CloudSimTest, APieceCutOffByItsClientLeavesNoTraceAndStoredFilesSurviveAR
     const HttpReply download = dropbox(auth, "files/download", {{"path", "/Kept/big.bin"}}, {});
     EXPECT_EQ(download.status, 200);
     EXPECT_TRUE(download.body == data);
+    const HttpReply driveDownload =
+        httpRequest("GET", base + "/google/www/drive/v3/files/" + driveId + "?alt=media", {},
+                    {{"Authorization", driveAuth}});
+    EXPECT_TRUE(driveDownload.body == data.left(MiB)) << driveDownload.body.left(200).constData();
 }
 
 TEST_F(CloudSimTest, AResumableChunkCutOffKeepsItsWholeUnitsAndTheSessionTakesOneChunkAtATime) {

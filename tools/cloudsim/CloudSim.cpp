@@ -244,7 +244,8 @@ void CloudSim::reset() {
 // --- serving ---
 
 // A service request whose body streams to the service as it arrives. Its fault is taken from
-// the head, so that a refusal comes before the service has taken a byte.
+// the head, so that a refusal comes before the service has taken a byte. Only what commits a
+// file changes the state to be saved (upload sessions live in memory), and that saves itself.
 class CloudSim::Reception : public BodySink {
 public:
     Reception(CloudSim& sim, HttpRequest head, std::optional<FaultRule> fault,
@@ -257,12 +258,7 @@ public:
             m_service->write(bytes);
     }
     HttpResponse finish() override {
-        HttpResponse response = m_sim.serve(m_head, m_fault, [this] {
-            HttpResponse r = m_service->finish();
-            if (m_head.method != "GET")
-                m_sim.persist();
-            return r;
-        });
+        HttpResponse response = m_sim.serve(m_head, m_fault, [this] { return m_service->finish(); });
         m_sim.record(m_head, m_received, response.status);
         return response;
     }
@@ -580,24 +576,32 @@ void CloudSim::persist() {
 
 void CloudSim::writeState() {
     m_persistTimer.stop();
+    QDir().mkpath(m_options.stateDir);
+    QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
     QJsonArray accounts;
     for (const Account& a : m_accounts)
         accounts.append(a.toJson());
-    const QJsonObject state{{QStringLiteral("accounts"), accounts},
-                            {QStringLiteral("approveNext"),
-                             QJsonObject{{QStringLiteral("dropbox"), m_nextApproval.value(Service::dropbox)},
-                                         {QStringLiteral("google"), m_nextApproval.value(Service::google)}}},
-                            {QStringLiteral("dropboxAuth"), m_dropboxAuth->toJson()},
-                            {QStringLiteral("googleAuth"), m_googleAuth->toJson()},
-                            {QStringLiteral("dropbox"), m_dropbox->toJson()},
-                            {QStringLiteral("google"), m_google->toJson()},
-                            {QStringLiteral("updates"), m_updates.toJson()}};
-    QDir().mkpath(m_options.stateDir);
-    QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
-        file.commit();
-    }
+    JsonStream json(file);
+    json.beginObject();
+    json.key(QStringLiteral("accounts"));
+    json.value(accounts);
+    json.key(QStringLiteral("approveNext"));
+    json.value(QJsonObject{{QStringLiteral("dropbox"), m_nextApproval.value(Service::dropbox)},
+                           {QStringLiteral("google"), m_nextApproval.value(Service::google)}});
+    json.key(QStringLiteral("dropboxAuth"));
+    json.value(m_dropboxAuth->toJson());
+    json.key(QStringLiteral("googleAuth"));
+    json.value(m_googleAuth->toJson());
+    json.key(QStringLiteral("dropbox"));
+    m_dropbox->writeJson(json);
+    json.key(QStringLiteral("google"));
+    m_google->writeJson(json);
+    json.key(QStringLiteral("updates"));
+    json.value(m_updates.toJson());
+    json.end();
+    file.commit();
 }
 
 void CloudSim::load() {

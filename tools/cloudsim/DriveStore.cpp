@@ -322,22 +322,31 @@ QJsonObject DriveStore::listing(const QString& account) const {
             {QStringLiteral("usage"), QString::number(usage(account))}};
 }
 
-QJsonObject DriveStore::toJson() const {
-    QJsonObject drives;
+void DriveStore::writeJson(JsonStream& json) const {
+    json.beginObject();
+    json.key(QStringLiteral("drives"));
+    json.beginObject();
     for (auto it = m_drives.cbegin(); it != m_drives.cend(); ++it) {
         QList<const DriveFile*> items;
         for (const DriveFile& item : it->items)
             items.append(&item);
         std::sort(items.begin(), items.end(),
                   [](const DriveFile* a, const DriveFile* b) { return a->sequence < b->sequence; });
-        QJsonArray list;
+        json.key(it.key());
+        json.beginObject();
+        json.key(QStringLiteral("root"));
+        json.value(it->rootId);
+        json.key(QStringLiteral("items"));
+        json.beginArray();
         for (const DriveFile* item : items)
-            list.append(item->toJson());
-        drives.insert(it.key(),
-                      QJsonObject{{QStringLiteral("root"), it->rootId}, {QStringLiteral("items"), list}});
+            json.value(item->toJson());
+        json.end();
+        json.end();
     }
-    return {{QStringLiteral("drives"), drives},
-            {QStringLiteral("nextSequence"), QString::number(m_nextSequence)}};
+    json.end();
+    json.key(QStringLiteral("nextSequence"));
+    json.value(QString::number(m_nextSequence));
+    json.end();
 }
 
 void DriveStore::fromJson(const QJsonObject& state) {

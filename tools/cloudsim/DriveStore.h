@@ -3,6 +3,7 @@
 #include "DriveError.h"
 #include "DriveFile.h"
 #include "DriveQuery.h"
+#include "JsonStream.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -48,7 +49,8 @@ public:
     static QJsonObject permissionResource(const DrivePermission& permission);
 
     QJsonObject listing(const QString& account) const; // the folder tree, for inspection
-    QJsonObject toJson() const;
+    // The state to keep across restarts, written an item at a time; read back by fromJson.
+    void writeJson(JsonStream& json) const;
     void fromJson(const QJsonObject& state);
     void clear();
 

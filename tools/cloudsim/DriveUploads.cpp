@@ -211,6 +211,7 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
         DriveFile& added = m_store.add(account, std::move(file));
         m_store.addRevision(account, added, blob, now);
         *resultId = added.id;
+        m_sim.persist();
         return {};
     }
     DriveFile* file = m_store.find(account, fileId);
@@ -221,6 +222,7 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
             return e;
     m_store.addRevision(account, *file, blob, now);
     *resultId = file->id;
+    m_sim.persist();
     return {};
 }
 

@@ -505,6 +505,7 @@ HttpResponse DropboxService::State::write(const QString& accountId, const Commit
     const qint64 now = sim.nowMs() / 1000 * 1000; // the service keeps whole seconds
     const DropboxFile& file = store.commit(accountId, target, blob,
                                            commit.clientModifiedMs >= 0 ? commit.clientModifiedMs : now, now);
+    sim.persist();
     return HttpResponse::json(200, QJsonDocument(metadata(file, file.current())));
 }
 
@@ -812,8 +813,8 @@ bool DropboxService::removeFile(const QString& accountId, const QString& path) {
     return m_state->store.remove(accountId, path.toLower());
 }
 
-QJsonObject DropboxService::toJson() const {
-    return m_state->store.toJson();
+void DropboxService::writeJson(JsonStream& json) const {
+    m_state->store.writeJson(json);
 }
 
 void DropboxService::fromJson(const QJsonObject& state) {

@@ -156,10 +156,15 @@ QJsonObject DropboxStore::listing(const QString& accountId) const {
             {QStringLiteral("files"), files}};
 }
 
-QJsonObject DropboxStore::toJson() const {
-    QJsonObject spaces;
+void DropboxStore::writeJson(JsonStream& json) const {
+    json.beginObject();
+    json.key(QStringLiteral("spaces"));
+    json.beginObject();
     for (auto space = m_spaces.cbegin(); space != m_spaces.cend(); ++space) {
-        QJsonObject files, links;
+        json.key(space.key());
+        json.beginObject();
+        json.key(QStringLiteral("files"));
+        json.beginObject();
         for (auto it = space->files.cbegin(); it != space->files.cend(); ++it) {
             QJsonArray revisions;
             for (const DropboxRevision& rev : it->revisions) {
@@ -169,17 +174,23 @@ QJsonObject DropboxStore::toJson() const {
                 r.insert(QStringLiteral("serverModified"), QString::number(rev.serverModifiedMs));
                 revisions.append(r);
             }
-            files.insert(it.key(), QJsonObject{{QStringLiteral("id"), it->id},
-                                               {QStringLiteral("pathDisplay"), it->pathDisplay},
-                                               {QStringLiteral("revisions"), revisions}});
+            json.key(it.key());
+            json.value(QJsonObject{{QStringLiteral("id"), it->id},
+                                   {QStringLiteral("pathDisplay"), it->pathDisplay},
+                                   {QStringLiteral("revisions"), revisions}});
         }
+        json.end();
+        QJsonObject links;
         for (auto it = space->links.cbegin(); it != space->links.cend(); ++it)
             links.insert(it.key(), it.value());
-        spaces.insert(space.key(),
-                      QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("links"), links}});
+        json.key(QStringLiteral("links"));
+        json.value(links);
+        json.end();
     }
-    return {{QStringLiteral("spaces"), spaces},
-            {QStringLiteral("revCounter"), QString::number(m_revCounter)}};
+    json.end();
+    json.key(QStringLiteral("revCounter"));
+    json.value(QString::number(m_revCounter));
+    json.end();
 }
 
 void DropboxStore::fromJson(const QJsonObject& state) {

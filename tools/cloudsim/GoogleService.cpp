@@ -372,8 +372,8 @@ bool GoogleService::removeFile(const QString& accountId, const QString& fileId) 
     return true;
 }
 
-QJsonObject GoogleService::toJson() const {
-    return m_state->drives.toJson();
+void GoogleService::writeJson(JsonStream& json) const {
+    m_state->drives.writeJson(json);
 }
 
 void GoogleService::fromJson(const QJsonObject& state) {

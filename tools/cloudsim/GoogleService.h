@@ -2,6 +2,7 @@
 
 #include "BodySink.h"
 #include "HttpMessage.h"
+#include "JsonStream.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -30,7 +31,7 @@ public:
 
     QJsonObject listing(const QString& accountId) const;
     bool removeFile(const QString& accountId, const QString& fileId);
-    QJsonObject toJson() const;
+    void writeJson(JsonStream& json) const; // the state to keep across restarts
     void fromJson(const QJsonObject& state);
     void reset();
 
