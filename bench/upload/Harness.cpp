@@ -49,10 +49,11 @@ EmulatorProcess::~EmulatorProcess() {
     }
 }
 
-bool EmulatorProcess::start(QString* error) {
+bool EmulatorProcess::start(const QString& stateDir, QString* error) {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Port 0: the emulator picks a free one and says which on its first line.
-    m_process.start(QStringLiteral(NORVELA_CLOUDSIM_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+    m_process.start(QStringLiteral(NORVELA_CLOUDSIM_PATH),
+                    {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--state"), stateDir});
     if (!m_process.waitForStarted(10000)) {
         *error = m_process.errorString();
         return false;
@@ -76,6 +77,12 @@ bool EmulatorProcess::start(QString* error) {
 
 qint64 EmulatorProcess::peakResidentKb() const {
     return bench::peakResidentKb(m_process.processId());
+}
+
+bool EmulatorProcess::resetPeakResident() const {
+    // "5" resets the high-water mark to the current resident size (Linux 4.0 and later).
+    QFile clear(QStringLiteral("/proc/%1/clear_refs").arg(m_process.processId()));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
 double EmulatorProcess::cpuSeconds() const {

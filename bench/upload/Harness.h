@@ -51,11 +51,14 @@ public:
     EmulatorProcess(const EmulatorProcess&) = delete;
     EmulatorProcess& operator=(const EmulatorProcess&) = delete;
 
-    // Starts it on a free loopback port; false with `error` set when it did not come up.
-    bool start(QString* error);
+    // Starts it on a free loopback port, keeping what it stores in `stateDir`; false with
+    // `error` set when it did not come up.
+    bool start(const QString& stateDir, QString* error);
     QString baseUrl() const { return m_baseUrl; }
-    // Peak resident memory of the emulator so far, in KiB.
+    // Peak resident memory of the emulator so far (or since the last reset), in KiB.
     qint64 peakResidentKb() const;
+    // Starts the peak over from the memory it holds now; false where the kernel won't.
+    bool resetPeakResident() const;
     // CPU seconds (user and system) the emulator has used so far.
     double cpuSeconds() const;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QIODevice>
 #include <QString>
@@ -9,9 +10,10 @@
 
 namespace cloudsim {
 
-// Stored bytes, addressed by their SHA-256, with the two hashes the services report.
+// Stored bytes, addressed by their Dropbox content hash (a SHA-256 over the SHA-256 of each
+// 4 MiB block), with the MD5 that Drive reports when it was asked for.
 struct Blob {
-    QString id; // SHA-256 of the bytes, hex
+    QString id; // the content hash, hex; older stores named blobs by the SHA-256 of the bytes
     qint64 size = 0;
     QString contentHash; // the Dropbox content hash
     QString md5;
@@ -24,31 +26,39 @@ struct Blob {
 // revision that has the same bytes.
 class BlobStore {
 public:
+    // The sums a blob gets: always the content hash, and the MD5 too for Drive.
+    enum class Sums { contentHash, withMd5 };
+
     explicit BlobStore(QString directory = {});
     ~BlobStore();
 
-    // Receives the bytes of one blob piece by piece (upload sessions), hashing as it goes.
+    // Receives the bytes of one blob as they arrive, hashing as it goes; on disk they go
+    // straight to a file, a small blob's only once it is known not to be stored already.
     class Builder {
     public:
         ~Builder();
-        void append(const QByteArray& bytes);
+        void append(QByteArrayView bytes);
         qint64 size() const;
+        // A piece is what one request brings. Opened before its first byte, it is kept or
+        // taken back whole when the request ends, so a request cut off part-way leaves the
+        // builder as it was; meanwhile the builder is busy for other requests.
+        void openPiece();
+        void closePiece(bool keep);
+        bool pieceOpen() const;
         Blob finish(); // the builder is spent afterwards
 
     private:
         friend class BlobStore;
         struct State;
-        explicit Builder(BlobStore& store);
+        Builder(BlobStore& store, Sums sums);
         BlobStore& m_store;
         std::unique_ptr<State> m_state;
     };
 
-    std::unique_ptr<Builder> builder();
-    Blob put(const QByteArray& bytes);
-    QByteArray read(const Blob& blob) const;
+    // Shared, so that a request streaming into a session's builder keeps it alive even when
+    // the session goes meanwhile.
+    std::shared_ptr<Builder> builder(Sums sums);
     std::shared_ptr<QIODevice> open(const Blob& blob) const;
-    // Bytes held in memory (0 when stored on disk).
-    qint64 memoryBytes() const;
     void clear();
 
 private:

@@ -53,13 +53,22 @@ CloudSim::CloudSim(Options options, QObject* parent)
     m_dropbox = std::make_unique<DropboxService>(*this);
     m_google = std::make_unique<GoogleService>(*this);
     m_server.setHeadHook([this](const HttpRequest& head) { return onHead(head); });
-    m_server.setDropHook([this](const HttpRequest& partial) { onDropped(partial); });
+    m_server.setDropHook([this](const HttpRequest& head, qint64 bodyBytes) { onDropped(head, bodyBytes); });
+    m_persistTimer.setSingleShot(true);
+    m_persistTimer.setInterval(1000);
+    connect(&m_persistTimer, &QTimer::timeout, this, &CloudSim::writeState);
     load();
 }
 
 CloudSim::CloudSim(QObject* parent) : CloudSim(Options{}, parent) {}
 
-CloudSim::~CloudSim() = default;
+CloudSim::~CloudSim() {
+    // Connections still open go with the server, after the rest of this: an upload cut off
+    // then must not report back.
+    m_server.setDropHook({});
+    if (m_persistTimer.isActive())
+        writeState();
+}
 
 bool CloudSim::start() {
     return m_server.listen(m_options.port);
@@ -234,35 +243,90 @@ void CloudSim::reset() {
 
 // --- serving ---
 
-qint64 CloudSim::onHead(const HttpRequest& head) {
-    if (head.path.startsWith(QLatin1String("/_admin")))
-        return -1;
-    for (FaultRule& rule : m_faults)
-        if (rule.dropUploadAfterBytes >= 0 && rule.matches(head.path, head.method) && rule.take())
-            return rule.dropUploadAfterBytes;
-    return -1;
+// A service request whose body streams to the service as it arrives. Its fault is taken from
+// the head, so that a refusal comes before the service has taken a byte. Only what commits a
+// file changes the state to be saved (upload sessions live in memory), and that saves itself.
+class CloudSim::Reception : public BodySink {
+public:
+    Reception(CloudSim& sim, HttpRequest head, std::optional<FaultRule> fault,
+              std::unique_ptr<BodySink> service)
+        : m_sim(sim), m_head(std::move(head)), m_fault(std::move(fault)), m_service(std::move(service)) {}
+
+    void write(QByteArrayView bytes) override {
+        m_received += bytes.size();
+        if (m_service)
+            m_service->write(bytes);
+    }
+    HttpResponse finish() override {
+        HttpResponse response = m_sim.serve(m_head, m_fault, [this] { return m_service->finish(); });
+        m_sim.record(m_head, m_received, response.status);
+        return response;
+    }
+    void abandon() override {
+        if (m_service)
+            m_service->abandon();
+    }
+
+private:
+    CloudSim& m_sim;
+    HttpRequest m_head;
+    std::optional<FaultRule> m_fault;
+    std::unique_ptr<BodySink> m_service; // null when the fault refuses the request
+    qint64 m_received = 0;
+};
+
+std::unique_ptr<BodySink> CloudSim::receive(const HttpRequest& head) {
+    static const QLatin1String dropboxContent("/dropbox/content/"), googleWww("/google/www/");
+    if (head.path.startsWith(dropboxContent))
+        return m_dropbox->receive(head, DropboxService::Host::content,
+                                  head.path.mid(dropboxContent.size() - 1));
+    if (head.path.startsWith(googleWww))
+        return m_google->receive(head, GoogleService::Host::www, head.path.mid(googleWww.size() - 1));
+    return nullptr;
 }
 
-void CloudSim::onDropped(const HttpRequest& partial) {
-    if (partial.path.startsWith(QLatin1String("/_admin")))
+HttpServer::BodyPlan CloudSim::onHead(const HttpRequest& head) {
+    HttpServer::BodyPlan plan;
+    if (head.path.startsWith(QLatin1String("/_admin")))
+        return plan;
+    for (FaultRule& rule : m_faults) {
+        if (rule.dropUploadAfterBytes >= 0 && rule.matches(head.path, head.method) && rule.take()) {
+            plan.dropAfter = rule.dropUploadAfterBytes;
+            break;
+        }
+    }
+    std::unique_ptr<BodySink> service = receive(head);
+    if (!service)
+        return plan; // gathered, and its fault taken once it is whole
+    std::optional<FaultRule> hit = plan.dropAfter < 0 ? takeFault(head) : std::nullopt;
+    if (hit && hit->status > 0)
+        service.reset(); // refused before the service sees it: nothing changes
+    plan.sink = std::make_unique<Reception>(*this, head, std::move(hit), std::move(service));
+    return plan;
+}
+
+void CloudSim::onDropped(const HttpRequest& head, qint64 bodyBytes) {
+    if (head.path.startsWith(QLatin1String("/_admin")))
         return;
-    m_received[QString::fromLatin1(partial.method) + QLatin1Char(' ') + partial.path] += partial.body.size();
-    if (partial.path.startsWith(QLatin1String("/google/www/upload/")))
-        m_google->keepPartialUpload(partial);
+    m_received[QString::fromLatin1(head.method) + QLatin1Char(' ') + head.path] += bodyBytes;
 }
 
 HttpResponse CloudSim::handle(const HttpRequest& request) {
     HttpResponse response = route(request);
-    m_log.push_back({QDateTime::currentDateTimeUtc(), request.method, request.target, request.headers,
-                     request.body.size(), response.status});
+    record(request, request.body.size(), response.status);
+    return response;
+}
+
+void CloudSim::record(const HttpRequest& request, qint64 bodySize, int status) {
+    m_log.push_back(
+        {QDateTime::currentDateTimeUtc(), request.method, request.target, request.headers, bodySize, status});
     if (m_log.size() > size_t(logCapacity))
         m_log.pop_front();
     if (!request.path.startsWith(QLatin1String("/_admin"))) {
         const QString key = QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path;
         ++m_counts[key];
-        m_received[key] += request.body.size();
+        m_received[key] += bodySize;
     }
-    return response;
 }
 
 HttpResponse CloudSim::faultReply(const FaultRule& rule, const QString& path) const {
@@ -308,70 +372,69 @@ HttpResponse CloudSim::faultReply(const FaultRule& rule, const QString& path) co
 }
 
 HttpResponse CloudSim::route(const HttpRequest& request) {
-    const QString& path = request.path;
-    if (path.startsWith(QLatin1String("/_admin")))
+    if (request.path.startsWith(QLatin1String("/_admin")))
         return admin(request);
+    const std::optional<FaultRule> hit = takeFault(request);
+    return serve(request, hit, [&] { return serveByPrefix(request); });
+}
 
-    const FaultRule* hit = nullptr;
+std::optional<FaultRule> CloudSim::takeFault(const HttpRequest& request) {
+    std::optional<FaultRule> hit;
     for (FaultRule& rule : m_faults) {
-        if (rule.dropUploadAfterBytes < 0 && rule.matches(path, request.method) && rule.take()) {
-            hit = &rule;
+        if (rule.dropUploadAfterBytes < 0 && rule.matches(request.path, request.method) && rule.take()) {
+            hit = rule;
             break;
         }
     }
+    m_faults.removeIf([](const FaultRule& r) { return r.exhausted(); });
+    return hit;
+}
 
-    HttpResponse response;
-    if (hit && hit->status > 0) {
-        response = faultReply(*hit, path); // refused before the service sees it: nothing changes
-    } else {
-        struct Prefix {
-            const char* text;
-            std::function<HttpResponse(const QString&)> serve;
-        };
-        const Prefix prefixes[] = {
-            {"/dropbox/www",
-             [&](const QString& rest) {
-                 return m_dropbox->handle(request, DropboxService::Host::www, rest);
-             }},
-            {"/dropbox/api",
-             [&](const QString& rest) {
-                 return m_dropbox->handle(request, DropboxService::Host::api, rest);
-             }},
-            {"/dropbox/content",
-             [&](const QString& rest) {
-                 return m_dropbox->handle(request, DropboxService::Host::content, rest);
-             }},
-            {"/google/accounts",
-             [&](const QString& rest) {
-                 return m_google->handle(request, GoogleService::Host::accounts, rest);
-             }},
-            {"/google/oauth2",
-             [&](const QString& rest) {
-                 return m_google->handle(request, GoogleService::Host::oauth2, rest);
-             }},
-            {"/google/www",
-             [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::www, rest); }},
-            {"/updates", [&](const QString& rest) { return m_updates.handle(request, rest, baseUrl()); }},
-        };
-        response = HttpResponse::text(404, "Not Found");
-        for (const Prefix& prefix : prefixes) {
-            const QLatin1String text(prefix.text);
-            if (path.startsWith(text) &&
-                (path.size() == text.size() || path.at(text.size()) == QLatin1Char('/'))) {
-                response = prefix.serve(path.mid(text.size()));
-                if (request.method != "GET")
-                    persist();
-                break;
-            }
-        }
-    }
+HttpResponse CloudSim::serve(const HttpRequest& request, const std::optional<FaultRule>& hit,
+                             const std::function<HttpResponse()>& service) {
+    HttpResponse response = hit && hit->status > 0 ? faultReply(*hit, request.path) : service();
     if (hit) {
         response.delayMs = hit->delayMs;
         response.bytesPerSecond = hit->bytesPerSecond;
         response.closeAfterBytes = hit->dropReplyAfterBytes;
     }
-    m_faults.removeIf([](const FaultRule& r) { return r.exhausted(); });
     return response;
+}
+
+HttpResponse CloudSim::serveByPrefix(const HttpRequest& request) {
+    const QString& path = request.path;
+    struct Prefix {
+        const char* text;
+        std::function<HttpResponse(const QString&)> serve;
+    };
+    const Prefix prefixes[] = {
+        {"/dropbox/www",
+         [&](const QString& rest) { return m_dropbox->handle(request, DropboxService::Host::www, rest); }},
+        {"/dropbox/api",
+         [&](const QString& rest) { return m_dropbox->handle(request, DropboxService::Host::api, rest); }},
+        {"/dropbox/content",
+         [&](const QString& rest) {
+             return m_dropbox->handle(request, DropboxService::Host::content, rest);
+         }},
+        {"/google/accounts",
+         [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::accounts, rest); }},
+        {"/google/oauth2",
+         [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::oauth2, rest); }},
+        {"/google/www",
+         [&](const QString& rest) { return m_google->handle(request, GoogleService::Host::www, rest); }},
+        {"/updates", [&](const QString& rest) { return m_updates.handle(request, rest, baseUrl()); }},
+    };
+    for (const Prefix& prefix : prefixes) {
+        const QLatin1String text(prefix.text);
+        if (path.startsWith(text) &&
+            (path.size() == text.size() || path.at(text.size()) == QLatin1Char('/'))) {
+            HttpResponse response = prefix.serve(path.mid(text.size()));
+            if (request.method != "GET")
+                persist();
+            return response;
+        }
+    }
+    return HttpResponse::text(404, "Not Found");
 }
 
 HttpResponse CloudSim::admin(const HttpRequest& request) {
@@ -506,26 +569,39 @@ HttpResponse CloudSim::admin(const HttpRequest& request) {
 // --- persistence ---
 
 void CloudSim::persist() {
-    if (m_options.stateDir.isEmpty())
+    // Every piece of an upload changes the state: it is written once for a burst of them.
+    if (!m_options.stateDir.isEmpty() && !m_persistTimer.isActive())
+        m_persistTimer.start();
+}
+
+void CloudSim::writeState() {
+    m_persistTimer.stop();
+    QDir().mkpath(m_options.stateDir);
+    QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
+    if (!file.open(QIODevice::WriteOnly))
         return;
     QJsonArray accounts;
     for (const Account& a : m_accounts)
         accounts.append(a.toJson());
-    const QJsonObject state{{QStringLiteral("accounts"), accounts},
-                            {QStringLiteral("approveNext"),
-                             QJsonObject{{QStringLiteral("dropbox"), m_nextApproval.value(Service::dropbox)},
-                                         {QStringLiteral("google"), m_nextApproval.value(Service::google)}}},
-                            {QStringLiteral("dropboxAuth"), m_dropboxAuth->toJson()},
-                            {QStringLiteral("googleAuth"), m_googleAuth->toJson()},
-                            {QStringLiteral("dropbox"), m_dropbox->toJson()},
-                            {QStringLiteral("google"), m_google->toJson()},
-                            {QStringLiteral("updates"), m_updates.toJson()}};
-    QDir().mkpath(m_options.stateDir);
-    QSaveFile file(m_options.stateDir + QStringLiteral("/state.json"));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
-        file.commit();
-    }
+    JsonStream json(file);
+    json.beginObject();
+    json.key(QStringLiteral("accounts"));
+    json.value(accounts);
+    json.key(QStringLiteral("approveNext"));
+    json.value(QJsonObject{{QStringLiteral("dropbox"), m_nextApproval.value(Service::dropbox)},
+                           {QStringLiteral("google"), m_nextApproval.value(Service::google)}});
+    json.key(QStringLiteral("dropboxAuth"));
+    json.value(m_dropboxAuth->toJson());
+    json.key(QStringLiteral("googleAuth"));
+    json.value(m_googleAuth->toJson());
+    json.key(QStringLiteral("dropbox"));
+    m_dropbox->writeJson(json);
+    json.key(QStringLiteral("google"));
+    m_google->writeJson(json);
+    json.key(QStringLiteral("updates"));
+    json.value(m_updates.toJson());
+    json.end();
+    file.commit();
 }
 
 void CloudSim::load() {

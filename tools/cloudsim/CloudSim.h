@@ -12,9 +12,11 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 namespace cloudsim {
 
@@ -105,15 +107,28 @@ public:
     OAuth& oauth(Service service) { return service == Service::dropbox ? *m_dropboxAuth : *m_googleAuth; }
     qint64 nowMs() const { return QDateTime::currentMSecsSinceEpoch(); }
     const Options& options() const { return m_options; }
+    // Saves the state to the state folder (if there is one) a moment later, once for a burst
+    // of changes; a pending save is made when the emulator goes.
     void persist();
 
 private:
+    class Reception;
+
     HttpResponse handle(const HttpRequest& request);
     HttpResponse route(const HttpRequest& request);
+    HttpResponse serveByPrefix(const HttpRequest& request);
     HttpResponse admin(const HttpRequest& request);
+    // The fault that hits a service request, if one does (drops of uploads are taken apart).
+    std::optional<FaultRule> takeFault(const HttpRequest& request);
+    // The fault's reply, or the service's with the fault's delays and cuts applied.
+    HttpResponse serve(const HttpRequest& request, const std::optional<FaultRule>& hit,
+                       const std::function<HttpResponse()>& service);
     HttpResponse faultReply(const FaultRule& rule, const QString& path) const;
-    qint64 onHead(const HttpRequest& head);
-    void onDropped(const HttpRequest& partial);
+    std::unique_ptr<BodySink> receive(const HttpRequest& head);
+    HttpServer::BodyPlan onHead(const HttpRequest& head);
+    void onDropped(const HttpRequest& head, qint64 bodyBytes);
+    void record(const HttpRequest& request, qint64 bodySize, int status);
+    void writeState();
     void load();
 
     Options m_options;
@@ -131,6 +146,7 @@ private:
     std::deque<LoggedRequest> m_log;
     QMap<QString, int> m_counts;
     QMap<QString, qint64> m_received;
+    QTimer m_persistTimer;
 };
 
 } // namespace cloudsim

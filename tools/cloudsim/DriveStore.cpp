@@ -14,13 +14,6 @@ namespace {
 constexpr int idLength = 33;
 constexpr int depthLimit = 256; // guards walks up the tree against a damaged state file
 
-qint64 storedBytes(const DriveFile& file) {
-    qint64 total = 0;
-    for (const DriveRevision& r : file.revisions)
-        total += r.blob.size;
-    return total;
-}
-
 QString folderLink(const QString& id) {
     return QStringLiteral("https://drive.google.com/drive/folders/") + id;
 }
@@ -137,7 +130,6 @@ DriveError DriveStore::prepare(const QString& account, const QJsonObject& metada
 DriveFile& DriveStore::add(const QString& account, DriveFile file) {
     file.sequence = m_nextSequence++;
     Drive& d = driveFor(account);
-    d.stored += storedBytes(file);
     return *d.items.insert(file.id, std::move(file));
 }
 
@@ -176,21 +168,15 @@ DriveError DriveStore::update(const QString& account, DriveFile& file, const QJs
     return {};
 }
 
-void DriveStore::addRevision(DriveFile& file, const Blob& blob, qint64 nowMs) {
+void DriveStore::addRevision(const QString& account, DriveFile& file, const Blob& blob, qint64 nowMs) {
     // Revision times strictly increase within a file, so newest-first sorting is never ambiguous.
     const qint64 at =
         file.revisions.isEmpty() ? nowMs : std::max(nowMs, file.revisions.last().modifiedMs + 1);
-    // The drive holding the file, for its running total: a lookup per account, not per item.
-    Drive* owner = nullptr;
-    for (Drive& d : m_drives)
-        if (const auto it = d.items.constFind(file.id); it != d.items.cend() && &*it == &file)
-            owner = &d;
-    const qint64 before = storedBytes(file);
+    Drive& d = driveFor(account);
     file.revisions.append(DriveRevision{newId(44, "0B"), at, blob});
+    d.used += blob.size;
     while (file.revisions.size() > maxRevisions)
-        file.revisions.removeFirst();
-    if (owner)
-        owner->stored += storedBytes(file) - before;
+        d.used -= file.revisions.takeFirst().blob.size;
     file.modifiedMs = at;
     ++file.version;
 }
@@ -202,11 +188,11 @@ void DriveStore::remove(const QString& account, const QString& id) {
         for (const DriveFile& item : std::as_const(d.items))
             if (item.parents.contains(doomed[i]) && !doomed.contains(item.id))
                 doomed.append(item.id);
-    for (const QString& gone : doomed)
-        if (const auto it = d.items.find(gone); it != d.items.end()) {
-            d.stored -= storedBytes(*it);
-            d.items.erase(it);
-        }
+    for (const QString& gone : doomed) {
+        for (const DriveRevision& r : d.items.value(gone).revisions)
+            d.used -= r.blob.size;
+        d.items.remove(gone);
+    }
 }
 
 QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQuery& query) const {
@@ -228,7 +214,7 @@ QList<const DriveFile*> DriveStore::search(const QString& account, const DriveQu
 
 qint64 DriveStore::usage(const QString& account) const {
     const Drive* d = drive(account);
-    return d ? d->stored : 0;
+    return d ? d->used : 0;
 }
 
 QJsonObject DriveStore::fileResource(const QString& account, const DriveFile& file) const {
@@ -340,22 +326,31 @@ QJsonObject DriveStore::listing(const QString& account) const {
             {QStringLiteral("usage"), QString::number(usage(account))}};
 }
 
-QJsonObject DriveStore::toJson() const {
-    QJsonObject drives;
+void DriveStore::writeJson(JsonStream& json) const {
+    json.beginObject();
+    json.key(QStringLiteral("drives"));
+    json.beginObject();
     for (auto it = m_drives.cbegin(); it != m_drives.cend(); ++it) {
         QList<const DriveFile*> items;
         for (const DriveFile& item : it->items)
             items.append(&item);
         std::sort(items.begin(), items.end(),
                   [](const DriveFile* a, const DriveFile* b) { return a->sequence < b->sequence; });
-        QJsonArray list;
+        json.key(it.key());
+        json.beginObject();
+        json.key(QStringLiteral("root"));
+        json.value(it->rootId);
+        json.key(QStringLiteral("items"));
+        json.beginArray();
         for (const DriveFile* item : items)
-            list.append(item->toJson());
-        drives.insert(it.key(),
-                      QJsonObject{{QStringLiteral("root"), it->rootId}, {QStringLiteral("items"), list}});
+            json.value(item->toJson());
+        json.end();
+        json.end();
     }
-    return {{QStringLiteral("drives"), drives},
-            {QStringLiteral("nextSequence"), QString::number(m_nextSequence)}};
+    json.end();
+    json.key(QStringLiteral("nextSequence"));
+    json.value(QString::number(m_nextSequence));
+    json.end();
 }
 
 void DriveStore::fromJson(const QJsonObject& state) {
@@ -368,7 +363,8 @@ void DriveStore::fromJson(const QJsonObject& state) {
         for (const QJsonValue& v : o.value(QStringLiteral("items")).toArray()) {
             DriveFile item = DriveFile::fromJson(v.toObject());
             m_nextSequence = std::max(m_nextSequence, item.sequence + 1);
-            d.stored += storedBytes(item);
+            for (const DriveRevision& r : item.revisions)
+                d.used += r.blob.size;
             d.items.insert(item.id, std::move(item));
         }
         if (!d.rootId.isEmpty() && d.items.contains(d.rootId))

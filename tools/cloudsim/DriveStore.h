@@ -3,6 +3,7 @@
 #include "DriveError.h"
 #include "DriveFile.h"
 #include "DriveQuery.h"
+#include "JsonStream.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -33,7 +34,7 @@ public:
     // A metadata update of an existing item: "name", "mimeType", "trashed". Parents are not
     // writable this way, as on the service.
     DriveError update(const QString& account, DriveFile& file, const QJsonObject& metadata, qint64 nowMs);
-    void addRevision(DriveFile& file, const Blob& blob, qint64 nowMs);
+    void addRevision(const QString& account, DriveFile& file, const Blob& blob, qint64 nowMs);
     // Deletes the item and everything inside it.
     void remove(const QString& account, const QString& id);
 
@@ -48,7 +49,8 @@ public:
     static QJsonObject permissionResource(const DrivePermission& permission);
 
     QJsonObject listing(const QString& account) const; // the folder tree, for inspection
-    QJsonObject toJson() const;
+    // The state to keep across restarts, written an item at a time; read back by fromJson.
+    void writeJson(JsonStream& json) const;
     void fromJson(const QJsonObject& state);
     void clear();
 
@@ -59,7 +61,7 @@ private:
     struct Drive {
         QString rootId;
         QHash<QString, DriveFile> items;
-        qint64 stored = 0; // every revision's bytes, kept as revisions come and go
+        qint64 used = 0; // the sizes of every revision, kept as they change
     };
     const Drive* drive(const QString& account) const;
     Drive& driveFor(const QString& account);

@@ -1,5 +1,6 @@
 #include "DriveUploads.h"
 
+#include "BlobSink.h"
 #include "CloudSim.h"
 #include "DriveFieldMask.h"
 #include "DriveHttp.h"
@@ -87,6 +88,58 @@ std::optional<QList<Part>> splitMultipart(const QByteArray& body, const QByteArr
     }
 }
 
+// One chunk of a resumable upload, streamed into the session's builder: the bytes the session
+// holds already are skipped, and the rest go in whole units counted from the upload's start as
+// they arrive. Cut off part-way, a chunk keeps those units; what falls short of a unit goes in
+// once the chunk is whole. With `unit` 1 nothing is held back and a cut-off chunk keeps nothing.
+class ChunkSink : public BodySink {
+public:
+    ChunkSink(std::shared_ptr<BlobStore::Builder> builder, qint64 skip, qint64 unit, qint64 cap,
+              std::function<HttpResponse()> done)
+        : m_builder(std::move(builder)), m_skip(skip), m_unit(unit), m_cap(cap), m_done(std::move(done)) {
+        m_builder->openPiece();
+    }
+    ~ChunkSink() override { m_builder->closePiece(m_unit > 1); }
+
+    void write(QByteArrayView bytes) override {
+        const qint64 skipped = std::min<qint64>(m_skip, bytes.size());
+        m_skip -= skipped;
+        bytes = bytes.sliced(skipped);
+        const qint64 start = m_builder->size() + m_tail.size(); // where `bytes` begin in the upload
+        qint64 boundary = (start + bytes.size()) / m_unit * m_unit;
+        if (m_cap >= 0 && boundary > m_cap)
+            boundary = m_cap / m_unit * m_unit; // never past the size the client gave
+        if (boundary <= start) {
+            m_tail.append(bytes);
+            return;
+        }
+        if (!m_tail.isEmpty()) {
+            m_builder->append(m_tail);
+            m_tail.resize(0);
+        }
+        m_builder->append(bytes.first(boundary - start));
+        m_tail.append(bytes.sliced(boundary - start));
+    }
+    HttpResponse finish() override {
+        m_builder->append(m_tail);
+        m_builder->closePiece(true);
+        return m_done();
+    }
+    void abandon() override { m_builder->closePiece(m_unit > 1); }
+
+private:
+    std::shared_ptr<BlobStore::Builder> m_builder;
+    qint64 m_skip;
+    qint64 m_unit;
+    qint64 m_cap;
+    std::function<HttpResponse()> m_done;
+    QByteArray m_tail;
+};
+
+DriveError sessionNotFound() {
+    return {404, QStringLiteral("notFound"), QStringLiteral("Upload session not found."), {}};
+}
+
 HttpResponse resumeIncomplete(qint64 received) {
     HttpResponse r;
     r.status = 308;
@@ -100,16 +153,20 @@ HttpResponse resumeIncomplete(qint64 received) {
 DriveUploads::DriveUploads(CloudSim& sim, DriveStore& store) : m_sim(sim), m_store(store) {}
 DriveUploads::~DriveUploads() = default;
 
-HttpResponse DriveUploads::start(const HttpRequest& request, const QString& account, const QString& fileId,
-                                 const QString& sessionBase) {
-    const QString type = driveParam(request, QStringLiteral("uploadType"));
+std::unique_ptr<BodySink> DriveUploads::start(const HttpRequest& head, const QString& account,
+                                              const QString& fileId, const QString& sessionBase) {
+    const QString type = driveParam(head, QStringLiteral("uploadType"));
     if (type == QLatin1String("media"))
-        return oneRequest(request, account, fileId, false);
+        return media(head, account, fileId);
     if (type == QLatin1String("multipart"))
-        return oneRequest(request, account, fileId, true);
+        return BodySink::gather(head, [this, account, fileId](const HttpRequest& request) {
+            return multipart(request, account, fileId);
+        });
     if (type == QLatin1String("resumable"))
-        return beginSession(request, account, fileId, sessionBase);
-    return DriveError::invalidValue(QStringLiteral("uploadType")).response();
+        return BodySink::gather(head, [this, account, fileId, sessionBase](const HttpRequest& request) {
+            return beginSession(request, account, fileId, sessionBase);
+        });
+    return BodySink::answer(DriveError::invalidValue(QStringLiteral("uploadType")).response());
 }
 
 DriveError DriveUploads::check(const QString& account, const QString& fileId, const QJsonObject& metadata,
@@ -152,8 +209,9 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
         if (DriveError e = m_store.prepare(account, metadata, mimeType, now, &file))
             return e;
         DriveFile& added = m_store.add(account, std::move(file));
-        m_store.addRevision(added, blob, now);
+        m_store.addRevision(account, added, blob, now);
         *resultId = added.id;
+        m_sim.persist();
         return {};
     }
     DriveFile* file = m_store.find(account, fileId);
@@ -162,8 +220,9 @@ DriveError DriveUploads::commit(const QString& account, const QString& fileId, c
     if (!metadata.isEmpty())
         if (DriveError e = m_store.update(account, *file, metadata, now))
             return e;
-    m_store.addRevision(*file, blob, now);
+    m_store.addRevision(account, *file, blob, now);
     *resultId = file->id;
+    m_sim.persist();
     return {};
 }
 
@@ -174,37 +233,48 @@ HttpResponse DriveUploads::fileReply(const QString& account, const QString& file
     return selectedFields(m_store.fileResource(account, *file), fields, fileDefaults);
 }
 
-HttpResponse DriveUploads::oneRequest(const HttpRequest& request, const QString& account,
-                                      const QString& fileId, bool multipart) {
-    QJsonObject metadata;
-    QString mimeType = QString::fromLatin1(request.header("content-type"));
-    QByteArray media;
-    if (multipart) {
-        const QByteArray boundary = boundaryOf(request.header("content-type"));
-        const auto parts = boundary.isEmpty() ? std::nullopt : splitMultipart(request.body, boundary);
-        if (!parts || parts->size() != 2)
-            return malformedMultipart().response();
-        const Part& meta = parts->at(0);
-        const Part& content = parts->at(1);
-        if (!meta.contentType.toLower().startsWith("application/json"))
-            return malformedMultipart().response();
-        QJsonParseError error;
-        const QJsonDocument doc =
-            QJsonDocument::fromJson(request.body.mid(meta.begin, meta.end - meta.begin), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
-            return DriveError::parseError().response();
-        metadata = doc.object();
-        mimeType = QString::fromLatin1(content.contentType);
-        media = request.body.mid(content.begin, content.end - content.begin);
-    } else {
-        media = request.body;
-    }
+std::unique_ptr<BodySink> DriveUploads::media(const HttpRequest& head, const QString& account,
+                                              const QString& fileId) {
+    QString mimeType = QString::fromLatin1(head.header("content-type"));
+    if (mimeType.isEmpty())
+        mimeType = octetStream;
+    if (DriveError e = check(account, fileId, {}, mimeType))
+        return BodySink::answer(e.response());
+    auto builder = m_sim.blobs().builder(BlobStore::Sums::withMd5);
+    const QString fields = driveParam(head, QStringLiteral("fields"));
+    return std::make_unique<BlobSink>(builder, [this, builder, account, fileId, mimeType, fields] {
+        QString id;
+        if (DriveError e = commit(account, fileId, {}, mimeType, builder->finish(), &id))
+            return e.response();
+        return fileReply(account, id, fields);
+    });
+}
+
+HttpResponse DriveUploads::multipart(const HttpRequest& request, const QString& account,
+                                     const QString& fileId) {
+    const QByteArray boundary = boundaryOf(request.header("content-type"));
+    const auto parts = boundary.isEmpty() ? std::nullopt : splitMultipart(request.body, boundary);
+    if (!parts || parts->size() != 2)
+        return malformedMultipart().response();
+    const Part& meta = parts->at(0);
+    const Part& content = parts->at(1);
+    if (!meta.contentType.toLower().startsWith("application/json"))
+        return malformedMultipart().response();
+    QJsonParseError error;
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(request.body.mid(meta.begin, meta.end - meta.begin), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return DriveError::parseError().response();
+    const QJsonObject metadata = doc.object();
+    QString mimeType = QString::fromLatin1(content.contentType);
     if (mimeType.isEmpty())
         mimeType = octetStream;
     if (DriveError e = check(account, fileId, metadata, mimeType))
         return e.response();
+    auto builder = m_sim.blobs().builder(BlobStore::Sums::withMd5);
+    builder->append(QByteArrayView(request.body).sliced(content.begin, content.end - content.begin));
     QString id;
-    if (DriveError e = commit(account, fileId, metadata, mimeType, m_sim.blobs().put(media), &id))
+    if (DriveError e = commit(account, fileId, metadata, mimeType, builder->finish(), &id))
         return e.response();
     return fileReply(account, id, driveParam(request, QStringLiteral("fields")));
 }
@@ -249,7 +319,7 @@ HttpResponse DriveUploads::beginSession(const HttpRequest& request, const QStrin
     s.mimeType = mimeType;
     s.total = total;
     s.fields = driveParam(request, QStringLiteral("fields"));
-    s.builder = m_sim.blobs().builder();
+    s.builder = m_sim.blobs().builder(BlobStore::Sums::withMd5);
     s.startedMs = m_sim.nowMs();
 
     // The session URI is the request's own URL with the upload's id added.
@@ -262,31 +332,32 @@ HttpResponse DriveUploads::beginSession(const HttpRequest& request, const QStrin
     return r;
 }
 
-HttpResponse DriveUploads::resume(const HttpRequest& request) {
-    const QString uploadId = driveParam(request, QStringLiteral("upload_id"));
+std::unique_ptr<BodySink> DriveUploads::resume(const HttpRequest& head) {
+    const QString uploadId = driveParam(head, QStringLiteral("upload_id"));
     const auto it = m_sessions.find(uploadId);
     if (it == m_sessions.end())
-        return DriveError{404, QStringLiteral("notFound"), QStringLiteral("Upload session not found."), {}}
-            .response();
+        return BodySink::answer(sessionNotFound().response());
     Session& s = it->second;
-    if (request.method == "DELETE") { // the client cancels the upload
-        m_sessions.erase(it);
-        return HttpResponse::text(499, "");
-    }
-    if (request.method != "PUT" && request.method != "POST")
-        return DriveError::notFound().response();
-    QString fields = driveParam(request, QStringLiteral("fields"));
+    if (head.method == "DELETE") // the client cancels the upload
+        return BodySink::answer([this, uploadId] {
+            m_sessions.erase(uploadId);
+            return HttpResponse::text(499, "");
+        });
+    if (head.method != "PUT" && head.method != "POST")
+        return BodySink::answer(DriveError::notFound().response());
+    QString fields = driveParam(head, QStringLiteral("fields"));
     if (fields.isNull())
         fields = s.fields;
     if (!s.resultId.isEmpty()) // complete: every later request gets the file again
-        return fileReply(s.account, s.resultId, fields);
+        return BodySink::answer(
+            [this, account = s.account, id = s.resultId, fields] { return fileReply(account, id, fields); });
 
     // "bytes first-last/total", "bytes */total" (a status query) or none for the whole content;
     // total may be "*" while the client doesn't know it yet.
     static const QRegularExpression chunkRange(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+|\\*)$"));
     static const QRegularExpression statusRange(QStringLiteral("^bytes \\*/(\\d+|\\*)$"));
-    const QString header = QString::fromLatin1(request.header("content-range")).trimmed();
-    const qint64 bodySize = request.body.size();
+    const QString header = QString::fromLatin1(head.header("content-range")).trimmed();
+    const qint64 bodySize = head.contentLength;
     qint64 first = -1, last = -1, total = -1;
     bool ok = true;
     auto number = [&](const QString& text) {
@@ -312,42 +383,44 @@ HttpResponse DriveUploads::resume(const HttpRequest& request) {
     } else {
         ok = false;
     }
+    auto refuse = [](const QString& message) {
+        return BodySink::answer(DriveError::badRequest(message).response());
+    };
     if (!ok)
-        return DriveError::badRequest(QStringLiteral("Failed to parse Content-Range header.")).response();
+        return refuse(QStringLiteral("Failed to parse Content-Range header."));
     if (first < 0 ? bodySize != 0 : (last < first || bodySize != last - first + 1))
-        return DriveError::badRequest(QStringLiteral("The request body doesn't match its Content-Range."))
-            .response();
+        return refuse(QStringLiteral("The request body doesn't match its Content-Range."));
     if (total >= 0 && last >= total)
-        return DriveError::badRequest(QStringLiteral("Content-Range goes past the total size.")).response();
+        return refuse(QStringLiteral("Content-Range goes past the total size."));
     if (total >= 0 && s.total >= 0 && total != s.total)
-        return DriveError::badRequest(QStringLiteral("The total size differs from the one given before."))
-            .response();
+        return refuse(QStringLiteral("The total size differs from the one given before."));
+    if (s.builder->pieceOpen())
+        return BodySink::answer(DriveError{
+            503,
+            QStringLiteral("backendError"),
+            QStringLiteral("Another request is writing to this upload session."),
+            {}}.response());
+
+    // Bytes already held are skipped; after a gap nothing is taken, and the reply says where
+    // to go on.
+    const qint64 received = s.builder->size();
+    const qint64 skip = first < 0 || first > received ? bodySize : std::min(received - first, bodySize);
+    const qint64 unit = head.method == "PUT" ? keptUnit : 1;
+    return std::make_unique<ChunkSink>(
+        s.builder, skip, unit, total >= 0 ? total : s.total,
+        [this, uploadId, total, fields] { return afterChunk(uploadId, total, fields); });
+}
+
+HttpResponse DriveUploads::afterChunk(const QString& uploadId, qint64 total, const QString& fields) {
+    const auto it = m_sessions.find(uploadId);
+    if (it == m_sessions.end() || !it->second.builder) // gone while the chunk came
+        return sessionNotFound().response();
+    Session& s = it->second;
     if (total >= 0)
         s.total = total;
-
-    const qint64 received = s.builder->size();
-    if (first > received) // a gap: nothing is taken, and the reply says where to go on
-        return resumeIncomplete(received);
-    if (first >= 0 && last >= received) // bytes already held are skipped
-        s.builder->append(first == received ? request.body : request.body.mid(received - first));
     if (s.total >= 0 && s.builder->size() == s.total)
         return finishSession(uploadId, s, fields);
     return resumeIncomplete(s.builder->size());
-}
-
-void DriveUploads::keepPartial(const HttpRequest& partial) {
-    static const QRegularExpression chunkRange(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+|\\*)$"));
-    const auto it = m_sessions.find(driveParam(partial, QStringLiteral("upload_id")));
-    const auto m = chunkRange.match(QString::fromLatin1(partial.header("content-range")).trimmed());
-    if (it == m_sessions.end() || !it->second.builder || !m.hasMatch() || partial.method != "PUT")
-        return;
-    Session& s = it->second;
-    const qint64 first = m.captured(1).toLongLong();
-    const qint64 received = s.builder->size();
-    const qint64 kept = (first + partial.body.size()) / keptUnit * keptUnit;
-    if (first > received || kept <= received || (s.total >= 0 && kept > s.total))
-        return;
-    s.builder->append(partial.body.mid(received - first, kept - received));
 }
 
 HttpResponse DriveUploads::finishSession(const QString& uploadId, Session& session, const QString& fields) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BlobStore.h"
+#include "BodySink.h"
 #include "DriveError.h"
 #include "HttpMessage.h"
 
@@ -16,8 +17,8 @@ class CloudSim;
 class DriveStore;
 
 // The Drive upload host: one-request uploads (uploadType media and multipart) and resumable
-// upload sessions, which take their bytes chunk by chunk into a BlobStore builder so that a
-// large upload never sits in memory whole.
+// upload sessions. Media bodies and session chunks stream into a BlobStore builder as they
+// arrive, so that a large upload never sits in memory whole.
 class DriveUploads {
 public:
     static constexpr int maxOpenSessions = 64; // abandoned sessions are dropped oldest first
@@ -26,15 +27,15 @@ public:
     DriveUploads(CloudSim& sim, DriveStore& store);
     ~DriveUploads();
 
-    // An authorised POST (create) or PATCH (update of `fileId`) on "/upload/drive/v3/files…";
-    // `sessionBase` is the URL that request went to, without its query.
-    HttpResponse start(const HttpRequest& request, const QString& account, const QString& fileId,
-                       const QString& sessionBase);
-    // A request on a session URI (it carries "upload_id"); the URI alone authorises it.
-    HttpResponse resume(const HttpRequest& request);
-    // A chunk whose connection died part-way: the service keeps what arrived, in whole
-    // multiples of 256 KiB, and a status query then reports it.
-    void keepPartial(const HttpRequest& partial);
+    // Where the body of an authorised POST (create) or PATCH (update of `fileId`) on
+    // "/upload/drive/v3/files…" goes; `sessionBase` is the URL that request went to, without
+    // its query.
+    std::unique_ptr<BodySink> start(const HttpRequest& head, const QString& account, const QString& fileId,
+                                    const QString& sessionBase);
+    // Where the body of a request on a session URI (it carries "upload_id") goes; the URI alone
+    // authorises it. A chunk whose connection dies part-way keeps what arrived in whole
+    // multiples of 256 KiB, as the service does, and a status query then reports it.
+    std::unique_ptr<BodySink> resume(const HttpRequest& head);
 
     int openSessions() const { return int(m_sessions.size()); }
     void reset() { m_sessions.clear(); }
@@ -47,13 +48,15 @@ private:
         QString mimeType;
         qint64 total = -1; // unknown until the client says
         QString fields;
-        std::unique_ptr<BlobStore::Builder> builder;
-        QString resultId; // once complete
+        std::shared_ptr<BlobStore::Builder> builder; // null once complete
+        QString resultId;                            // once complete
         qint64 startedMs = 0;
     };
 
-    HttpResponse oneRequest(const HttpRequest& request, const QString& account, const QString& fileId,
-                            bool multipart);
+    std::unique_ptr<BodySink> media(const HttpRequest& head, const QString& account, const QString& fileId);
+    HttpResponse multipart(const HttpRequest& request, const QString& account, const QString& fileId);
+    // The reply once a chunk (or a status query) is in: the file when the upload is complete.
+    HttpResponse afterChunk(const QString& uploadId, qint64 total, const QString& fields);
     HttpResponse beginSession(const HttpRequest& request, const QString& account, const QString& fileId,
                               const QString& sessionBase);
     HttpResponse finishSession(const QString& uploadId, Session& session, const QString& fields);

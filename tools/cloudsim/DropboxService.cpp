@@ -1,5 +1,6 @@
 #include "DropboxService.h"
 
+#include "BlobSink.h"
 #include "CloudSim.h"
 #include "DropboxStore.h"
 #include "DropboxUploadSessions.h"
@@ -202,11 +203,14 @@ struct DropboxService::State {
         }
     };
     using Handler = HttpResponse (State::*)(Call&);
+    // Upload endpoints take their body as it arrives; the call is checked from the head.
+    using Receiver = std::unique_ptr<BodySink> (State::*)(Call&);
     struct Endpoint {
         const char* function;
         Host host;
         Style style;
-        Handler handler;
+        Handler handler = nullptr;
+        Receiver receiver = nullptr;
     };
     // What an upload asks for at its path.
     struct Commit {
@@ -221,16 +225,21 @@ struct DropboxService::State {
             400, QStringLiteral("Error in call to API function \"%1\": %2").arg(function, text).toUtf8());
     }
 
+    static const Endpoint* endpointAt(const QString& path);
+    std::unique_ptr<BodySink> receive(const HttpRequest& head, Host host, const QString& path);
     HttpResponse dispatch(const HttpRequest& request, Host host, const QString& path);
+    // The checks every call passes before its endpoint: method, token and argument.
+    std::optional<Call> admit(const HttpRequest& request, const Endpoint& endpoint,
+                              HttpResponse* refused) const;
     bool readArgument(Call& call, HttpResponse* error) const;
 
     // Endpoints.
     HttpResponse currentAccount(Call& call);
     HttpResponse spaceUsage(Call& call);
-    HttpResponse upload(Call& call);
-    HttpResponse sessionStart(Call& call);
-    HttpResponse sessionAppend(Call& call);
-    HttpResponse sessionFinish(Call& call);
+    std::unique_ptr<BodySink> upload(Call& call);
+    std::unique_ptr<BodySink> sessionStart(Call& call);
+    std::unique_ptr<BodySink> sessionAppend(Call& call);
+    std::unique_ptr<BodySink> sessionFinish(Call& call);
     HttpResponse listRevisions(Call& call);
     HttpResponse restore(Call& call);
     HttpResponse download(Call& call);
@@ -240,7 +249,9 @@ struct DropboxService::State {
 
     // Shared steps.
     Commit readCommit(Args args) const;
-    HttpResponse write(const Call& call, const Commit& commit, const Blob& blob, bool inSession);
+    HttpResponse write(const QString& accountId, const Commit& commit, const Blob& blob, bool inSession);
+    // A session that another request is writing into.
+    static HttpResponse busy();
     const DropboxFile* lookup(Call& call, Args& args);
     QJsonObject metadata(const DropboxFile& file, const DropboxRevision& rev) const;
     QJsonObject linkMetadata(const DropboxFile& file, const QString& token) const;
@@ -250,7 +261,7 @@ struct DropboxService::State {
     DropboxUploadSessions sessions;
 };
 
-HttpResponse DropboxService::State::dispatch(const HttpRequest& request, Host host, const QString& path) {
+const DropboxService::State::Endpoint* DropboxService::State::endpointAt(const QString& path) {
     static const Endpoint endpoints[] = {
         {"users/get_current_account", Host::api, Style::rpc, &State::currentAccount},
         {"users/get_space_usage", Host::api, Style::rpc, &State::spaceUsage},
@@ -258,37 +269,68 @@ HttpResponse DropboxService::State::dispatch(const HttpRequest& request, Host ho
         {"files/restore", Host::api, Style::rpc, &State::restore},
         {"sharing/create_shared_link_with_settings", Host::api, Style::rpc, &State::createSharedLink},
         {"sharing/list_shared_links", Host::api, Style::rpc, &State::listSharedLinks},
-        {"files/upload", Host::content, Style::upload, &State::upload},
-        {"files/upload_session/start", Host::content, Style::upload, &State::sessionStart},
-        {"files/upload_session/append_v2", Host::content, Style::upload, &State::sessionAppend},
-        {"files/upload_session/finish", Host::content, Style::upload, &State::sessionFinish},
+        {"files/upload", Host::content, Style::upload, nullptr, &State::upload},
+        {"files/upload_session/start", Host::content, Style::upload, nullptr, &State::sessionStart},
+        {"files/upload_session/append_v2", Host::content, Style::upload, nullptr, &State::sessionAppend},
+        {"files/upload_session/finish", Host::content, Style::upload, nullptr, &State::sessionFinish},
         {"files/download", Host::content, Style::download, &State::download},
     };
-
-    const QString function = path.mid(3);
-    const Endpoint* endpoint = nullptr;
+    if (!path.startsWith(QLatin1String("/2/")))
+        return nullptr;
+    const QStringView function = QStringView(path).mid(3);
     for (const Endpoint& e : endpoints)
-        if (path.startsWith(QLatin1String("/2/")) && function == QLatin1String(e.function))
-            endpoint = &e;
+        if (function == QLatin1String(e.function))
+            return &e;
+    return nullptr;
+}
+
+std::unique_ptr<BodySink> DropboxService::State::receive(const HttpRequest& head, Host host,
+                                                         const QString& path) {
+    const Endpoint* endpoint = endpointAt(path);
+    if (!endpoint || !endpoint->receiver || endpoint->host != host)
+        return nullptr; // answered once its body is in, as any other call
+    HttpResponse refused;
+    std::optional<Call> call = admit(head, *endpoint, &refused);
+    if (!call)
+        return BodySink::answer(std::move(refused));
+    return (this->*endpoint->receiver)(*call);
+}
+
+HttpResponse DropboxService::State::dispatch(const HttpRequest& request, Host host, const QString& path) {
+    if (std::unique_ptr<BodySink> sink = receive(request, host, path))
+        return BodySink::respond(std::move(sink), request.body);
+    const QString function = path.mid(3);
+    const Endpoint* endpoint = endpointAt(path);
     if (!endpoint || host == Host::www)
         return HttpResponse::text(404, QStringLiteral("Unknown API function: \"%1\"").arg(function).toUtf8());
     if (endpoint->host != host)
         return badRequest(function, endpoint->host == Host::content
                                         ? QStringLiteral("This endpoint is only served by the content host.")
                                         : QStringLiteral("This endpoint is only served by the API host."));
-    if (request.method != "POST")
-        return badRequest(
+    HttpResponse refused;
+    std::optional<Call> call = admit(request, *endpoint, &refused);
+    if (!call)
+        return refused;
+    return (this->*endpoint->handler)(*call);
+}
+
+std::optional<DropboxService::State::Call> DropboxService::State::admit(const HttpRequest& request,
+                                                                        const Endpoint& endpoint,
+                                                                        HttpResponse* refused) const {
+    const QString function = QLatin1String(endpoint.function);
+    if (request.method != "POST") {
+        *refused = badRequest(
             function,
             QStringLiteral("Expecting a POST request, got %1.").arg(QString::fromLatin1(request.method)));
-
-    HttpResponse refused;
-    const std::optional<QString> accountId = sim.oauth(Service::dropbox).accountFor(request, &refused);
+        return std::nullopt;
+    }
+    const std::optional<QString> accountId = sim.oauth(Service::dropbox).accountFor(request, refused);
     if (!accountId)
-        return refused;
-    Call call{request, function, *accountId, {}, endpoint->style, {}};
-    if (!readArgument(call, &refused))
-        return refused;
-    return (this->*endpoint->handler)(call);
+        return std::nullopt;
+    Call call{request, function, *accountId, {}, endpoint.style, {}};
+    if (!readArgument(call, refused))
+        return std::nullopt;
+    return call;
 }
 
 bool DropboxService::State::readArgument(Call& call, HttpResponse* error) const {
@@ -425,7 +467,7 @@ DropboxService::State::Commit DropboxService::State::readCommit(Args args) const
     return commit;
 }
 
-HttpResponse DropboxService::State::write(const Call& call, const Commit& commit, const Blob& blob,
+HttpResponse DropboxService::State::write(const QString& accountId, const Commit& commit, const Blob& blob,
                                           bool inSession) {
     // A one-request upload reports path problems as an UploadWriteFailed, a struct whose
     // fields sit beside the tag: {".tag": "path", "reason": {…}, "upload_session_id": …}. A
@@ -447,86 +489,119 @@ HttpResponse DropboxService::State::write(const Call& call, const Commit& commit
             return pathError({QStringLiteral("disallowed_name")});
 
     const QString& target = commit.path;
-    const DropboxConflict structural = store.conflictAt(call.accountId, target.toLower());
+    const DropboxConflict structural = store.conflictAt(accountId, target.toLower());
     if (structural == DropboxConflict::file)
         return pathError({QStringLiteral("conflict"), QStringLiteral("file")});
     if (structural == DropboxConflict::folder)
         return pathError({QStringLiteral("conflict"), QStringLiteral("folder")});
 
     // Only current contents count against the allotment, as in the space usage.
-    const Account* owner = sim.account(call.accountId);
-    const DropboxFile* replaced = store.file(call.accountId, target.toLower());
-    if (owner &&
-        store.usedBytes(call.accountId) - (replaced ? replaced->current().blob.size : 0) + blob.size >
-            owner->allocation)
+    const Account* owner = sim.account(accountId);
+    const DropboxFile* replaced = store.file(accountId, target.toLower());
+    if (owner && store.usedBytes(accountId) - (replaced ? replaced->current().blob.size : 0) + blob.size >
+                     owner->allocation)
         return pathError({QStringLiteral("insufficient_space")});
 
     const qint64 now = sim.nowMs() / 1000 * 1000; // the service keeps whole seconds
-    const DropboxFile& file = store.commit(call.accountId, target, blob,
+    const DropboxFile& file = store.commit(accountId, target, blob,
                                            commit.clientModifiedMs >= 0 ? commit.clientModifiedMs : now, now);
+    sim.persist();
     return HttpResponse::json(200, QJsonDocument(metadata(file, file.current())));
 }
 
-HttpResponse DropboxService::State::upload(Call& call) {
-    const Commit commit = readCommit(call.args());
-    if (!call.problem.isEmpty())
-        return call.badArgument();
-    return write(call, commit, sim.blobs().put(call.request.body), false);
+HttpResponse DropboxService::State::busy() {
+    HttpResponse r = HttpResponse::json(
+        429,
+        QJsonDocument(QJsonObject{
+            {QStringLiteral("error_summary"), QStringLiteral("too_many_write_operations/..")},
+            {QStringLiteral("error"),
+             QJsonObject{{QStringLiteral("reason"),
+                          QJsonObject{{QStringLiteral(".tag"), QStringLiteral("too_many_write_operations")}}},
+                         {QStringLiteral("retry_after"), 1}}}}));
+    r.setHeader("Retry-After", "1");
+    return r;
 }
 
-HttpResponse DropboxService::State::sessionStart(Call& call) {
+std::unique_ptr<BodySink> DropboxService::State::upload(Call& call) {
+    const Commit commit = readCommit(call.args());
+    if (!call.problem.isEmpty())
+        return BodySink::answer(call.badArgument());
+    auto builder = sim.blobs().builder(BlobStore::Sums::contentHash);
+    return std::make_unique<BlobSink>(builder, [this, builder, commit, account = call.accountId] {
+        return write(account, commit, builder->finish(), false);
+    });
+}
+
+std::unique_ptr<BodySink> DropboxService::State::sessionStart(Call& call) {
     Args args = call.args();
     const bool close = args.boolean("close", false);
     args.tag("session_type", QStringLiteral("sequential"), {QStringLiteral("sequential")});
     if (!call.problem.isEmpty())
-        return call.badArgument();
-    const QString id = sessions.start(call.accountId, sim.blobs(), call.request.body, close, sim.nowMs());
-    return HttpResponse::json(200, QJsonDocument(QJsonObject{{QStringLiteral("session_id"), id}}));
+        return BodySink::answer(call.badArgument());
+    auto builder = sim.blobs().builder(BlobStore::Sums::contentHash);
+    return std::make_unique<BlobSink>(builder, [this, builder, close, account = call.accountId] {
+        const QString id = sessions.start(account, builder, close, sim.nowMs());
+        return HttpResponse::json(200, QJsonDocument(QJsonObject{{QStringLiteral("session_id"), id}}));
+    });
 }
 
-HttpResponse DropboxService::State::sessionAppend(Call& call) {
+std::unique_ptr<BodySink> DropboxService::State::sessionAppend(Call& call) {
     Args args = call.args();
     Args cursor = args.object("cursor");
     const QString id = cursor.string("session_id");
     const qint64 offset = cursor.integer("offset", -1, 0, std::numeric_limits<qint64>::max());
     const bool close = args.boolean("close", false);
     if (!call.problem.isEmpty())
-        return call.badArgument();
+        return BodySink::answer(call.badArgument());
 
     DropboxUploadSessions::Session* session = sessions.find(id, call.accountId, sim.nowMs());
     if (!session)
-        return apiError({QStringLiteral("not_found")});
+        return BodySink::answer(apiError({QStringLiteral("not_found")}));
+    if (session->builder->pieceOpen())
+        return BodySink::answer(busy());
     if (offset != session->offset())
-        return apiError({QStringLiteral("incorrect_offset")},
-                        QJsonObject{{QStringLiteral("correct_offset"), session->offset()}});
+        return BodySink::answer(apiError({QStringLiteral("incorrect_offset")},
+                                         QJsonObject{{QStringLiteral("correct_offset"), session->offset()}}));
     if (session->closed)
-        return apiError({QStringLiteral("closed")});
-    session->builder->append(call.request.body);
-    session->closed = close;
-    return HttpResponse::json(200, "null");
+        return BodySink::answer(apiError({QStringLiteral("closed")}));
+    return std::make_unique<BlobSink>(session->builder, [this, id, close, account = call.accountId] {
+        // The session may have gone while the piece came (expired, or pushed out by newer ones).
+        DropboxUploadSessions::Session* s = sessions.find(id, account, sim.nowMs());
+        if (!s)
+            return apiError({QStringLiteral("not_found")});
+        s->closed = close;
+        return HttpResponse::json(200, "null");
+    });
 }
 
-HttpResponse DropboxService::State::sessionFinish(Call& call) {
+std::unique_ptr<BodySink> DropboxService::State::sessionFinish(Call& call) {
     Args args = call.args();
     Args cursor = args.object("cursor");
     const QString id = cursor.string("session_id");
     const qint64 offset = cursor.integer("offset", -1, 0, std::numeric_limits<qint64>::max());
     const Commit commit = readCommit(args.object("commit"));
     if (!call.problem.isEmpty())
-        return call.badArgument();
+        return BodySink::answer(call.badArgument());
 
     DropboxUploadSessions::Session* session = sessions.find(id, call.accountId, sim.nowMs());
     if (!session)
-        return apiError({QStringLiteral("lookup_failed"), QStringLiteral("not_found")});
+        return BodySink::answer(apiError({QStringLiteral("lookup_failed"), QStringLiteral("not_found")}));
+    if (session->builder->pieceOpen())
+        return BodySink::answer(busy());
     if (offset != session->offset())
-        return apiError({QStringLiteral("lookup_failed"), QStringLiteral("incorrect_offset")},
-                        QJsonObject{{QStringLiteral("correct_offset"), session->offset()}});
-    if (session->closed && !call.request.body.isEmpty())
-        return apiError({QStringLiteral("lookup_failed"), QStringLiteral("closed")});
-    session->builder->append(call.request.body);
-    const Blob blob = session->builder->finish();
-    sessions.remove(id);
-    return write(call, commit, blob, true);
+        return BodySink::answer(
+            apiError({QStringLiteral("lookup_failed"), QStringLiteral("incorrect_offset")},
+                     QJsonObject{{QStringLiteral("correct_offset"), session->offset()}}));
+    if (session->closed && call.request.contentLength > 0)
+        return BodySink::answer(apiError({QStringLiteral("lookup_failed"), QStringLiteral("closed")}));
+    return std::make_unique<BlobSink>(session->builder, [this, id, commit, account = call.accountId] {
+        DropboxUploadSessions::Session* s = sessions.find(id, account, sim.nowMs());
+        if (!s)
+            return apiError({QStringLiteral("lookup_failed"), QStringLiteral("not_found")});
+        const Blob blob = s->builder->finish();
+        sessions.remove(id);
+        return write(account, commit, blob, true);
+    });
 }
 
 // --- files ---
@@ -724,6 +799,10 @@ HttpResponse DropboxService::handle(const HttpRequest& request, Host host, const
     return m_state->dispatch(request, host, path);
 }
 
+std::unique_ptr<BodySink> DropboxService::receive(const HttpRequest& head, Host host, const QString& path) {
+    return m_state->receive(head, host, path);
+}
+
 QJsonObject DropboxService::listing(const QString& accountId) const {
     QJsonObject o = m_state->store.listing(accountId);
     o.insert(QStringLiteral("uploadSessions"), m_state->sessions.count(accountId));
@@ -734,8 +813,8 @@ bool DropboxService::removeFile(const QString& accountId, const QString& path) {
     return m_state->store.remove(accountId, path.toLower());
 }
 
-QJsonObject DropboxService::toJson() const {
-    return m_state->store.toJson();
+void DropboxService::writeJson(JsonStream& json) const {
+    m_state->store.writeJson(json);
 }
 
 void DropboxService::fromJson(const QJsonObject& state) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "BodySink.h"
 #include "HttpMessage.h"
+#include "JsonStream.h"
 
 #include <QJsonObject>
 
@@ -18,10 +20,13 @@ public:
 
     // `path` is what follows the host prefix, e.g. "/2/files/upload".
     HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
+    // Where an upload's body goes as it arrives, decided from its head; null for requests
+    // whose body is read whole.
+    std::unique_ptr<BodySink> receive(const HttpRequest& head, Host host, const QString& path);
 
     QJsonObject listing(const QString& accountId) const;
     bool removeFile(const QString& accountId, const QString& path);
-    QJsonObject toJson() const;
+    void writeJson(JsonStream& json) const; // the state to keep across restarts
     void fromJson(const QJsonObject& state);
     void reset();
 

@@ -85,8 +85,8 @@ const DropboxFile& DropboxStore::commit(const QString& accountId, const QString&
     } else {
         space.used -= it->current().blob.size;
     }
-    space.used += blob.size;
     it->revisions.append(DropboxRevision{newRev(), blob, clientModifiedMs, nowMs});
+    space.used += blob.size;
     return *it;
 }
 
@@ -99,11 +99,11 @@ bool DropboxStore::remove(const QString& accountId, const QString& pathLower) {
     const auto space = m_spaces.find(accountId);
     if (space == m_spaces.end())
         return false;
-    const auto it = space->files.find(pathLower);
-    if (it == space->files.end())
+    const auto file = space->files.find(pathLower);
+    if (file == space->files.end())
         return false;
-    space->used -= it->current().blob.size;
-    space->files.erase(it);
+    space->used -= file->current().blob.size;
+    space->files.erase(file);
     space->links.remove(pathLower);
     return true;
 }
@@ -156,10 +156,15 @@ QJsonObject DropboxStore::listing(const QString& accountId) const {
             {QStringLiteral("files"), files}};
 }
 
-QJsonObject DropboxStore::toJson() const {
-    QJsonObject spaces;
+void DropboxStore::writeJson(JsonStream& json) const {
+    json.beginObject();
+    json.key(QStringLiteral("spaces"));
+    json.beginObject();
     for (auto space = m_spaces.cbegin(); space != m_spaces.cend(); ++space) {
-        QJsonObject files, links;
+        json.key(space.key());
+        json.beginObject();
+        json.key(QStringLiteral("files"));
+        json.beginObject();
         for (auto it = space->files.cbegin(); it != space->files.cend(); ++it) {
             QJsonArray revisions;
             for (const DropboxRevision& rev : it->revisions) {
@@ -169,17 +174,23 @@ QJsonObject DropboxStore::toJson() const {
                 r.insert(QStringLiteral("serverModified"), QString::number(rev.serverModifiedMs));
                 revisions.append(r);
             }
-            files.insert(it.key(), QJsonObject{{QStringLiteral("id"), it->id},
-                                               {QStringLiteral("pathDisplay"), it->pathDisplay},
-                                               {QStringLiteral("revisions"), revisions}});
+            json.key(it.key());
+            json.value(QJsonObject{{QStringLiteral("id"), it->id},
+                                   {QStringLiteral("pathDisplay"), it->pathDisplay},
+                                   {QStringLiteral("revisions"), revisions}});
         }
+        json.end();
+        QJsonObject links;
         for (auto it = space->links.cbegin(); it != space->links.cend(); ++it)
             links.insert(it.key(), it.value());
-        spaces.insert(space.key(),
-                      QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("links"), links}});
+        json.key(QStringLiteral("links"));
+        json.value(links);
+        json.end();
     }
-    return {{QStringLiteral("spaces"), spaces},
-            {QStringLiteral("revCounter"), QString::number(m_revCounter)}};
+    json.end();
+    json.key(QStringLiteral("revCounter"));
+    json.value(QString::number(m_revCounter));
+    json.end();
 }
 
 void DropboxStore::fromJson(const QJsonObject& state) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BlobStore.h"
+#include "JsonStream.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -56,7 +57,8 @@ public:
     const DropboxFile* fileForLink(const QString& token) const;
 
     QJsonObject listing(const QString& accountId) const;
-    QJsonObject toJson() const;
+    // The state to keep across restarts, written a file at a time; read back by fromJson.
+    void writeJson(JsonStream& json) const;
     void fromJson(const QJsonObject& state);
     void reset();
 
@@ -64,7 +66,7 @@ private:
     struct Space {
         QMap<QString, DropboxFile> files; // by lower-case path
         QMap<QString, QString> links;     // lower-case path -> link token
-        qint64 used = 0;                  // the current revisions' bytes, kept as files change
+        qint64 used = 0;                  // the sizes of the current revisions, kept as they change
     };
 
     QString newRev();

@@ -4,7 +4,7 @@
 
 namespace cloudsim {
 
-QString DropboxUploadSessions::start(const QString& accountId, BlobStore& blobs, const QByteArray& firstChunk,
+QString DropboxUploadSessions::start(const QString& accountId, std::shared_ptr<BlobStore::Builder> builder,
                                      bool close, qint64 nowMs) {
     expire(nowMs);
     // A flood of starts that are never finished can't grow the table without end.
@@ -18,8 +18,7 @@ QString DropboxUploadSessions::start(const QString& accountId, BlobStore& blobs,
     QString id = randomToken(32);
     Session& session = m_sessions[id];
     session.accountId = accountId;
-    session.builder = blobs.builder();
-    session.builder->append(firstChunk);
+    session.builder = std::move(builder);
     session.closed = close;
     session.lastUsedMs = nowMs;
     return id;

@@ -9,14 +9,14 @@
 
 namespace cloudsim {
 
-// Upload sessions in progress. Each one feeds its bytes straight into a blob builder, so a
-// session never keeps more than the chunk being received in memory when blobs live on disk.
+// Upload sessions in progress. Each one feeds its bytes straight into a blob builder as they
+// arrive, so a session keeps none of them in memory when blobs live on disk.
 // Sessions live in memory only: a restart forgets them, and the client starts over.
 class DropboxUploadSessions {
 public:
     struct Session {
         QString accountId;
-        std::unique_ptr<BlobStore::Builder> builder;
+        std::shared_ptr<BlobStore::Builder> builder;
         bool closed = false;
         qint64 lastUsedMs = 0;
 
@@ -26,8 +26,8 @@ public:
     static constexpr qint64 idleLifetimeMs = 60 * 60 * 1000;
     static constexpr int maxSessions = 1000;
 
-    // Starts a session holding `firstChunk`; returns its id.
-    QString start(const QString& accountId, BlobStore& blobs, const QByteArray& firstChunk, bool close,
+    // Starts a session holding what `builder` took; returns its id.
+    QString start(const QString& accountId, std::shared_ptr<BlobStore::Builder> builder, bool close,
                   qint64 nowMs);
     // The account's session with that id, touched as used now; null when there is none.
     Session* find(const QString& id, const QString& accountId, qint64 nowMs);

@@ -57,30 +57,10 @@ HttpResponse GoogleService::handle(const HttpRequest& request, Host host, const 
     }
     if (host != Host::www)
         return DriveError::notFound().response();
+    if (std::unique_ptr<BodySink> sink = receive(request, host, path))
+        return BodySink::respond(std::move(sink), request.body);
 
-    static const QLatin1String uploadPath("/upload/drive/v3/files");
     static const QLatin1String apiPath("/drive/v3/");
-    if (path.startsWith(uploadPath)) {
-        const QString rest = path.mid(uploadPath.size()); // "" or "/<fileId>"
-        if (!rest.isEmpty() &&
-            (!rest.startsWith(QLatin1Char('/')) || rest.count(QLatin1Char('/')) != 1 || rest.size() < 2))
-            return DriveError::notFound().response();
-        if (!driveParam(request, QStringLiteral("upload_id")).isNull())
-            return m_state->uploads.resume(request);
-        HttpResponse unauthorized;
-        const auto account = auth.accountFor(request, &unauthorized);
-        if (!account)
-            return unauthorized;
-        const QString fileId = rest.mid(1);
-        if (fileId.isEmpty() ? request.method != "POST" : request.method != "PATCH")
-            return DriveError::notFound().response();
-        // Session URIs point back at the host and path this request used.
-        QByteArray hostHeader = request.header("host");
-        if (hostHeader.isEmpty())
-            hostHeader = QUrl(m_sim.baseUrl()).authority().toLatin1();
-        const QString base = QStringLiteral("http://") + QString::fromLatin1(hostHeader) + request.path;
-        return m_state->uploads.start(request, *account, fileId, base);
-    }
     if (path.startsWith(apiPath)) {
         HttpResponse unauthorized;
         const auto account = auth.accountFor(request, &unauthorized);
@@ -89,6 +69,31 @@ HttpResponse GoogleService::handle(const HttpRequest& request, Host host, const 
         return api(request, *account, path.mid(apiPath.size()).split(QLatin1Char('/')));
     }
     return DriveError::notFound().response();
+}
+
+std::unique_ptr<BodySink> GoogleService::receive(const HttpRequest& head, Host host, const QString& path) {
+    static const QLatin1String uploadPath("/upload/drive/v3/files");
+    if (host != Host::www || !path.startsWith(uploadPath))
+        return nullptr;
+    const QString rest = path.mid(uploadPath.size()); // "" or "/<fileId>"
+    if (!rest.isEmpty() &&
+        (!rest.startsWith(QLatin1Char('/')) || rest.count(QLatin1Char('/')) != 1 || rest.size() < 2))
+        return BodySink::answer(DriveError::notFound().response());
+    if (!driveParam(head, QStringLiteral("upload_id")).isNull())
+        return m_state->uploads.resume(head);
+    HttpResponse unauthorized;
+    const auto account = m_sim.oauth(Service::google).accountFor(head, &unauthorized);
+    if (!account)
+        return BodySink::answer(std::move(unauthorized));
+    const QString fileId = rest.mid(1);
+    if (fileId.isEmpty() ? head.method != "POST" : head.method != "PATCH")
+        return BodySink::answer(DriveError::notFound().response());
+    // Session URIs point back at the host and path this request used.
+    QByteArray hostHeader = head.header("host");
+    if (hostHeader.isEmpty())
+        hostHeader = QUrl(m_sim.baseUrl()).authority().toLatin1();
+    const QString base = QStringLiteral("http://") + QString::fromLatin1(hostHeader) + head.path;
+    return m_state->uploads.start(head, *account, fileId, base);
 }
 
 HttpResponse GoogleService::api(const HttpRequest& request, const QString& account,
@@ -252,7 +257,7 @@ HttpResponse GoogleService::createFile(const HttpRequest& request, const QString
         return e.response();
     DriveFile& added = drives.add(account, std::move(file));
     if (added.hasContent()) // a file made from metadata alone is empty
-        drives.addRevision(added, m_sim.blobs().put({}), now);
+        drives.addRevision(account, added, m_sim.blobs().builder(BlobStore::Sums::withMd5)->finish(), now);
     return selectedFields(drives.fileResource(account, added), driveParam(request, QStringLiteral("fields")),
                           fileDefaults);
 }
@@ -367,13 +372,8 @@ bool GoogleService::removeFile(const QString& accountId, const QString& fileId) 
     return true;
 }
 
-void GoogleService::keepPartialUpload(const HttpRequest& partial) {
-    if (!driveParam(partial, QStringLiteral("upload_id")).isNull())
-        m_state->uploads.keepPartial(partial);
-}
-
-QJsonObject GoogleService::toJson() const {
-    return m_state->drives.toJson();
+void GoogleService::writeJson(JsonStream& json) const {
+    m_state->drives.writeJson(json);
 }
 
 void GoogleService::fromJson(const QJsonObject& state) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "BodySink.h"
 #include "HttpMessage.h"
+#include "JsonStream.h"
 
 #include <QJsonObject>
 #include <QStringList>
@@ -23,12 +25,13 @@ public:
 
     // `path` is what follows the host prefix, e.g. "/drive/v3/files".
     HttpResponse handle(const HttpRequest& request, Host host, const QString& path);
+    // Where a request on the upload host sends its body, decided from its head; null for
+    // every other request, whose body is read whole.
+    std::unique_ptr<BodySink> receive(const HttpRequest& head, Host host, const QString& path);
 
     QJsonObject listing(const QString& accountId) const;
     bool removeFile(const QString& accountId, const QString& fileId);
-    // What arrived of a session's chunk before its connection died (DriveUploads::keepPartial).
-    void keepPartialUpload(const HttpRequest& partial);
-    QJsonObject toJson() const;
+    void writeJson(JsonStream& json) const; // the state to keep across restarts
     void fromJson(const QJsonObject& state);
     void reset();
 

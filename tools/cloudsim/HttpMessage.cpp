@@ -56,6 +56,7 @@ RequestHead RequestHead::parse(const QByteArray& head, qint64 maxBodyBytes) {
     }
     if (result.bodyLength > maxBodyBytes)
         return refuse(413);
+    request.contentLength = result.bodyLength;
     return result;
 }
 

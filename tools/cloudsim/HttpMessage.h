@@ -19,8 +19,9 @@ struct HttpRequest {
     QByteArray target; // as sent: path and query, still percent-encoded
     QString path;      // decoded path without the query
     QUrlQuery query;
-    HeaderList headers; // names lower-cased
-    QByteArray body;
+    HeaderList headers;       // names lower-cased
+    QByteArray body;          // empty when the body went to a BodySink as it arrived
+    qint64 contentLength = 0; // the body's length, as its head announced it
     quint64 connection = 0;
 
     QByteArray header(const QByteArray& lowerCaseName) const;

@@ -22,16 +22,27 @@ public:
 
 private:
     enum class State { head, body, responding };
+    static constexpr qint64 headSlice = 16 * 1024;
+    static constexpr qint64 bodySlice = 256 * 1024;
 
     void onReadyRead() {
-        if (m_state == State::body) {
-            readBody();
-        } else {
+        if (m_state == State::body)
+            return readBody();
+        if (m_state == State::responding) {
             m_buffer += m_socket->readAll();
-            if (m_state == State::head)
-                parseHead();
-            else if (m_buffer.size() > HttpServer::maxHeaderBytes)
+            if (m_buffer.size() > HttpServer::maxHeaderBytes)
                 m_socket->abort(); // a client flooding while it is being answered
+            return;
+        }
+        // A slice at a time, so that a body behind the head stays in the socket for readBody.
+        while (m_state == State::head && m_socket->bytesAvailable() > 0) {
+            const qsizetype had = m_buffer.size();
+            m_buffer.resize(had + headSlice);
+            const qint64 n = m_socket->read(m_buffer.data() + had, headSlice);
+            m_buffer.resize(had + std::max<qint64>(n, 0));
+            if (n <= 0)
+                break;
+            parseHead();
         }
     }
 
@@ -58,36 +69,74 @@ private:
         m_request = std::move(head.request);
         m_request.connection = m_id;
         m_bodyLength = head.bodyLength;
-        m_dropAfter = m_server.m_headHook ? m_server.m_headHook(m_request) : -1;
-        m_request.body.reserve(m_bodyLength);
+        m_received = 0;
+        HttpServer::BodyPlan plan =
+            m_server.m_headHook ? m_server.m_headHook(m_request) : HttpServer::BodyPlan{};
+        m_dropAfter = plan.dropAfter;
+        m_sink = std::move(plan.sink);
+        if (!m_sink)
+            m_request.body.reserve(m_bodyLength);
         m_state = State::body;
         readBody();
     }
 
+    // Moves what has arrived of the body to the sink, or to the request when it is gathered.
     void readBody() {
-        const qint64 wanted = m_bodyLength - m_request.body.size();
-        const qint64 fromBuffer = std::min<qint64>(wanted, m_buffer.size());
-        m_request.body += m_buffer.left(fromBuffer);
-        m_buffer.remove(0, fromBuffer);
-        if (m_request.body.size() < m_bodyLength)
-            m_request.body += m_socket->read(m_bodyLength - m_request.body.size());
-        if (m_dropAfter >= 0 && m_request.body.size() >= std::min(m_dropAfter, m_bodyLength)) {
-            m_request.body.truncate(std::min<qint64>(m_request.body.size(), m_dropAfter));
+        const qint64 end = m_dropAfter >= 0 ? std::min(m_dropAfter, m_bodyLength) : m_bodyLength;
+        if (m_received < end && !m_buffer.isEmpty()) {
+            const qint64 n = std::min<qint64>(end - m_received, m_buffer.size());
+            take(QByteArrayView(m_buffer).first(n));
+            m_buffer.remove(0, n);
+        }
+        while (m_received < end && m_socket->bytesAvailable() > 0) {
+            qint64 n = 0;
+            if (m_sink) {
+                if (m_slice.isEmpty())
+                    m_slice.resize(bodySlice);
+                n = m_socket->read(m_slice.data(), std::min(end - m_received, bodySlice));
+                if (n > 0)
+                    m_sink->write(QByteArrayView(m_slice).first(n));
+            } else {
+                const qsizetype had = m_request.body.size();
+                m_request.body.resize(had + (end - m_received));
+                n = m_socket->read(m_request.body.data() + had, end - m_received);
+                m_request.body.resize(had + std::max<qint64>(n, 0));
+            }
+            if (n <= 0)
+                break;
+            m_received += n;
+        }
+        if (m_dropAfter >= 0 && m_received >= end) {
             dropped();
             m_socket->abort(); // a fault: the connection dies mid-upload
             return;
         }
-        if (m_request.body.size() < m_bodyLength)
+        if (m_received < m_bodyLength)
             return;
         m_buffer += m_socket->readAll(); // a pipelined next request waits its turn
         m_state = State::responding;
-        send(m_server.m_handler(m_request));
+        HttpResponse response = m_sink ? m_sink->finish() : m_server.m_handler(m_request);
+        m_sink.reset();
+        m_request.body = QByteArray();
+        send(std::move(response));
+    }
+
+    void take(QByteArrayView bytes) {
+        if (m_sink)
+            m_sink->write(bytes);
+        else
+            m_request.body.append(bytes);
+        m_received += bytes.size();
     }
 
     void dropped() {
         m_state = State::head; // reported once
+        if (m_sink) {
+            m_sink->abandon();
+            m_sink.reset();
+        }
         if (m_server.m_dropHook)
-            m_server.m_dropHook(m_request);
+            m_server.m_dropHook(m_request, m_received);
     }
 
     void send(HttpResponse response) {
@@ -171,7 +220,10 @@ private:
     QByteArray m_buffer;
     HttpRequest m_request;
     qint64 m_bodyLength = 0;
+    qint64 m_received = 0; // body bytes so far
     qint64 m_dropAfter = -1;
+    std::unique_ptr<BodySink> m_sink;
+    QByteArray m_slice; // what each read from the socket goes through on its way to the sink
     bool m_keepAlive = true;
     HttpResponse m_response;
     QByteArray m_pending;

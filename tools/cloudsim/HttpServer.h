@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BodySink.h"
 #include "HttpMessage.h"
 
 #include <QObject>
@@ -10,18 +11,24 @@
 namespace cloudsim {
 
 // A small HTTP/1.1 server on the loopback interface: keep-alive, Content-Length bodies,
-// replies streamed with back-pressure, and the fault hooks the emulator needs (delays,
-// trickled replies, connections dropped mid-reply or mid-upload).
+// request bodies streamed to a sink as they arrive or gathered whole, replies streamed with
+// back-pressure, and the fault hooks the emulator needs (delays, trickled replies,
+// connections dropped mid-reply or mid-upload).
 class HttpServer : public QObject {
     Q_OBJECT
 public:
+    // Answers a request whose body was gathered whole.
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
-    // Sees each request's head before its body; returns after how many body bytes to drop
-    // the connection, or -1 to read the whole body.
-    using HeadHook = std::function<qint64(const HttpRequest& head)>;
-    // Sees a request whose connection died before its body was whole: the head and what
-    // arrived of the body.
-    using DropHook = std::function<void(const HttpRequest& partial)>;
+    // What to do with a request's body, decided from its head.
+    struct BodyPlan {
+        qint64 dropAfter = -1; // drop the connection after this many body bytes (a fault)
+        // Takes the body as it arrives and makes the reply; null: gather it for the handler.
+        std::unique_ptr<BodySink> sink;
+    };
+    using HeadHook = std::function<BodyPlan(const HttpRequest& head)>;
+    // Sees a request whose connection died before its body was whole, and how many body
+    // bytes had arrived.
+    using DropHook = std::function<void(const HttpRequest& head, qint64 bodyBytes)>;
 
     static constexpr qint64 maxHeaderBytes = 64 * 1024;
     static constexpr qint64 maxBodyBytes = 160LL * 1024 * 1024;
