@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     qputenv("NORVELA_APP_SUPPORT_DIR", (home.path() + QStringLiteral("/support")).toUtf8());
 
     bench::EmulatorProcess emulator;
-    if (QString error; !emulator.start(&error)) {
+    if (QString error; !emulator.start(home.path() + QStringLiteral("/emulator"), &error)) {
         std::fprintf(stderr, "the emulator did not start: %s\n", qPrintable(error));
         return 1;
     }

@@ -54,17 +54,14 @@ QNetworkRequest contentRequest(const QUrl& url, const QJsonObject& arg) {
     return request;
 }
 
-// A whole file's upload to a path: sending it twice stores the same bytes again, so the
-// network stack may resend it after a dropped connection.
-QCoro::Task<HttpResult> sendBody(QNetworkRequest request, QString token, QByteArray body) {
+// The network stack resends a request after a dropped connection unless told not to. A body
+// it may resend goes to the network thread whole; one it must not is handed over 16 KiB at a
+// time, a round trip between the threads each, which caps large pieces well below the wire.
+QCoro::Task<HttpResult> sendWithToken(QNetworkRequest request, QString token, QByteArray body,
+                                      DropboxUploadClient::Resend resend) {
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    co_return co_await Http::send(request, "POST", std::move(body), 60s);
-}
-
-QCoro::Task<HttpResult> sendBytes(QNetworkRequest request, QString token, QByteArray body) {
-    request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
-    // Sent once: a session step that went through before its reply was lost must be seen,
-    // not repeated behind our back by the network stack.
+    if (resend == DropboxUploadClient::Resend::allowed)
+        co_return co_await Http::send(request, "POST", std::move(body), 60s);
     co_return co_await Http::sendOnce(request, "POST", std::move(body), 60s);
 }
 
@@ -95,8 +92,9 @@ DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile
     // whole instead of fetching it from this thread piece by piece.
     const QByteArray content = co_await FileChunk::content(localFile, size);
     ensureAlive(owner);
+    // A whole file to a path: sent twice, it stores the same bytes again.
     AuthService::Send send = [request, content](QString token) {
-        return sendBody(request, std::move(token), content);
+        return sendWithToken(request, std::move(token), content, Resend::allowed);
     };
     const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     ensureAlive(owner);
@@ -169,8 +167,9 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
 
 QCoro::Task<QString> DropboxUploadClient::sessionStart(QByteArray firstChunk) {
     const QJsonObject arg{{QStringLiteral("close"), false}};
+    // Sent twice, it opens a second session, and the first is left to expire unused.
     const QByteArray reply =
-        co_await content(QStringLiteral("upload_session/start"), arg, std::move(firstChunk));
+        co_await content(QStringLiteral("upload_session/start"), arg, std::move(firstChunk), Resend::allowed);
     co_return DecodeError::string(DecodeError::object(reply), QStringLiteral("session_id"));
 }
 
@@ -182,7 +181,9 @@ DropboxUploadClient::sessionAppend(QString sessionId, qint64 offset, QByteArray 
     HttpResult reply;
     QString lost;
     try {
-        reply = co_await contentCall(QStringLiteral("upload_session/append_v2"), arg, std::move(chunk));
+        // Sent twice, the second copy is refused at its offset, with where the session stands.
+        reply = co_await contentCall(QStringLiteral("upload_session/append_v2"), arg, std::move(chunk),
+                                     Resend::allowed);
     } catch (const ServiceError& e) {
         if (e.kind() != ServiceError::Kind::transient) // no reply is the one failure thrown here
             throw;
@@ -205,24 +206,29 @@ DropboxUploadClient::sessionFinish(QString sessionId, qint64 offset, QString dro
     // Unlike the one-request argument, the commit carries no "strict_conflict".
     const QJsonObject arg{{QStringLiteral("cursor"), cursor(sessionId, offset)},
                           {QStringLiteral("commit"), commitArg(dropboxPath)}};
-    const QByteArray reply = co_await content(QStringLiteral("upload_session/finish"), arg, QByteArray());
+    // Sent twice after it went through, it would fail and make the whole file go again.
+    const QByteArray reply =
+        co_await content(QStringLiteral("upload_session/finish"), arg, QByteArray(), Resend::never);
     co_return fileMetadata(reply);
 }
 
-QCoro::Task<HttpResult> DropboxUploadClient::contentCall(QString endpoint, QJsonObject arg, QByteArray body) {
+QCoro::Task<HttpResult> DropboxUploadClient::contentCall(QString endpoint, QJsonObject arg, QByteArray body,
+                                                         Resend resend) {
     const QPointer<QObject> owner = m_owner;
     const QNetworkRequest request =
         contentRequest(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/") + endpoint), arg);
-    AuthService::Send send = [request, body](QString token) {
-        return sendBytes(request, std::move(token), body);
+    AuthService::Send send = [request, body, resend](QString token) {
+        return sendWithToken(request, std::move(token), body, resend);
     };
     const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));
     ensureAlive(owner);
     co_return reply;
 }
 
-QCoro::Task<QByteArray> DropboxUploadClient::content(QString endpoint, QJsonObject arg, QByteArray body) {
-    const HttpResult reply = co_await contentCall(std::move(endpoint), std::move(arg), std::move(body));
+QCoro::Task<QByteArray> DropboxUploadClient::content(QString endpoint, QJsonObject arg, QByteArray body,
+                                                     Resend resend) {
+    const HttpResult reply =
+        co_await contentCall(std::move(endpoint), std::move(arg), std::move(body), resend);
     if (reply.status != 200)
         throw DropboxReplyError::read(reply).classify();
     co_return reply.body;

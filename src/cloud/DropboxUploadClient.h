@@ -32,6 +32,8 @@ public:
         qint64 size = 0;
     };
     using Progress = std::function<void(qint64 bytesSent)>;
+    // Whether the network stack may send a request again by itself after a dropped connection.
+    enum class Resend { allowed, never };
 
     static constexpr qint64 chunkSize = 8 * 1024 * 1024;
     // Pieces under a rate limit are whole multiples of this.
@@ -65,9 +67,9 @@ private:
     QCoro::Task<Appended> sessionAppend(QString sessionId, qint64 offset, QByteArray chunk);
     QCoro::Task<UploadedFile> sessionFinish(QString sessionId, qint64 offset, QString dropboxPath);
     // One call with its argument in the header, whatever its status.
-    QCoro::Task<HttpResult> contentCall(QString endpoint, QJsonObject arg, QByteArray body);
+    QCoro::Task<HttpResult> contentCall(QString endpoint, QJsonObject arg, QByteArray body, Resend resend);
     // The reply's body when 200, else the failure thrown.
-    QCoro::Task<QByteArray> content(QString endpoint, QJsonObject arg, QByteArray body);
+    QCoro::Task<QByteArray> content(QString endpoint, QJsonObject arg, QByteArray body, Resend resend);
 
     DropboxAuthService& m_auth;
     BandwidthLimiter& m_limiter;
