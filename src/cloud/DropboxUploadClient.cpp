@@ -90,7 +90,7 @@ DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile
     ensureAlive(owner);
     // Sent from memory (at most one piece's size): the network thread then takes the body
     // whole instead of fetching it from this thread piece by piece.
-    const QByteArray content = co_await FileChunk::content(localFile, size);
+    const QByteArray content = co_await FileChunk::content(localFile.get(), size);
     ensureAlive(owner);
     // A whole file to a path: sent twice, it stores the same bytes again.
     AuthService::Send send = [request, content](QString token) {

@@ -43,12 +43,9 @@ std::variant<QByteArray, int> readStart(const LocalFile& file, qint64 size) {
 
 } // namespace
 
-QCoro::Task<QByteArray> content(std::shared_ptr<const LocalFile> file, qint64 size) {
-    std::variant<QByteArray, int> got;
-    if (size <= inlineReadMax)
-        got = readStart(*file, size);
-    else
-        got = co_await QtConcurrent::run([file, size] { return readStart(*file, size); });
+QCoro::Task<QByteArray> content(const LocalFile* file, qint64 size) {
+    std::variant<QByteArray, int> got =
+        co_await QtConcurrent::run([file, size] { return readStart(*file, size); });
     if (const int* error = std::get_if<int>(&got))
         throw NorvelaError(file->path() + QStringLiteral(": ") +
                            QString::fromLocal8Bit(std::strerror(*error)));

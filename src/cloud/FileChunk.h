@@ -5,17 +5,11 @@
 
 #include <QCoro/QCoroTask>
 
-#include <memory>
-
 namespace norvela {
 class LocalFile;
 }
 
 namespace norvela::FileChunk {
-
-// Files up to this size are read where they are asked for: a few kilobytes cost less than
-// the open before them, while a hop to the thread pool and back costs two thread wake-ups.
-constexpr qint64 inlineReadMax = 64 * 1024;
 
 // Up to `max` bytes from the file's current position, short only at the end of the file.
 // The read runs on the thread pool: a cold disk must not stall the main thread, and the
@@ -24,7 +18,8 @@ constexpr qint64 inlineReadMax = 64 * 1024;
 QCoro::Task<QByteArray> read(QFile& file, qint64 max);
 
 // The file's first `size` bytes (what it gained since it was measured waits for the next
-// upload), read on the thread pool unless it is small. A read error throws NorvelaError.
-QCoro::Task<QByteArray> content(std::shared_ptr<const LocalFile> file, qint64 size);
+// upload), read on the thread pool. The caller keeps `file` open until the read returns. A
+// read error throws NorvelaError.
+QCoro::Task<QByteArray> content(const LocalFile* file, qint64 size);
 
 } // namespace norvela::FileChunk

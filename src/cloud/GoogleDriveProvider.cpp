@@ -378,7 +378,7 @@ GoogleDriveProvider::transfer(std::shared_ptr<const LocalFile> file, std::option
             co_await resumableUpload(fileID, name, parentID, file, std::move(progress));
         co_return sent;
     }
-    const QByteArray content = co_await FileChunk::content(file, std::max<qint64>(size, 0));
+    const QByteArray content = co_await FileChunk::content(file.get(), std::max<qint64>(size, 0));
     ensureAlive(self);
     const std::optional<CloudUploadResult> sent = co_await simpleUpload(fileID, name, parentID, content);
     if (sent && progress)
