@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QScopeGuard>
 #include <QUrlQuery>
 
 #include <QCoro/QCoroSignal>
@@ -245,6 +246,10 @@ QCoro::Task<> AuthService::runRefresh(std::shared_ptr<Refresh> refresh) {
 QCoro::Task<HttpResult> AuthService::sendAuthorized(Send send) {
     const QPointer<AuthService> self(this);
     const AuthError::Service service = m_service; // read once this may be gone
+    // The request (and its body) goes as this returns, not when the frame does: that waits
+    // until the caller, resumed first, next suspends, and an upload wants a piece's memory
+    // back before then.
+    const auto letGo = qScopeGuard([&send] { send = nullptr; });
     for (int attempt = 1;; ++attempt) {
         const QString token = co_await validAccessToken();
         if (!self)

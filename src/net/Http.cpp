@@ -1,11 +1,13 @@
 #include "Http.h"
 
 #include "NetworkError.h"
+#include "TcpNoDelay.h"
 #include "common/Formatting.h"
 
 #include <QCoreApplication>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
@@ -90,13 +92,32 @@ struct LaterDeleter {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
 
-// A body the network stack reads once: it cannot rewind it for a resend of its own.
-class OneShotBody : public QIODevice {
+// A request body as the network stack reads it. One it may resend is rewound for the resend;
+// one sent once is sequential, so it cannot be. Either is let go of when its exchange ends
+// (the reply finished, so the stack reads no more of it) rather than when the reply is
+// deleted later: an upload then gets one piece's memory back for the piece after next.
+class RequestBody : public QIODevice {
 public:
-    explicit OneShotBody(QByteArray data) : m_data(std::move(data)) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-    bool reset() override { return false; }
+    enum class Resend { allowed, never };
+
+    RequestBody(QByteArray data, Resend resend) : m_data(std::move(data)), m_resend(resend) {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return m_resend == Resend::never; }
+    qint64 size() const override { return m_data.size(); }
+    bool seek(qint64 pos) override {
+        if (isSequential() || pos < 0 || pos > m_data.size() || !QIODevice::seek(pos))
+            return false;
+        m_at = pos;
+        return true;
+    }
+    bool reset() override { return seek(0); }
     qint64 bytesAvailable() const override { return m_data.size() - m_at + QIODevice::bytesAvailable(); }
+    void release() {
+        close();
+        m_data = QByteArray();
+        m_at = 0;
+    }
 
 protected:
     qint64 readData(char* out, qint64 max) override {
@@ -109,6 +130,7 @@ protected:
 
 private:
     QByteArray m_data;
+    Resend m_resend;
     qint64 m_at = 0;
 };
 
@@ -140,6 +162,19 @@ QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, LaterDeleter> repl
         if (!ok || announced < 0 || announced > maxReplyBytes) // not even a length that fits
             stop(Cut::tooLarge);
     });
+    // A new connection gets TCP_NODELAY once its socket is there for certain: a host name is
+    // looked up before the socket is made, so not yet when the connecting starts.
+    const auto connecting = std::make_shared<bool>(false);
+    QObject::connect(r, &QNetworkReply::socketStartedConnecting, r, [connecting] { *connecting = true; });
+    const auto connected = [connecting] {
+        if (!*connecting)
+            return;
+        *connecting = false;
+        TcpNoDelay::applyToOpenConnections();
+    };
+    QObject::connect(r, &QNetworkReply::encrypted, r, connected);
+    QObject::connect(r, &QNetworkReply::uploadProgress, r, connected);
+    QObject::connect(r, &QNetworkReply::metaDataChanged, r, connected);
     // Also catches replies without a length and compressed ones, counted as they unpack.
     QObject::connect(r, &QNetworkReply::readyRead, r, [r, maxReplyBytes, stop] {
         if (r->bytesAvailable() > maxReplyBytes)
@@ -178,6 +213,15 @@ QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, LaterDeleter> repl
     co_return result;
 }
 
+QCoro::Task<HttpResult> exchange(QNetworkRequest request, QByteArray method, RequestBody* body,
+                                 qint64 maxReplyBytes, std::chrono::milliseconds deadline) {
+    // Deleted later, like the reply: the network stack may still touch it while the reply waits.
+    const std::unique_ptr<RequestBody, LaterDeleter> device(body);
+    const auto release = qScopeGuard([body] { body->release(); });
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
+    co_return co_await finish(std::move(reply), maxReplyBytes, deadline);
+}
+
 } // namespace
 
 int inFlight() {
@@ -188,8 +232,9 @@ QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteAr
                              std::chrono::milliseconds timeout, Limits limits) {
     prepare(request, timeout);
     const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
-    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
-    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
+    co_return co_await exchange(std::move(request), method,
+                                new RequestBody(std::move(body), RequestBody::Resend::allowed),
+                                limits.maxReplyBytes, deadline);
 }
 
 QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
@@ -198,11 +243,9 @@ QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QBy
     request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
     const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
-    // Deleted later, like the reply: the network stack may still touch it while the reply waits.
-    const std::unique_ptr<OneShotBody, LaterDeleter> device(new OneShotBody(std::move(body)));
-    std::unique_ptr<QNetworkReply, LaterDeleter> reply(
-        manager().sendCustomRequest(request, method, device.get()));
-    co_return co_await finish(std::move(reply), limits.maxReplyBytes, deadline);
+    co_return co_await exchange(std::move(request), method,
+                                new RequestBody(std::move(body), RequestBody::Resend::never),
+                                limits.maxReplyBytes, deadline);
 }
 
 QByteArray formEncode(const QString& value) {
