@@ -2,7 +2,7 @@
 
 #include "DropboxApiArg.h"
 #include "DropboxReplyError.h"
-#include "FileChunk.h"
+#include "PieceReader.h"
 #include "auth/AuthError.h"
 #include "auth/DropboxAuthService.h"
 #include "net/BandwidthLimiter.h"
@@ -11,13 +11,11 @@
 #include "net/ServiceError.h"
 #include "sync/LocalFile.h"
 
-#include <QFile>
 #include <QNetworkRequest>
 
 #include <QCoro/QCoroTimer>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 namespace norvela {
@@ -30,10 +28,6 @@ namespace {
 void ensureAlive(const QPointer<QObject>& owner) {
     if (!owner)
         throw AuthError::notLinked();
-}
-
-NorvelaError fileError(const LocalFile& file) {
-    return NorvelaError(file.path() + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 DropboxUploadClient::UploadedFile fileMetadata(const QByteArray& body) {
@@ -90,7 +84,8 @@ DropboxUploadClient::singleShotUpload(std::shared_ptr<const LocalFile> localFile
     ensureAlive(owner);
     // Sent from memory (at most one piece's size): the network thread then takes the body
     // whole instead of fetching it from this thread piece by piece.
-    const QByteArray content = co_await FileChunk::content(localFile.get(), size);
+    PieceReader reader(localFile);
+    const QByteArray content = co_await reader.read(0, size);
     ensureAlive(owner);
     // A whole file to a path: sent twice, it stores the same bytes again.
     AuthService::Send send = [request, content](QString token) {
@@ -110,34 +105,28 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
                                    Progress progress) {
     const QPointer<QObject> owner = m_owner;
     const qint64 size = localFile->size();
-    const std::unique_ptr<QFile> device = localFile->device();
-    if (!device)
-        throw fileError(*localFile);
-    QFile& file = *device;
-
-    if (!file.seek(0))
-        throw fileError(*localFile);
+    PieceReader reader(localFile);
     const qint64 pieceSize = m_limiter.pieceSize(chunkSize, pieceUnit);
-    QByteArray chunk = co_await FileChunk::read(file, std::clamp<qint64>(size, 0, pieceSize));
-    co_await m_limiter.take(chunk.size(), owner);
+    QByteArray first = co_await reader.read(0, std::clamp<qint64>(size, 0, pieceSize));
+    qint64 offset = first.size();
+    co_await m_limiter.take(offset, owner);
     ensureAlive(owner);
-    const QString sessionId = co_await sessionStart(chunk);
+    // Pieces are handed on, not copied: the reader reuses a piece's memory for the piece after
+    // next once its exchange has let go of it.
+    const QString sessionId = co_await sessionStart(std::move(first));
     ensureAlive(owner);
-    qint64 offset = chunk.size();
     if (progress)
         progress(offset);
 
     int retriesLeft = appendRetries;
     while (offset < size) {
-        chunk.clear(); // let go of the sent chunk first: one chunk in memory at a time
-        if (!file.seek(offset))
-            throw fileError(*localFile);
-        chunk = co_await FileChunk::read(file, std::min(pieceSize, size - offset));
-        if (chunk.isEmpty())
+        QByteArray piece = co_await reader.read(offset, std::min(pieceSize, size - offset));
+        const qint64 sent = piece.size();
+        if (sent == 0)
             break; // the file shrank: commit what it still has
-        co_await m_limiter.take(chunk.size(), owner);
+        co_await m_limiter.take(sent, owner);
         ensureAlive(owner);
-        const Appended appended = co_await sessionAppend(sessionId, offset, chunk);
+        const Appended appended = co_await sessionAppend(sessionId, offset, std::move(piece));
         ensureAlive(owner);
         if (!appended.held) {
             // The same append once more. If it went through after all, the service answers
@@ -155,13 +144,12 @@ DropboxUploadClient::sessionUpload(std::shared_ptr<const LocalFile> localFile, Q
                 QStringLiteral("Dropbox reported the upload at byte %1 of %2 after %3 were sent")
                     .arg(*appended.held)
                     .arg(size)
-                    .arg(offset + chunk.size()));
+                    .arg(offset + sent));
         offset = *appended.held;
         retriesLeft = appendRetries;
         if (progress)
             progress(offset);
     }
-    chunk.clear();
     co_return co_await sessionFinish(sessionId, offset, dropboxPath);
 }
 
@@ -217,7 +205,7 @@ QCoro::Task<HttpResult> DropboxUploadClient::contentCall(QString endpoint, QJson
     const QPointer<QObject> owner = m_owner;
     const QNetworkRequest request =
         contentRequest(m_auth.endpoints().contentUrl(QStringLiteral("/2/files/") + endpoint), arg);
-    AuthService::Send send = [request, body, resend](QString token) {
+    AuthService::Send send = [request, body = std::move(body), resend](QString token) {
         return sendWithToken(request, std::move(token), body, resend);
     };
     const HttpResult reply = co_await m_auth.sendAuthorized(std::move(send));

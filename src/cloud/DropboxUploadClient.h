@@ -19,7 +19,7 @@ class DropboxAuthService;
 class LocalFile;
 struct HttpResult;
 
-// Sends one local file to the Dropbox content host, either in one request streamed from disk
+// Sends one local file to the Dropbox content host, either in one request read whole
 // or in an upload session of 8 MiB chunks. Every byte is accounted to the bandwidth limiter
 // before it goes out. Failures throw a ServiceError of their kind. A session resumes rather
 // than restarts: an append that fails goes again a few times, from where the service says

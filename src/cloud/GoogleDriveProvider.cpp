@@ -1,13 +1,12 @@
 #include "GoogleDriveProvider.h"
 
 #include "DriveReplyError.h"
-#include "FileChunk.h"
+#include "PieceReader.h"
 #include "net/DecodeError.h"
 #include "net/Http.h"
 #include "net/NetworkError.h"
 #include "sync/LocalFile.h"
 
-#include <QFile>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,7 +15,6 @@
 #include <QUuid>
 
 #include <QCoro/QCoroTimer>
-#include <cstring>
 
 #include <algorithm>
 #include <limits>
@@ -29,17 +27,6 @@ namespace {
 
 constexpr qint64 chunkSize = 8 * 1024 * 1024;
 
-NorvelaError fileError(const LocalFile& file) {
-    return NorvelaError(QStringLiteral("Couldn't read %1: %2")
-                            .arg(file.path(), QString::fromLocal8Bit(std::strerror(errno))));
-}
-
-std::unique_ptr<QFile> openDevice(const LocalFile& file) {
-    std::unique_ptr<QFile> device = file.device();
-    if (!device)
-        throw fileError(file);
-    return device;
-}
 // With a rate limit in force, anything above this goes in chunks so the limiter can pace it.
 constexpr qint64 limitedOneRequestMax = 256 * 1024;
 const QByteArray folderType = "application/vnd.google-apps.folder";
@@ -378,7 +365,8 @@ GoogleDriveProvider::transfer(std::shared_ptr<const LocalFile> file, std::option
             co_await resumableUpload(fileID, name, parentID, file, std::move(progress));
         co_return sent;
     }
-    const QByteArray content = co_await FileChunk::content(file.get(), std::max<qint64>(size, 0));
+    PieceReader reader(file);
+    const QByteArray content = co_await reader.read(0, std::max<qint64>(size, 0));
     ensureAlive(self);
     const std::optional<CloudUploadResult> sent = co_await simpleUpload(fileID, name, parentID, content);
     if (sent && progress)
@@ -452,8 +440,7 @@ GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name
                            QStringLiteral("Google Drive opened no upload session"));
     const QUrl session = QUrl::fromEncoded(location);
 
-    const std::unique_ptr<QFile> device = openDevice(*localFile);
-    QFile& file = *device;
+    PieceReader reader(localFile);
     qint64 offset = 0;   // where the service says the upload stands
     qint64 furthest = 0; // the most it has confirmed
     int setbacks = 0;    // exchanges in a row that took the upload no further
@@ -467,12 +454,9 @@ GoogleDriveProvider::resumableUpload(std::optional<QString> fileID, QString name
             ensureAlive(self);
             range = "bytes */" + QByteArray::number(size);
         } else {
-            // One chunk in memory at a time.
             // Drive takes pieces in whole multiples of 256 KiB.
             const qint64 want = std::min(m_limiter.pieceSize(chunkSize, 256 * 1024), size - offset);
-            if (!file.seek(offset))
-                throw fileError(*localFile);
-            chunk = co_await FileChunk::read(file, want);
+            chunk = co_await reader.read(offset, want);
             ensureAlive(self);
             if (chunk.size() < want)
                 throw NorvelaError(

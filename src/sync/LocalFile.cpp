@@ -102,17 +102,6 @@ qint64 LocalFile::read(qint64 offset, char* into, qint64 length) const {
     return done;
 }
 
-std::unique_ptr<QFile> LocalFile::device() const {
-    auto file = std::make_unique<QFile>();
-    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0 || !file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) || !file->seek(0)) {
-        if (fd >= 0 && !file->isOpen())
-            ::close(fd);
-        return nullptr;
-    }
-    return file;
-}
-
 std::optional<FileStamp> LocalFile::stampNow() const {
     struct stat st {};
     if (::fstat(m_fd, &st) != 0)

@@ -2,7 +2,6 @@
 
 #include "FileStamp.h"
 
-#include <QFile>
 #include <QString>
 
 #include <memory>
@@ -39,9 +38,6 @@ public:
     std::optional<FileStamp> stampNow() const;
     // Whether the file was written to (or truncated) since it was opened.
     bool changedSinceOpen() const { return stampNow() != std::optional(m_stamp); }
-    // The same file as a device reading from its start, for code that streams from one. It
-    // holds a duplicate of the descriptor, which shares its position: one device at a time.
-    std::unique_ptr<QFile> device() const;
 
 private:
     LocalFile(int fd, QString path, FileStamp stamp);

@@ -114,9 +114,7 @@ TEST_F(HashTest, AnOpenedFileHashesWhatItHoldsNotWhatItsPathLeadsTo) {
     write(QStringLiteral("data"), data);
     const auto file =
         std::get<std::shared_ptr<const LocalFile>>(LocalFile::open(dir.path(), QStringLiteral("data")));
-    const auto device = file->device();
-    ASSERT_TRUE(device);
-    device->read(1000);
+    ASSERT_EQ(::lseek(file->descriptor(), 1000, SEEK_SET), 1000);
     const QString other = write(QStringLiteral("other"), "swapped in");
     ASSERT_EQ(
         ::rename(QFile::encodeName(other).constData(), QFile::encodeName(dir.filePath("data")).constData()),
