@@ -190,7 +190,8 @@ void bigFile(QList<Side>& sides, CurlBaseline& curl, const EmulatorProcess& sim,
 
 // --- 2. many small files ---
 
-void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, const EmulatorProcess& sim,
+void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, QtBaseline& socket,
+                const EmulatorProcess& sim,
                 const Options& o, const QString& work) {
     std::printf("\n2. %d files of 1 KiB one after the other, median of %d\n", o.smallFiles, o.reps);
     const QString dir = work + QStringLiteral("/small");
@@ -204,7 +205,7 @@ void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, const Em
     for (Side& side : sides) {
         if (!side.failure.isEmpty())
             continue;
-        Cost ours{sim}, theirs{sim}, bareQt{sim};
+        Cost ours{sim}, theirs{sim}, bareQt{sim}, bareSocket{sim};
         try {
             for (int rep = 0; rep < o.reps; ++rep) {
                 const QString folder = QStringLiteral("small-%1").arg(rep);
@@ -212,6 +213,11 @@ void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, const Em
                     return side.kind == ProviderKind::dropbox
                                ? qt.dropboxFiles(files, QStringLiteral("/qt-") + folder)
                                : qt.driveFiles(files);
+                });
+                bareSocket.measure(RUSAGE_SELF, [&] {
+                    return side.kind == ProviderKind::dropbox
+                               ? socket.dropboxFiles(files, QStringLiteral("/socket-") + folder)
+                               : socket.driveFiles(files);
                 });
                 auto viaCurl = [&] {
                     theirs.measure(RUSAGE_CHILDREN, [&] {
@@ -245,6 +251,10 @@ void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, const Em
                     "CPU a file %.0f us\n",
                     "", o.smallFiles / median(bareQt.wall), o.smallFiles / median(bareQt.wall) / theirRate,
                     median(bareQt.cpu) / o.smallFiles * 1e6);
+        std::printf("   %-13s HTTP by hand on one Qt socket, same requests: %.0f files/s (ratio %.2f), "
+                    "CPU a file %.0f us\n",
+                    "", o.smallFiles / median(bareSocket.wall), o.smallFiles / median(bareSocket.wall) / theirRate,
+                    median(bareSocket.cpu) / o.smallFiles * 1e6);
     }
     QDir(dir).removeRecursively();
 }
@@ -433,7 +443,8 @@ int main(int argc, char** argv) {
     const ServiceEndpoints endpoints = ServiceEndpoints::sandbox(QUrl(sim.baseUrl()));
     BandwidthLimiter limiter;
     CurlBaseline curl(sim.baseUrl(), work.path());
-    QtBaseline qt(sim.baseUrl());
+    QtBaseline qt(sim.baseUrl(), QtBaseline::Transport::networkManager);
+    QtBaseline socket(sim.baseUrl(), QtBaseline::Transport::socket);
     QList<Side> sides;
     for (const ProviderKind kind : ProviderKinds::all) {
         if (!o.only.isEmpty() && o.only != ProviderKinds::id(kind))
@@ -446,9 +457,11 @@ int main(int argc, char** argv) {
             if (kind == ProviderKind::dropbox) {
                 curl.setDropboxToken(token);
                 qt.setDropboxToken(token);
+                socket.setDropboxToken(token);
             } else {
                 curl.setDriveToken(token);
                 qt.setDriveToken(token);
+                socket.setDriveToken(token);
             }
             // One small upload first: connections, folder lookups and tokens are warm from here.
             const QString probe = work.path() + QStringLiteral("/warm.bin");
@@ -465,7 +478,7 @@ int main(int argc, char** argv) {
         if (o.parts.contains(QLatin1Char('1')))
             bigFile(sides, curl, sim, o, work.path());
         if (o.parts.contains(QLatin1Char('2')))
-            smallFiles(sides, curl, qt, sim, o, work.path());
+            smallFiles(sides, curl, qt, socket, sim, o, work.path());
         if (o.parts.contains(QLatin1Char('3')))
             rateLimit(sides, limiter, work.path());
         if (o.parts.contains(QLatin1Char('4')))
