@@ -37,6 +37,15 @@ protected:
     void SetUp() override { qputenv("NORVELA_APP_SUPPORT_DIR", (m_dir.path() + "/support").toUtf8()); }
     void TearDown() override { qunsetenv("NORVELA_APP_SUPPORT_DIR"); }
     QString indexFile() const { return m_dir.path() + "/support/index/acct.json"; }
+    QByteArray asideContent(const QString& name) const {
+        return test::readFile(QFileInfo(indexFile()).path() + "/" + name);
+    }
+    // Ann's index with one file, folded: the file holds it and no journal is left.
+    void foldFirstFile(SyncIndex& index) {
+        index.setOwner(ann);
+        index.set(QStringLiteral("a"), record(1));
+        ASSERT_TRUE(index.fold());
+    }
     QString journalFile() const { return indexFile() + ".journal"; }
     QJsonObject fileObject() const { return QJsonDocument::fromJson(test::readFile(indexFile())).object(); }
     // The file alone, as a build without the journal would read it.
@@ -44,6 +53,7 @@ protected:
         return SyncIndex::decode(test::readFile(indexFile()), owner).value_or(SyncIndex::Entries{{"?", {}}});
     }
 
+    const AccountIdentity ann{QStringLiteral("dbid:A"), QStringLiteral("a@example.com")};
     QTemporaryDir m_dir;
 };
 
@@ -186,7 +196,7 @@ TEST_F(SyncIndexTest, DamagedFileLoadsEmptyAndIsMovedAsideNeverWrittenOver) {
         const QStringList aside = asideFiles(indexFile());
         ASSERT_EQ(aside.size(), 1);
         EXPECT_TRUE(aside[0].startsWith("acct.json.damaged-")) << aside[0].toStdString();
-        EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), bytes);
+        EXPECT_EQ(asideContent(aside[0]), bytes);
     }
 }
 
@@ -210,9 +220,9 @@ TEST_F(SyncIndexTest, AnIndexSetAsideStartsEmptyAndKeepsTheOldFileWithItsJournal
     const QStringList aside = asideFiles(indexFile());
     ASSERT_EQ(aside.size(), 2);
     EXPECT_TRUE(aside[0].startsWith("acct.json.journal.other-account-"));
-    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), journaled);
+    EXPECT_EQ(asideContent(aside[0]), journaled);
     EXPECT_TRUE(aside[1].startsWith("acct.json.other-account-"));
-    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[1]), written);
+    EXPECT_EQ(asideContent(aside[1]), written);
 
     index.setOwner({QStringLiteral("dbid:B"), QStringLiteral("b@example.com")});
     index.set(QStringLiteral("b.txt"), record(2));
@@ -222,12 +232,9 @@ TEST_F(SyncIndexTest, AnIndexSetAsideStartsEmptyAndKeepsTheOldFileWithItsJournal
 }
 
 TEST_F(SyncIndexTest, AJournalLeftByACrashIsAppliedAndItsTornLastLineIgnored) {
-    const AccountIdentity ann{QStringLiteral("dbid:A"), QStringLiteral("a@example.com")};
     {
         SyncIndex index(QStringLiteral("acct"));
-        index.setOwner(ann);
-        index.set(QStringLiteral("a"), record(1));
-        ASSERT_TRUE(index.fold());
+        foldFirstFile(index);
         index.set(QStringLiteral("a"), record(2)); // the later line wins
         index.set({{QStringLiteral("b"), record(3)}, {QStringLiteral("c"), record(4)}});
         index.setOwner({ann.uid, QStringLiteral("new@example.com")});
@@ -256,11 +263,10 @@ TEST_F(SyncIndexTest, AJournalLeftByACrashIsAppliedAndItsTornLastLineIgnored) {
 }
 
 TEST_F(SyncIndexTest, AJournalOfAnotherAccountIsNeverAppliedButKeptAside) {
-    const AccountIdentity ann{QStringLiteral("dbid:A"), QStringLiteral("a@example.com")};
-    SyncIndex first(QStringLiteral("acct"));
-    first.setOwner(ann);
-    first.set(QStringLiteral("a"), record(1));
-    ASSERT_TRUE(first.fold());
+    {
+        SyncIndex first(QStringLiteral("acct"));
+        foldFirstFile(first);
+    }
     // Written under the same name for someone else, by a build that knew no journal.
     const QByteArray bob =
         SyncIndex::encode({{"b", record(2)}}, {QStringLiteral("dbid:B"), QString()}) + "\n";
@@ -275,7 +281,7 @@ TEST_F(SyncIndexTest, AJournalOfAnotherAccountIsNeverAppliedButKeptAside) {
     const QStringList aside = asideFiles(indexFile());
     ASSERT_EQ(aside.size(), 1);
     EXPECT_TRUE(aside[0].startsWith("acct.json.journal.other-account-"));
-    EXPECT_EQ(test::readFile(QFileInfo(indexFile()).path() + "/" + aside[0]), bob);
+    EXPECT_EQ(asideContent(aside[0]), bob);
 }
 
 TEST_F(SyncIndexTest, ChangesWhileAFoldIsWrittenAreKept) {
