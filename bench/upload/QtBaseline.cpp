@@ -143,7 +143,8 @@ QNetworkRequest request(const QString& url, const QByteArray& token) {
 
 double QtBaseline::sendEach(const QStringList& files,
                             const std::function<QNetworkRequest(const QString&)>& requestFor) {
-    return m_transport == Transport::socket ? viaSocket(files, requestFor) : viaNetworkManager(files, requestFor);
+    return m_transport == Transport::socket ? viaSocket(files, requestFor)
+                                            : viaNetworkManager(files, requestFor);
 }
 
 double QtBaseline::dropboxFiles(const QStringList& files, const QString& dropboxFolder) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QNetworkRequest>
+#include <QString>
 #include <QStringList>
 
 #include <functional>
@@ -18,7 +18,8 @@ class QtBaseline {
 public:
     enum class Transport { networkManager, socket };
 
-    QtBaseline(QString baseUrl, Transport transport) : m_baseUrl(std::move(baseUrl)), m_transport(transport) {}
+    QtBaseline(QString baseUrl, Transport transport)
+        : m_baseUrl(std::move(baseUrl)), m_transport(transport) {}
     void setDropboxToken(const QString& token) { m_dropboxToken = token.toUtf8(); }
     void setDriveToken(const QString& token) { m_driveToken = token.toUtf8(); }
 
@@ -27,7 +28,8 @@ public:
     double driveFiles(const QStringList& files);
 
 private:
-    double sendEach(const QStringList& files, const std::function<QNetworkRequest(const QString&)>& requestFor);
+    double sendEach(const QStringList& files,
+                    const std::function<QNetworkRequest(const QString&)>& requestFor);
 
     QString m_baseUrl;
     Transport m_transport;

@@ -192,8 +192,7 @@ void bigFile(QList<Side>& sides, CurlBaseline& curl, const EmulatorProcess& sim,
 // --- 2. many small files ---
 
 void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, QtBaseline& socket,
-                const EmulatorProcess& sim,
-                const Options& o, const QString& work) {
+                const EmulatorProcess& sim, const Options& o, const QString& work) {
     std::printf("\n2. %d files of 1 KiB one after the other, median of %d\n", o.smallFiles, o.reps);
     const QString dir = work + QStringLiteral("/small");
     QDir().mkpath(dir);
@@ -254,7 +253,8 @@ void smallFiles(QList<Side>& sides, CurlBaseline& curl, QtBaseline& qt, QtBaseli
                     median(bareQt.cpu) / o.smallFiles * 1e6);
         std::printf("   %-13s HTTP by hand on one Qt socket, same requests: %.0f files/s (ratio %.2f), "
                     "CPU a file %.0f us\n",
-                    "", o.smallFiles / median(bareSocket.wall), o.smallFiles / median(bareSocket.wall) / theirRate,
+                    "", o.smallFiles / median(bareSocket.wall),
+                    o.smallFiles / median(bareSocket.wall) / theirRate,
                     median(bareSocket.cpu) / o.smallFiles * 1e6);
     }
     QDir(dir).removeRecursively();

@@ -7,7 +7,6 @@
 #include "net/NetworkError.h"
 #include "sync/LocalFile.h"
 
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -4,11 +4,19 @@
 
 #include "support/TestSupport.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <sys/socket.h>
 
 using namespace norvela;
 using namespace std::chrono_literals;
@@ -55,6 +63,73 @@ private:
     bool m_drip;
     qint64 m_dripped = 0;
 };
+
+// Answers each request with the SHA-1 of its body, keeping connections open, except that the
+// first request to arrive on a connection already used is read whole and left unanswered, the
+// connection closed: what a server does that drops an idle connection just as a request
+// comes in.
+class DroppingServer : public QObject {
+public:
+    DroppingServer() {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { serve(socket); });
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(m_server.serverPort())); }
+    quint16 port() const { return m_server.serverPort(); }
+    int dropped() const { return m_dropped; }
+
+private:
+    void serve(QTcpSocket* socket) {
+        QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+        const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+        qint64 length = 0;
+        for (const QByteArray& line : buffer.left(headEnd).split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        if (headEnd < 0 || buffer.size() < headEnd + 4 + length) {
+            socket->setProperty("buffer", buffer);
+            return;
+        }
+        socket->setProperty("buffer", QByteArray());
+        const int served = socket->property("served").toInt();
+        socket->setProperty("served", served + 1);
+        if (served > 0 && m_dropped == 0) {
+            ++m_dropped;
+            socket->close();
+            return;
+        }
+        const QByteArray digest =
+            QCryptographicHash::hash(buffer.mid(headEnd + 4, length), QCryptographicHash::Sha1).toHex();
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + digest);
+    }
+
+    QTcpServer m_server;
+    int m_dropped = 0;
+};
+
+// Whether the client's end of every connection to `port` has Nagle's algorithm off.
+std::optional<bool> noDelayTowards(quint16 port) {
+    std::optional<bool> all;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
+        const int fd = name.toInt();
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+            peer.sin_family != AF_INET || ntohs(peer.sin_port) != port)
+            continue;
+        int on = 0;
+        socklen_t size = sizeof on;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, &size) != 0)
+            continue;
+        all = all.value_or(true) && on != 0;
+    }
+    return all;
+}
 
 QString failure(QCoro::Task<HttpResult> task) {
     try {
@@ -149,6 +224,35 @@ TEST(Http, ABodyCutShortIsAFailureNotAShortReply) {
     const HttpResult reply = test::await(get(refused, 5s));
     EXPECT_EQ(reply.status, 409);
     EXPECT_EQ(reply.body, "{\"error\":\"path/conflict\"}");
+}
+
+// A body the network stack may send again is rewound and sent whole on a fresh connection
+// when the reused one drops; one sent once is never sent twice: the caller hears the
+// connection was lost. Either way the connection gets TCP_NODELAY.
+TEST(Http, ABodyIsResentWholeOnlyWhenAllowed) {
+    QByteArray body(64 * 1024 + 7, Qt::Uninitialized);
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char(i * 31 + i / 97);
+    const QByteArray digest = QCryptographicHash::hash(body, QCryptographicHash::Sha1).toHex();
+    const auto post = [&](const DroppingServer& server, bool once) {
+        QNetworkRequest request(server.url());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
+        return once ? Http::sendOnce(request, "POST", body, 5s) : Http::send(request, "POST", body, 5s);
+    };
+
+    DroppingServer resent;
+    EXPECT_EQ(test::await(post(resent, false)).body, digest);
+    EXPECT_EQ(noDelayTowards(resent.port()), true);
+    const HttpResult again = test::await(post(resent, false));
+    EXPECT_EQ(resent.dropped(), 1);
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.body, digest);
+
+    DroppingServer once;
+    EXPECT_EQ(test::await(post(once, true)).body, digest);
+    EXPECT_EQ(failure(post(once, true)), "The connection was lost before the service answered.");
+    EXPECT_EQ(once.dropped(), 1);
+    EXPECT_EQ(Http::inFlight(), 0);
 }
 
 TEST(DecodeError, IntegersMustBeWholeAndExactlyRepresentable) {
