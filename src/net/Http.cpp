@@ -100,8 +100,9 @@ class RequestBody : public QIODevice {
 public:
     enum class Resend { allowed, never };
 
+    // Unbuffered: every read comes straight from the bytes at m_at, so a seek is only that.
     RequestBody(QByteArray data, Resend resend) : m_data(std::move(data)), m_resend(resend) {
-        open(QIODevice::ReadOnly);
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     bool isSequential() const override { return m_resend == Resend::never; }
     qint64 size() const override { return m_data.size(); }
@@ -112,7 +113,7 @@ public:
         return true;
     }
     bool reset() override { return seek(0); }
-    qint64 bytesAvailable() const override { return m_data.size() - m_at + QIODevice::bytesAvailable(); }
+    qint64 bytesAvailable() const override { return m_data.size() - m_at; }
     void release() {
         close();
         m_data = QByteArray();
