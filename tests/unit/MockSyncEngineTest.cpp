@@ -1,32 +1,15 @@
 #include "engines/MockSyncEngine.h"
-#include "auth/CloudTokenStore.h"
-#include "common/SettingsStore.h"
-#include "models/AppModel.h"
-#include "net/Http.h"
-#include "support/ManualClock.h"
-#include "support/RecordingDesktop.h"
-#include "support/TestSupport.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "ModelFixture.h"
 
 namespace norvela {
 namespace {
 
 constexpr auto tick = MockSyncEngine::tickInterval;
 
-class MockSyncEngineTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    SettingsStore settings{dir.filePath("settings.json")};
-    test::ManualClock clock;
-    test::RecordingDesktop desktop;
-    AppModel model{settings, EngineFactory{}, desktop, ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")),
-                   clock};
-};
+using MockSyncEngineTest = test::ModelFixture;
 
 TEST_F(MockSyncEngineTest, ACycleFromZeroTakes200TicksPausedTimeAsideAndThenStaysIdle) {
+    AppModel& model = makeModel();
     MockSyncEngine engine(clock, 0);
     engine.start(&model);
     EXPECT_TRUE(model.account().has_value()); // a demonstration account where none is linked
@@ -53,29 +36,16 @@ TEST_F(MockSyncEngineTest, ACycleFromZeroTakes200TicksPausedTimeAsideAndThenStay
     EXPECT_EQ(clock.pendingTimers(), 0);
 }
 
-TEST(MockSyncEngine, LinkedAccountsKeepTheirAccountInformation) {
-    QTemporaryDir dir;
-    qputenv("NORVELA_APP_SUPPORT_DIR", dir.path().toUtf8());
-    CloudTokenStore::dropbox().save({TokenSlot{"uid", "kim@example.com", "token", "dropbox"}});
-    SettingsStore settings(dir.filePath("settings.json"));
-    test::ManualClock clock;
-    {
-        // Nothing listens at that address: nothing the account does leaves this machine.
-        test::RecordingDesktop desktop;
-        AppModel model(settings, EngineFactory{}, desktop,
-                       ServiceEndpoints::sandbox(QUrl("http://127.0.0.1:9")), clock);
-        EXPECT_EQ(model.accounts().size(), 1);
-        const AccountInfo own{"Kim", "kim@example.com", "Dropbox", 1, 2, "uid"};
-        model.setAccount(own);
-        MockSyncEngine engine(clock, 0.22);
-        engine.start(&model);
-        EXPECT_EQ(model.account(), own);
-        EXPECT_EQ(model.recentFiles().size(), 3);
-    }
-    // The account's first request is still failing against the closed port.
-    test::waitFor([] { return Http::inFlight() == 0; });
-    test::processEvents();
-    qunsetenv("NORVELA_APP_SUPPORT_DIR");
+TEST_F(MockSyncEngineTest, LinkedAccountsKeepTheirAccountInformation) {
+    link(CloudTokenStore::dropbox(), "uid", "kim@example.com");
+    AppModel& model = makeModel();
+    EXPECT_EQ(model.accounts().size(), 1);
+    const AccountInfo own{"Kim", "kim@example.com", "Dropbox", 1, 2, "uid"};
+    model.setAccount(own);
+    MockSyncEngine engine(clock, 0.22);
+    engine.start(&model);
+    EXPECT_EQ(model.account(), own);
+    EXPECT_EQ(model.recentFiles().size(), 3);
 }
 
 } // namespace
