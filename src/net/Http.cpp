@@ -1,24 +1,17 @@
 #include "Http.h"
 
+#include "ConnectionPool.h"
+#include "HttpConnection.h"
 #include "NetworkError.h"
-#include "TcpNoDelay.h"
 #include "common/Formatting.h"
 
-#include <QCoreApplication>
-#include <QNetworkReply>
-#include <QPointer>
+#include <QDeadlineTimer>
 #include <QScopeGuard>
 #include <QStringDecoder>
-#include <QThread>
-#include <QTimer>
-
-#include <QCoro/QCoroNetworkReply>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <limits>
-#include <memory>
 
 namespace norvela {
 
@@ -58,25 +51,6 @@ std::chrono::milliseconds deadlineFor(std::chrono::milliseconds timeout, qint64 
            std::chrono::milliseconds(bytes * 1000 / slowestBytesPerSecond);
 }
 
-QNetworkAccessManager& manager() {
-    // One per thread; in practice the main thread's. The main thread's goes with the
-    // application object, so its connections close while Qt is still whole rather than
-    // during the process's own teardown.
-    static thread_local QPointer<QNetworkAccessManager> instance;
-    if (!instance) {
-        instance = new QNetworkAccessManager;
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app && app->thread() == QThread::currentThread()) {
-            instance->setParent(app);
-            // Kept-alive connections live in Qt's network thread; closed while the application
-            // still stands, they cannot race its teardown.
-            QObject::connect(app, &QCoreApplication::aboutToQuit, instance,
-                             &QNetworkAccessManager::clearConnectionCache);
-        }
-    }
-    return *instance;
-}
-
 namespace {
 
 std::atomic<int> g_inFlight{0};
@@ -88,139 +62,84 @@ struct InFlight {
     InFlight& operator=(const InFlight&) = delete;
 };
 
-struct LaterDeleter {
-    void operator()(QObject* object) const { object->deleteLater(); }
-};
+// A request may resend its body only when the service carrying it out twice does no harm.
+enum class Resend { allowed, never };
 
-// A request body as the network stack reads it. One it may resend is rewound for the resend;
-// one sent once is sequential, so it cannot be. Either is let go of when its exchange ends
-// (the reply finished, so the stack reads no more of it) rather than when the reply is
-// deleted later: an upload then gets one piece's memory back for the piece after next.
-class RequestBody : public QIODevice {
-public:
-    enum class Resend { allowed, never };
-
-    // Unbuffered: every read comes straight from the bytes at m_at, so a seek is only that.
-    RequestBody(QByteArray data, Resend resend) : m_data(std::move(data)), m_resend(resend) {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return m_resend == Resend::never; }
-    qint64 size() const override { return m_data.size(); }
-    bool seek(qint64 pos) override {
-        if (isSequential() || pos < 0 || pos > m_data.size() || !QIODevice::seek(pos))
-            return false;
-        m_at = pos;
-        return true;
-    }
-    bool reset() override { return seek(0); }
-    qint64 bytesAvailable() const override { return m_data.size() - m_at; }
-    void release() {
-        close();
-        m_data = QByteArray();
-        m_at = 0;
-    }
-
-protected:
-    qint64 readData(char* out, qint64 max) override {
-        const qint64 n = std::min(max, qint64(m_data.size()) - m_at);
-        std::memcpy(out, m_data.constData() + m_at, size_t(n));
-        m_at += n;
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-    Resend m_resend;
-    qint64 m_at = 0;
-};
-
-void prepare(QNetworkRequest& request, std::chrono::milliseconds timeout) {
-    request.setTransferTimeout(int(std::clamp<qint64>(timeout.count(), 1, std::numeric_limits<int>::max())));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+// Headers this layer writes itself, whatever the request says.
+bool ours(const QByteArray& name) {
+    for (const char* own : {"Host", "Content-Length", "Connection", "Transfer-Encoding", "Accept-Encoding"})
+        if (name.compare(own, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
-// Why an exchange was cut short by us rather than by the network.
-enum class Cut { none, tooLarge, tooSlow };
+QByteArray requestHead(const QNetworkRequest& request, const QByteArray& method, qint64 bodySize) {
+    const QUrl url = request.url();
+    QByteArray target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (target.isEmpty())
+        target = "/";
+    QByteArray head = method + ' ' + target + " HTTP/1.1\r\nHost: " +
+                      url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1() +
+                      "\r\nAccept-Encoding: identity\r\n";
+    if (bodySize > 0 || method == "POST" || method == "PUT" || method == "PATCH")
+        head += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    bool agent = false;
+    for (const QByteArray& name : request.rawHeaderList()) {
+        if (ours(name))
+            continue;
+        agent = agent || name.compare("User-Agent", Qt::CaseInsensitive) == 0;
+        head += name + ": " + request.rawHeader(name) + "\r\n";
+    }
+    if (!agent)
+        head += "User-Agent: Norvela\r\n";
+    return head + "\r\n";
+}
 
-QCoro::Task<HttpResult> finish(std::unique_ptr<QNetworkReply, LaterDeleter> reply, qint64 maxReplyBytes,
-                               std::chrono::milliseconds deadline) {
+QCoro::Task<HttpResult> exchange(QNetworkRequest request, QByteArray method, QByteArray body, Resend resend,
+                                 std::chrono::milliseconds timeout, Limits limits) {
     const InFlight counted;
-    QNetworkReply* r = reply.get();
-    // Shared with the handlers below, which live as long as the reply and so may outlast this frame.
-    const auto cut = std::make_shared<Cut>(Cut::none);
-    const auto stop = [r, cut](Cut why) {
-        if (*cut != Cut::none || r->isFinished())
-            return;
-        *cut = why;
-        r->abort();
-    };
-    QObject::connect(r, &QNetworkReply::metaDataChanged, r, [r, maxReplyBytes, stop] {
-        if (!r->hasRawHeader("Content-Length"))
-            return;
-        bool ok = false;
-        const qint64 announced = r->rawHeader("Content-Length").trimmed().toLongLong(&ok);
-        if (!ok || announced < 0 || announced > maxReplyBytes) // not even a length that fits
-            stop(Cut::tooLarge);
-    });
-    // A new connection gets TCP_NODELAY once its socket is there for certain: a host name is
-    // looked up before the socket is made, so not yet when the connecting starts.
-    const auto connecting = std::make_shared<bool>(false);
-    QObject::connect(r, &QNetworkReply::socketStartedConnecting, r, [connecting] { *connecting = true; });
-    const auto connected = [connecting] {
-        if (!*connecting)
-            return;
-        *connecting = false;
-        TcpNoDelay::applyToOpenConnections();
-    };
-    QObject::connect(r, &QNetworkReply::encrypted, r, connected);
-    QObject::connect(r, &QNetworkReply::uploadProgress, r, connected);
-    QObject::connect(r, &QNetworkReply::metaDataChanged, r, connected);
-    // Also catches replies without a length and compressed ones, counted as they unpack.
-    QObject::connect(r, &QNetworkReply::readyRead, r, [r, maxReplyBytes, stop] {
-        if (r->bytesAvailable() > maxReplyBytes)
-            stop(Cut::tooLarge);
-    });
-    // A QTimer counts in int milliseconds; a deadline that far off never matters anyway.
-    const auto timerMax = std::chrono::milliseconds(std::numeric_limits<int>::max());
-    QTimer::singleShot(std::min(deadline, timerMax), r, [stop] { stop(Cut::tooSlow); });
-
-    co_await qCoro(r).waitForFinished(std::chrono::milliseconds(-1));
-    if (*cut == Cut::tooLarge)
+    const QUrl url = request.url();
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw NetworkError(
-            QStringLiteral("The reply was too large (over %1).").arg(Formatting::byteCount(maxReplyBytes)));
-    if (*cut == Cut::tooSlow)
-        throw NetworkError(QStringLiteral("The server took too long to answer (over %1 s).")
-                               .arg(QString::number(double(deadline.count()) / 1000.0, 'g', 4)));
-    const QVariant status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
-        // A body sent once only gives the platform nothing better to say than "Unknown error".
-        throw NetworkError(r->error() == QNetworkReply::ContentReSendError
-                               ? QStringLiteral("The connection was lost before the service answered.")
-                               : r->errorString());
-    // Qt turns statuses from 400 up into errors of its own, which the caller judges from the
-    // status. Any other error came after the status line: the body is cut short (a dropped
-    // connection, a body that would not unpack) and must not pass for the whole reply.
-    // A redirect status (a resumable upload's 308) to a body sent once is flagged as a resend
-    // Qt could not make; the reply itself is whole.
-    const QNetworkReply::NetworkError error = r->error();
-    if (error != QNetworkReply::NoError && error != QNetworkReply::ContentReSendError &&
-        (status.toInt() < 400 || error < QNetworkReply::ContentAccessDenied))
-        throw NetworkError(r->errorString());
-    HttpResult result;
-    result.status = status.toInt();
-    result.body = r->readAll();
-    result.headers = r->rawHeaderPairs();
-    co_return result;
-}
-
-QCoro::Task<HttpResult> exchange(QNetworkRequest request, QByteArray method, RequestBody* body,
-                                 qint64 maxReplyBytes, std::chrono::milliseconds deadline) {
-    // Deleted later, like the reply: the network stack may still touch it while the reply waits.
-    const std::unique_ptr<RequestBody, LaterDeleter> device(body);
-    const auto release = qScopeGuard([body] { body->release(); });
-    std::unique_ptr<QNetworkReply, LaterDeleter> reply(manager().sendCustomRequest(request, method, body));
-    co_return co_await finish(std::move(reply), maxReplyBytes, deadline);
+            QStringLiteral("Only web addresses can be reached (%1).").arg(url.toDisplayString()));
+    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
+    const QDeadlineTimer until(deadline);
+    const QByteArray head = requestHead(request, method, body.size());
+    // An upload piece's memory goes back to its reader as soon as the exchange ends.
+    const auto release = qScopeGuard([&body] { body = QByteArray(); });
+    for (bool retried = false;;) {
+        ConnectionPool::Lease lease = co_await ConnectionPool::forThisThread().acquire(url);
+        lease->start(head, body,
+                     {.maxReplyBytes = limits.maxReplyBytes,
+                      .inactivity = timeout,
+                      .deadline = std::chrono::milliseconds(until.remainingTime()),
+                      .replyHasBody = method != "HEAD"});
+        co_await lease->finished();
+        switch (lease->outcome()) {
+        case HttpConnection::Outcome::replied: {
+            HttpResult result = lease->takeResult();
+            lease.giveBack();
+            co_return result;
+        }
+        case HttpConnection::Outcome::lostBeforeReply:
+            // A kept connection the service had closed as the request went out: the request
+            // most likely never arrived, but only one that may be carried out twice is sent again.
+            if (lease->reused() && resend == Resend::allowed && !retried && !until.hasExpired()) {
+                retried = true;
+                continue;
+            }
+            throw NetworkError(lease->failure());
+        case HttpConnection::Outcome::tooLarge:
+            throw NetworkError(QStringLiteral("The reply was too large (over %1).")
+                                   .arg(Formatting::byteCount(limits.maxReplyBytes)));
+        case HttpConnection::Outcome::tooSlow:
+            throw NetworkError(QStringLiteral("The server took too long to answer (over %1 s).")
+                                   .arg(QString::number(double(deadline.count()) / 1000.0, 'g', 4)));
+        case HttpConnection::Outcome::failed:
+        case HttpConnection::Outcome::pending:
+            throw NetworkError(lease->failure());
+        }
+    }
 }
 
 } // namespace
@@ -231,22 +150,12 @@ int inFlight() {
 
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
                              std::chrono::milliseconds timeout, Limits limits) {
-    prepare(request, timeout);
-    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
-    co_return co_await exchange(std::move(request), method,
-                                new RequestBody(std::move(body), RequestBody::Resend::allowed),
-                                limits.maxReplyBytes, deadline);
+    return exchange(std::move(request), std::move(method), std::move(body), Resend::allowed, timeout, limits);
 }
 
 QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
                                  std::chrono::milliseconds timeout, Limits limits) {
-    prepare(request, timeout);
-    request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
-    const auto deadline = limits.deadline.value_or(deadlineFor(timeout, body.size(), limits.maxReplyBytes));
-    co_return co_await exchange(std::move(request), method,
-                                new RequestBody(std::move(body), RequestBody::Resend::never),
-                                limits.maxReplyBytes, deadline);
+    return exchange(std::move(request), std::move(method), std::move(body), Resend::never, timeout, limits);
 }
 
 QByteArray formEncode(const QString& value) {

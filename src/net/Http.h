@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPair>
 #include <QString>
@@ -27,10 +25,10 @@ struct HttpResult {
     bool utf8Body() const;
 };
 
-// The one awaitable request helper: sends on the main thread's network manager, owns the
-// time-outs and the size of what it accepts, and turns transport failures (no HTTP reply
-// at all, a reply over its size, an exchange over its deadline) into a NetworkError.
-// Any HTTP status is returned, not thrown: callers judge it.
+// The one awaitable request helper: sends HTTP/1.1 over connections kept alive per origin
+// (see ConnectionPool), owns the time-outs and the size of what it accepts, and turns transport failures (no
+// HTTP reply at all, a reply over its size, an exchange over its deadline) into a NetworkError. Any HTTP
+// status is returned, not thrown: callers judge it.
 namespace Http {
 
 // Every JSON reply a service sends us is a few kilobytes; anything near this is not one.
@@ -55,8 +53,6 @@ qint64 downloadLimit(qint64 size);
 std::chrono::milliseconds deadlineFor(std::chrono::milliseconds timeout, qint64 bodyBytes,
                                       qint64 maxReplyBytes);
 
-QNetworkAccessManager& manager();
-
 // Requests sent and not yet finished, on any thread; lets shutdown wait for replies.
 int inFlight();
 
@@ -64,10 +60,10 @@ int inFlight();
 QCoro::Task<HttpResult> send(QNetworkRequest request, QByteArray method, QByteArray body,
                              std::chrono::milliseconds timeout, Limits limits = {});
 
-// For a request the service must not carry out twice (one that creates something): the
-// network stack cannot send the body again by itself after a dropped connection, as it
-// otherwise does even when the service may already have acted on the first copy. Such a
-// failure reaches the caller as a NetworkError instead, whose outcome it must find out.
+// For a request the service must not carry out twice (one that creates something): when a
+// kept connection drops as the request goes out, send() sends it again on a new one, though
+// the service may already have acted on the first copy. Here that failure reaches the caller
+// as a NetworkError instead, whose outcome it must find out.
 QCoro::Task<HttpResult> sendOnce(QNetworkRequest request, QByteArray method, QByteArray body,
                                  std::chrono::milliseconds timeout, Limits limits = {});
 

@@ -5,7 +5,6 @@
 #include <QApplication>
 #endif
 #include <QDeadlineTimer>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -31,10 +30,6 @@ int main(int argc, char** argv) {
 #endif
     ::testing::InitGoogleMock(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    // As the app does when it quits: kept-alive connections in Qt's network thread are closed
-    // while the application object stands, so that thread cannot race its teardown.
-    for (QNetworkAccessManager* network : app.findChildren<QNetworkAccessManager*>())
-        network->clearConnectionCache();
     QDeadlineTimer settle(50);
     while (!settle.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
