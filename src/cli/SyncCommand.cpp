@@ -161,7 +161,6 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
     }
     io.out.flush();
 
-    // Checked on a short timer rather than per signal: "settled" spans several objects.
     Outcome outcome;
     int exitCode = -1;
     auto finish = [&](int code) {
@@ -175,9 +174,7 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
         io.err << "norvela: stopping\n";
         finish(130);
     });
-    QTimer check;
-    check.setInterval(100ms);
-    QObject::connect(&check, &QTimer::timeout, &outcome, [&] {
+    const auto check = [&] {
         if (!once)
             return;
         for (const AccountModel* account : model.accounts()) {
@@ -206,8 +203,21 @@ QCoro::Task<int> syncCommand(QStringList args, Io io) {
         }
         io.out << "All accounts up to date.\n";
         finish(0);
-    });
-    check.start();
+    };
+    // Checked when an engine settles or a status changes, once their signals have all gone
+    // out; and on a slow timer too, for a way of settling neither signal announces.
+    QTimer soon;
+    soon.setSingleShot(true);
+    QObject::connect(&soon, &QTimer::timeout, &outcome, check);
+    const auto checkSoon = [&soon] { soon.start(0); };
+    for (AccountModel* account : model.accounts()) {
+        QObject::connect(account, &AccountModel::statusChanged, &outcome, checkSoon);
+        if (auto* engine = qobject_cast<UploadSyncEngine*>(account->engine()))
+            QObject::connect(engine, &UploadSyncEngine::settled, &outcome, checkSoon);
+    }
+    QTimer backstop;
+    QObject::connect(&backstop, &QTimer::timeout, &outcome, check);
+    backstop.start(1s);
 
     co_await qCoro(&outcome, &Outcome::decided);
     io.out.flush();

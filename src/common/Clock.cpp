@@ -52,14 +52,21 @@ Clock& Clock::system() {
     return clock;
 }
 
-QCoro::Task<bool> Clock::sleep(std::chrono::milliseconds duration, QObject* context) {
+QCoro::Task<bool> Clock::sleep(std::chrono::milliseconds duration, QObject* context, Alarm* alarm) {
     if (!context)
         co_return false;
     SleepWaiter waiter;
+    // The first of the three ends the sleep; the waiter must hear only one.
+    bool ended = false;
+    const auto end = [&waiter, &ended](bool completed) {
+        if (!std::exchange(ended, true))
+            Q_EMIT waiter.done(completed);
+    };
     QObject::connect(
-        context, &QObject::destroyed, &waiter, [&waiter] { Q_EMIT waiter.done(false); },
-        Qt::QueuedConnection);
-    const auto timer = schedule(duration, false, [&waiter] { Q_EMIT waiter.done(true); });
+        context, &QObject::destroyed, &waiter, [end] { end(false); }, Qt::QueuedConnection);
+    if (alarm)
+        QObject::connect(alarm, &Alarm::rung, &waiter, [end] { end(true); });
+    const auto timer = schedule(duration, false, [end] { end(true); });
     const bool completed = co_await qCoro(&waiter, &SleepWaiter::done);
     co_return completed;
 }

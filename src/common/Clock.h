@@ -17,6 +17,15 @@ public:
     virtual ~ClockTimer() = default;
 };
 
+// Ends a sleep early: rung by whoever hands the sleeper work.
+class Alarm : public QObject {
+    Q_OBJECT
+public:
+    void ring() { Q_EMIT rung(); }
+Q_SIGNALS:
+    void rung();
+};
+
 // Wall time, sleeps and timers behind one seam, so tests can drive time by hand instead
 // of waiting on real seconds. Sleeps and timers run on a monotonic clock.
 class Clock {
@@ -32,7 +41,8 @@ public:
     // Suspends for `duration`. Returns true when the time has passed, false as soon as
     // `context` is destroyed: the owner going away is how a sleeping task is cancelled.
     // The wake-up after destruction is queued, so the caller's QPointer guard is already null.
-    QCoro::Task<bool> sleep(std::chrono::milliseconds duration, QObject* context);
+    // An `alarm` rung meanwhile ends the sleep early, as if the time had passed.
+    QCoro::Task<bool> sleep(std::chrono::milliseconds duration, QObject* context, Alarm* alarm = nullptr);
 
     static Clock& system();
 };

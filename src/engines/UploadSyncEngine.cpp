@@ -358,6 +358,8 @@ QCoro::Task<> UploadSyncEngine::reconcile() {
     } while (m_reconcileAgain);
     m_reconciling = false;
     ++m_passes;
+    if (isSettled())
+        Q_EMIT settled();
 }
 
 QCoro::Task<> UploadSyncEngine::loadIndex() {
@@ -580,6 +582,8 @@ void UploadSyncEngine::enqueue(const QString& path) {
     m_pendingSet.insert(path);
     m_pending.push_back(path);
     ++m_batchTotal;
+    // The idle poll bounds how late work is noticed; work handed over starts now.
+    m_workArrived.ring();
 }
 
 // --- worker ---
@@ -625,15 +629,19 @@ QCoro::Task<> UploadSyncEngine::runWorker(QPointer<QObject> context) {
                 co_await uploadOne(*path);
                 continue;
             }
-            if (m_pending.empty() && m_status.state == SyncState::syncing)
+            if (m_pending.empty() && m_status.state == SyncState::syncing) {
                 finishBatch();
+                if (isSettled())
+                    Q_EMIT settled();
+            }
             if (m_cloudMayHoldUnrecorded && isSettled())
                 m_cloudMayHoldUnrecorded = false; // a full pass since: everything is recorded again
         }
         // Files waiting out a failure are due at their own times; nothing else is pending.
         const auto due = m_retries.nextDueMs();
         const qint64 untilDue = due ? std::max<qint64>(*due - m_clock.monotonicMs(), 1) : idlePoll.count();
-        co_await m_clock.sleep(std::min(idlePoll, std::chrono::milliseconds(untilDue)), context);
+        co_await m_clock.sleep(std::min(idlePoll, std::chrono::milliseconds(untilDue)), context,
+                               &m_workArrived);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UploadRetries.h"
+#include "common/Clock.h"
 #include "common/SyncStatus.h"
 #include "models/AccountSyncEngine.h"
 #include "sync/FileStamp.h"
@@ -105,6 +106,11 @@ public:
     bool cloudMayHoldUnrecorded() const { return m_cloudMayHoldUnrecorded; }
     // Started, through at least one full pass, nothing queued, scanning or uploading.
     bool isSettled() const;
+Q_SIGNALS:
+    // isSettled() has just become true: a pass or a batch of uploads ended with nothing left.
+    void settled();
+
+public:
     // The index once loaded (loading runs on the pool when the engine starts).
     const SyncIndex& index() const { return *m_index; }
     // Runs a reconcile now; the returned task ends when it (and any it absorbed) is done.
@@ -176,6 +182,8 @@ private:
     std::unique_ptr<ClockTimer> m_folderRecheck;
     // Owns the running worker loop: destroying it cancels the loop at its next wait.
     std::unique_ptr<QObject> m_worker;
+    // Rung when files are queued, so a sleeping worker starts on them at once.
+    Alarm m_workArrived;
     bool m_paused = false;
     std::deque<QString> m_pending;
     QSet<QString> m_pendingSet;

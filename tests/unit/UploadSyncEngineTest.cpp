@@ -616,7 +616,8 @@ TEST_F(UploadSyncEngineTest, AMissingFolderIsMadeOnlyBeforeTheFirstUploadAndPick
     EXPECT_EQ(uploadedPaths(), (QStringList{"a.txt", "b.txt"}));
     ASSERT_TRUE(engine().watcher() && engine().watcher()->isRunning());
     write(QStringLiteral("c.txt"), "c");
-    EXPECT_TRUE(waitFor([&] { return engine().pending().size() == 1; })); // heard, not polled
+    // Heard, not polled, and sent at once: no clock moved.
+    EXPECT_TRUE(waitFor([&] { return provider->uploads.size() == 3; }));
 }
 
 TEST_F(UploadSyncEngineTest, AFolderOnAnotherFilesystemIsNeverUsed) {
@@ -666,7 +667,7 @@ TEST_F(UploadSyncEngineTest, WhatTheWatcherMissesGoesUpAfterAnOverflowOrTheFullP
 
     write(QStringLiteral("deep/b.txt"), "b");
     engine().watcher()->simulateOverflow();
-    EXPECT_TRUE(waitFor([&] { return engine().pending().size() == 1; })); // no clock moved
+    EXPECT_TRUE(waitFor([&] { return provider->uploads.size() == 2; })); // no clock moved
     ASSERT_TRUE(uploadedAndSettled(2));
 
     write(QStringLiteral("deep/c.txt"), "c");
