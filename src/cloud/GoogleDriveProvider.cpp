@@ -309,6 +309,39 @@ QCoro::Task<std::optional<QString>> GoogleDriveProvider::findFile(QString name, 
     co_return std::nullopt;
 }
 
+QCoro::Task<std::optional<QString>> GoogleDriveProvider::findListedFile(QString name, QString parentID) {
+    const QPointer<GoogleDriveProvider> self(this);
+    if (const auto kept = m_listings.constFind(parentID);
+        kept != m_listings.cend() && !kept->fresh.hasExpired())
+        co_return kept->fileIds.contains(name) ? std::optional<QString>(kept->fileIds.value(name))
+                                               : std::nullopt;
+    Listing listing{{}, QDeadlineTimer(listingLifetime)};
+    const QString query = QStringLiteral("'") + parentID + QStringLiteral("' in parents and trashed = false");
+    QByteArray pageToken;
+    do {
+        QByteArray path = listQuery(query, "nextPageToken,files(id,name,mimeType)") + "&pageSize=1000";
+        if (!pageToken.isEmpty())
+            path += "&pageToken=" + pageToken.toPercentEncoding();
+        const QByteArray page = co_await request("GET", driveUrl(path), false);
+        ensureAlive(self);
+        const QJsonObject list = DecodeError::object(page);
+        for (const QJsonValue& v : DecodeError::array(list, QStringLiteral("files"))) {
+            const QJsonObject file = element(v, QStringLiteral("files"));
+            if (DecodeError::string(file, QStringLiteral("mimeType")) != QLatin1String(folderType))
+                listing.fileIds.insert(DecodeError::string(file, QStringLiteral("name")),
+                                       DecodeError::string(file, QStringLiteral("id")));
+        }
+        pageToken = list.contains(QStringLiteral("nextPageToken"))
+                        ? DecodeError::string(list, QStringLiteral("nextPageToken")).toUtf8()
+                        : QByteArray();
+    } while (!pageToken.isEmpty());
+    const std::optional<QString> found =
+        listing.fileIds.contains(name) ? std::optional<QString>(listing.fileIds.value(name)) : std::nullopt;
+    m_listings.removeIf([](const auto& kept) { return kept.value().fresh.hasExpired(); });
+    m_listings.insert(parentID, std::move(listing));
+    co_return found;
+}
+
 // --- uploads ---
 
 QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const LocalFile> file,
@@ -334,7 +367,12 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const
     bool lookFirst = mayExist;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (lookFirst) {
-            const std::optional<QString> found = co_await findFile(name, parentID);
+            // After a create went unanswered only a search made now will do.
+            std::optional<QString> found;
+            if (attempt == 0)
+                found = co_await findListedFile(name, parentID);
+            else
+                found = co_await findFile(name, parentID);
             ensureAlive(self);
             if (found) {
                 const std::optional<CloudUploadResult> updated =
@@ -345,8 +383,11 @@ QCoro::Task<CloudUploadResult> GoogleDriveProvider::upload(std::shared_ptr<const
         const std::optional<CloudUploadResult> made =
             co_await transfer(file, std::nullopt, name, parentID, progress);
         ensureAlive(self);
-        if (made)
+        if (made) {
+            if (const auto listed = m_listings.find(parentID); listed != m_listings.end())
+                listed->fileIds.insert(name, made->ref);
             co_return *made;
+        }
         lookFirst = true;
     }
     throw ServiceError(ServiceError::Kind::transient,

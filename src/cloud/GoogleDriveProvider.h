@@ -8,6 +8,9 @@
 #include "net/Http.h"
 #include "net/ServiceError.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
+
 namespace norvela {
 
 // A Google Drive account: files live in a folder "Norvela" mirroring the local folder tree.
@@ -43,6 +46,10 @@ public:
 
     // Exchanges on a resumable upload in a row that may take it no further before it fails.
     static constexpr int interruptionRetries = 3;
+    // How long a folder's listing stands in for a search. Files only this client adds go in
+    // as they are made; one another client adds meanwhile may be missed, as by a search made
+    // just before it.
+    static constexpr std::chrono::seconds listingLifetime{120};
 
 private:
     // An authorised Drive request, whatever its status; one that got no reply at all comes back
@@ -60,6 +67,10 @@ private:
     QCoro::Task<QString> findOrCreateFolder(QString name, QString parentID);
     // A file (not a folder) of this name in the folder, the first one found.
     QCoro::Task<std::optional<QString>> findFile(QString name, QString parentID);
+    // The same, from a listing of the whole folder made at most listingLifetime ago: on a first
+    // sync every name is looked up before it is created, and one listing a folder costs far
+    // less than a search a file.
+    QCoro::Task<std::optional<QString>> findListedFile(QString name, QString parentID);
     // The content sent as the new content of `fileID`, or as a new file `name` in `parentID`.
     // Nothing when a create went out and no answer came back: the file may exist now.
     QCoro::Task<std::optional<CloudUploadResult>> transfer(std::shared_ptr<const LocalFile> file,
@@ -84,6 +95,11 @@ private:
     GoogleEndpoints m_endpoints;
     GoogleAuthService m_auth;
     DriveFolderCache m_folders;
+    struct Listing {
+        QHash<QString, QString> fileIds; // by name, the first of each name listed
+        QDeadlineTimer fresh;
+    };
+    QHash<QString, Listing> m_listings; // by folder id
 };
 
 } // namespace norvela

@@ -13,6 +13,27 @@
 
 namespace norvela {
 
+namespace {
+
+// A read this small costs less than its trip to the pool and back (half a dozen wake-ups of
+// the calling thread for a 1 KiB file): a block or a few, as the open before it was.
+constexpr qint64 readInPlaceUpTo = 64 * 1024;
+
+// The bytes, or the errno of the failed read; `bytes` is memory to reuse when it is large enough.
+PieceReader::Piece readPiece(const LocalFile& file, qint64 offset, qint64 length, QByteArray bytes) {
+    if (bytes.isDetached() && bytes.capacity() >= length)
+        bytes.resize(length);
+    else
+        bytes = QByteArray(length, Qt::Uninitialized);
+    const qint64 n = file.read(offset, bytes.data(), length);
+    if (n < 0)
+        return errno;
+    bytes.resize(n);
+    return bytes;
+}
+
+} // namespace
+
 PieceReader::PieceReader(std::shared_ptr<const LocalFile> file) : m_file(std::move(file)) {}
 
 QFuture<PieceReader::Piece> PieceReader::start(qint64 offset, qint64 length) {
@@ -25,16 +46,10 @@ QFuture<PieceReader::Piece> PieceReader::start(qint64 offset, qint64 length) {
     m_handedOut = QByteArray();
     // The read holds the file itself: a piece read ahead and then dropped (the upload
     // failed) may still be running when the upload and this reader are gone.
-    return QtConcurrent::run([file = m_file, offset, length, bytes = std::move(spare)]() mutable -> Piece {
-        if (bytes.isDetached() && bytes.capacity() >= length)
-            bytes.resize(length);
-        else
-            bytes = QByteArray(length, Qt::Uninitialized);
-        const qint64 n = file->read(offset, bytes.data(), length);
-        if (n < 0)
-            return errno;
-        bytes.resize(n);
-        return bytes;
+    if (length <= readInPlaceUpTo)
+        return QtFuture::makeReadyFuture(readPiece(*m_file, offset, length, std::move(spare)));
+    return QtConcurrent::run([file = m_file, offset, length, bytes = std::move(spare)]() mutable {
+        return readPiece(*file, offset, length, std::move(bytes));
     });
 }
 
@@ -45,7 +60,12 @@ QCoro::Task<QByteArray> PieceReader::read(qint64 offset, qint64 length) {
     else
         reading = start(offset, length);
     m_ahead.reset();
-    Piece piece = co_await reading;
+    // A piece read in place is there already: no trip through the event loop for it.
+    Piece piece;
+    if (reading.isFinished())
+        piece = reading.takeResult();
+    else
+        piece = co_await reading;
     if (const int* error = std::get_if<int>(&piece))
         throw NorvelaError(m_file->path() + QStringLiteral(": ") +
                            QString::fromLocal8Bit(std::strerror(*error)));

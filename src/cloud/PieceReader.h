@@ -13,11 +13,11 @@ namespace norvela {
 
 class LocalFile;
 
-// Reads an opened file in pieces on the thread pool, one piece ahead: when a piece is handed
-// out, the one after it is already being read, so the disk works while the network sends
-// instead of each waiting for the other. At most two pieces are held: the one handed out and
-// the one being read; their memory is reused once the exchange that sent a piece has let go
-// of it. A read error throws NorvelaError naming the file.
+// Reads an opened file in pieces on the thread pool (small ones in place), one piece ahead: when a piece is
+// handed out, the one after it is already being read, so the disk works while the network sends instead of
+// each waiting for the other. At most two pieces are held: the one handed out and the one being read; their
+// memory is reused once the exchange that sent a piece has let go of it. A read error throws NorvelaError
+// naming the file.
 class PieceReader {
 public:
     explicit PieceReader(std::shared_ptr<const LocalFile> file);
@@ -29,9 +29,10 @@ public:
     // changed the piece size) is dropped and this one read afresh.
     QCoro::Task<QByteArray> read(qint64 offset, qint64 length);
 
-private:
     // The bytes, or the errno of the failed read.
     using Piece = std::variant<QByteArray, int>;
+
+private:
     struct Ahead {
         qint64 offset;
         qint64 length;

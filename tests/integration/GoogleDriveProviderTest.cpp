@@ -308,6 +308,23 @@ TEST_F(GoogleDrive, ACreateWhoseAnswerWasLostIsFoundNotMadeTwice) {
     EXPECT_EQ(upload("Maybe/new", "n", std::nullopt, true).size, 1);
 }
 
+// When any name may be in the cloud already (a first sync, a lost index), a folder is listed
+// once, page by page, rather than searched once a file: files there are updated, not made
+// twice, and one made meanwhile is known to the listing.
+TEST_F(GoogleDrive, NamesThatMayExistAreLookedUpInOneListingOfTheFolder) {
+    std::vector<CloudUploadResult> made;
+    for (int i = 0; i <= 1000; ++i) // one more than a page
+        made.push_back(upload(QStringLiteral("Many/f%1").arg(i, 4, 10, QLatin1Char('0')), "x"));
+    const int searches = folderSearches();
+    EXPECT_EQ(upload("Many/f0000", "first", std::nullopt, true).ref, made.front().ref);
+    EXPECT_EQ(upload("Many/f1000", "last", std::nullopt, true).ref, made.back().ref);
+    const CloudUploadResult fresh = upload("Many/new", "n", std::nullopt, true);
+    EXPECT_EQ(upload("Many/new", "again", std::nullopt, true).ref, fresh.ref);
+    EXPECT_EQ(folderSearches(), searches + 2); // the two pages of one listing
+    EXPECT_EQ(children(node("Many")).size(), 1002);
+    EXPECT_EQ(await(provider->downloadCurrent("", made.back().ref, 4)), "last");
+}
+
 TEST_F(GoogleDrive, FailuresAreSortedByKind) {
     using Kind = ServiceError::Kind;
     const QString uploads = "/google/www/upload/drive/v3/files";

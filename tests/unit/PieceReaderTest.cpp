@@ -40,23 +40,27 @@ QByteArray numbered(int size) {
 
 // Pieces come out as asked whether the piece read ahead fits the request or not (the service
 // took less than was sent, a retry asks for the same piece again), and a piece the caller
-// keeps never changes under it while the reader reuses memory for later ones.
+// keeps never changes under it while the reader reuses memory for later ones. Small pieces
+// are read in place, large ones on the pool.
 TEST_F(PieceReaderTest, EveryPieceHoldsItsBytesWhateverIsAskedNext) {
-    const QByteArray content = numbered(10 * 1000 + 123);
-    PieceReader reader(open(content));
+    for (const qint64 p : {1000, 100 * 1000}) {
+        SCOPED_TRACE(p);
+        const QByteArray content = numbered(int(10 * p + 123));
+        PieceReader reader(open(content));
 
-    const QByteArray first = await(reader.read(0, 1000));
-    EXPECT_EQ(first, content.mid(0, 1000));
-    QByteArray kept = await(reader.read(1000, 1000)); // the piece read ahead
-    EXPECT_EQ(kept, content.mid(1000, 1000));
-    EXPECT_EQ(await(reader.read(1500, 1000)), content.mid(1500, 1000)); // less was taken
-    EXPECT_EQ(await(reader.read(1500, 1000)), content.mid(1500, 1000)); // the same again
-    for (qint64 at = 2500; at < content.size(); at += 1000) {
-        EXPECT_EQ(await(reader.read(at, 1000)), content.mid(at, 1000)) << at;
-        EXPECT_EQ(first, content.mid(0, 1000));
-        EXPECT_EQ(kept, content.mid(1000, 1000));
+        const QByteArray first = await(reader.read(0, p));
+        EXPECT_EQ(first, content.mid(0, p));
+        QByteArray kept = await(reader.read(p, p)); // the piece read ahead
+        EXPECT_EQ(kept, content.mid(p, p));
+        EXPECT_EQ(await(reader.read(p + p / 2, p)), content.mid(p + p / 2, p)); // less was taken
+        EXPECT_EQ(await(reader.read(p + p / 2, p)), content.mid(p + p / 2, p)); // the same again
+        for (qint64 at = 2 * p + p / 2; at < content.size(); at += p) {
+            EXPECT_EQ(await(reader.read(at, p)), content.mid(at, p)) << at;
+            EXPECT_EQ(first, content.mid(0, p));
+            EXPECT_EQ(kept, content.mid(p, p));
+        }
+        EXPECT_EQ(await(reader.read(content.size(), p)), QByteArray()); // past the end
     }
-    EXPECT_EQ(await(reader.read(content.size(), 1000)), QByteArray()); // past the end
 }
 
 // What is read is the file as it is when the piece is read: one that shrank ends early, and a
