@@ -708,11 +708,12 @@ QCoro::Task<> UploadSyncEngine::uploadOne(QString path) {
     // failed without knowing whether it landed, or the index has been lost since.
     const bool mayExist =
         !existingRef && (refForgotten || m_retries.attempts(path) > 0 || m_cloudMayHoldUnrecorded);
+    // Providers report on this thread, so at once; one reporting from another would be queued.
     auto progress = [self, startMs](qint64 bytes) {
         if (self)
             QMetaObject::invokeMethod(
                 self.data(), [self, bytes, startMs] { self->updateRate(bytes, startMs); },
-                Qt::QueuedConnection);
+                Qt::AutoConnection);
     };
 
     std::optional<CloudUploadResult> result;
