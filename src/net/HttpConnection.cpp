@@ -1,5 +1,6 @@
 #include "HttpConnection.h"
 
+#include <QNetworkProxy>
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -45,14 +46,24 @@ HttpConnection::HttpConnection(const QUrl& origin, QObject* parent) : QObject(pa
     });
     connect(&m_deadline, &QTimer::timeout, this, [this] { finish(Outcome::tooSlow); });
 
+    // The proxy the system names for this address, as a browser would take; one that only
+    // speaks HTTP to fetch pages for us cannot carry our own connection.
+    QNetworkProxy proxy(QNetworkProxy::NoProxy);
+    for (const QNetworkProxy& candidate : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(origin)))
+        if (candidate.capabilities() & QNetworkProxy::TunnelingCapability) {
+            proxy = candidate;
+            break;
+        }
     if (secure) {
         auto* socket = new QSslSocket(this);
         m_socket = socket;
+        socket->setProxy(proxy);
         connect(socket, &QSslSocket::encrypted, this, &HttpConnection::onReady);
         if (QSslSocket::supportsSsl())
             socket->connectToHostEncrypted(origin.host(), port);
     } else {
         m_socket = new QTcpSocket(this);
+        m_socket->setProxy(proxy);
         connect(m_socket, &QAbstractSocket::connected, this, &HttpConnection::onReady);
         m_socket->connectToHost(origin.host(), port);
     }
