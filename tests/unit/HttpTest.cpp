@@ -285,6 +285,23 @@ TEST(Http, ABodyCutShortIsAFailureNotAShortReply) {
     EXPECT_EQ(reply.body, "{\"error\":\"path/conflict\"}");
 }
 
+// Every way a reply may be framed gives the same body: chunks (with extensions and a
+// trailer) after an interim "Continue", or an old-style reply that ends with its connection.
+TEST(Http, RepliesAreReadWhateverTheirFraming) {
+    ScriptedServer chunked(
+        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nTransfer-Encoding: chunked\r\n"
+        "\r\n5;name=x\r\nhello\r\n7\r\n, world\r\n0\r\nTrailer: yes\r\n\r\n");
+    const HttpResult a = test::await(get(chunked, 5s));
+    EXPECT_EQ(a.status, 201);
+    EXPECT_EQ(a.body, "hello, world");
+    ScriptedServer old("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nuntil the end");
+    const HttpResult b = test::await(get(old, 5s));
+    EXPECT_EQ(b.body, "until the end");
+    EXPECT_EQ(b.header("content-type"), "text/plain");
+    ScriptedServer garbled("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(failure(get(garbled, 5s)), "The service's reply was garbled (a chunk size line).");
+}
+
 // A body the network stack may send again is rewound and sent whole on a fresh connection
 // when the reused one drops; one sent once is never sent twice: the caller hears the
 // connection was lost. Either way the connection gets TCP_NODELAY.
