@@ -5,6 +5,7 @@
 #include <QApplication>
 #endif
 #include <QDeadlineTimer>
+#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -30,6 +31,11 @@ int main(int argc, char** argv) {
 #endif
     ::testing::InitGoogleMock(&argc, argv);
     const int result = RUN_ALL_TESTS();
+    // The test's own HTTP helper uses Qt's network manager, whose kept-alive connections live
+    // in Qt's network thread: closed while the application object stands, that thread cannot
+    // race its teardown.
+    for (QNetworkAccessManager* network : app.findChildren<QNetworkAccessManager*>())
+        network->clearConnectionCache();
     QDeadlineTimer settle(50);
     while (!settle.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
