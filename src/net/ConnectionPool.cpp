@@ -113,11 +113,10 @@ void ConnectionPool::Lease::giveBack() {
 }
 
 void ConnectionPool::Lease::end(bool keep) {
+    // A connection is its pool's child: with the pool gone, so is the connection.
     HttpConnection* connection = std::exchange(m_connection, nullptr);
     if (connection && m_pool)
         m_pool->end(m_origin, connection, keep);
-    else if (connection)
-        connection->abandon();
 }
 
 } // namespace norvela

@@ -39,7 +39,6 @@ public:
         Lease& operator=(Lease&& other) noexcept;
         ~Lease();
         HttpConnection* operator->() const { return m_connection; }
-        HttpConnection* get() const { return m_connection; }
         void giveBack();
 
     private:

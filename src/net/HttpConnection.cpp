@@ -81,10 +81,6 @@ HttpConnection::HttpConnection(const QUrl& origin, QObject* parent) : QObject(pa
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &HttpConnection::onClosed);
 }
 
-HttpConnection::~HttpConnection() {
-    abandon();
-}
-
 QString HttpConnection::originOf(const QUrl& url) {
     const bool secure = url.scheme() == QLatin1String("https");
     return QStringLiteral("%1://%2:%3").arg(url.scheme(), url.host()).arg(url.port(secure ? 443 : 80));

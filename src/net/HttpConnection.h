@@ -43,7 +43,6 @@ public:
     // Starts connecting to the URL's scheme, host and port (https verified against the
     // system's certificate authorities).
     explicit HttpConnection(const QUrl& origin, QObject* parent = nullptr);
-    ~HttpConnection() override;
 
     // "scheme://host:port", the pool's key.
     static QString originOf(const QUrl& url);
